@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package Lockvane needs to build and test, then configures and builds.
+#   ./setup.sh               release build in ./build
+#   BUILD_DIR=build-asan CMAKE_ARGS=-DLOCKVANE_SANITIZE=ON ./setup.sh
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libbotan-2-dev zlib1g-dev googletest libgtest-dev
+  # tools the tests use to check archives from the outside
+  unzip zip libarchive-tools 7zip macutils python3 attr
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+build_dir=${BUILD_DIR:-build}
+# shellcheck disable=SC2086
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} ${CMAKE_ARGS:-}
+cmake --build "$build_dir" -j"$(nproc)"
