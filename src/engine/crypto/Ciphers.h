@@ -1,0 +1,63 @@
+#pragma once
+// The three ciphers of the encrypted file's body, each with streaming Encrypt/Decrypt of pieces of
+// any length and a finishing call.
+//
+// Body format (ours, the same for every cipher):
+//   "LVB1" | cipher id (1 byte) | salt (16 bytes) | IV (one cipher block)
+//   | CBC ciphertext with PKCS#7 padding | HMAC-SHA-512 tag (64 bytes) over everything before it
+// The cipher and MAC keys come from Argon2id (64 MiB, 3 passes) over the key's UTF-8 bytes with
+// the random salt. Decrypt returns plaintext only for blocks that can no longer be the last one,
+// and FinishDecrypt releases the final block only after the tag has been checked; a wrong key, a
+// changed byte or a body cut short make FinishDecrypt fail (`failed()` true, nothing returned).
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace lv {
+
+class BodyCipher {
+public:
+    virtual ~BodyCipher();
+    BodyCipher(const BodyCipher&) = delete;
+    BodyCipher& operator=(const BodyCipher&) = delete;
+
+    // Output ready so far for the next piece of plaintext (encrypting) or ciphertext (decrypting).
+    std::string Encrypt(std::string_view piece);
+    std::string Decrypt(std::string_view piece);
+    // The rest. After FinishDecrypt, `failed()` tells whether the body was authentic.
+    std::string FinishEncrypt();
+    std::string FinishDecrypt();
+    bool failed() const noexcept;
+    // A text for the failure, "" when none.
+    std::string errorText() const;
+
+protected:
+    enum class Algorithm : std::uint8_t { Blowfish = 1, AES = 2, Serpent = 3 };
+    BodyCipher(Algorithm algorithm, std::string_view key, bool encrypting);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// Blowfish with a 448-bit key in CBC mode.
+class BlowfishCBC : public BodyCipher {
+public:
+    // Made for encrypting unless `decrypting` is true.
+    explicit BlowfishCBC(std::string_view key, bool decrypting = false);
+};
+
+// AES-256 in CBC mode.
+class AES_CBC : public BodyCipher {
+public:
+    explicit AES_CBC(std::string_view key, bool decrypting = false);
+};
+
+// Serpent-256 in CBC mode. keyType 0 with mode 2 encrypts, keyType 1 with mode 2 decrypts.
+class Serpent : public BodyCipher {
+public:
+    Serpent(std::string_view key, int keyType, int mode);
+};
+
+} // namespace lv

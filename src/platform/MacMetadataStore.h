@@ -1,0 +1,54 @@
+#pragma once
+// Where the Mac resource fork and Finder information of a file live on Linux.
+//
+// First choice: the extended attributes `user.com.apple.ResourceFork` and
+// `user.com.apple.FinderInfo` of the file itself. Where the file system refuses them (no user
+// extended attributes, or a value too large for it) the metadata goes into an AppleDouble
+// version 2 companion `._name` beside the file, as macOS does on foreign volumes. Readers look
+// in both places (the attribute first). Writing one store removes the stale copy from the other,
+// so the two never disagree. Nothing is ever dropped silently: a write that fits neither store
+// fails.
+//
+// Paths are byte strings. Symbolic links are never followed: the metadata of a link is its own.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/FinderInfo.h"
+
+namespace lv {
+
+namespace MacMetadataStore {
+
+// The resource fork's bytes; nullopt when the file has none (an empty fork counts as none).
+std::optional<std::string> readResourceFork(const std::filesystem::path& file);
+// Its length in bytes, 0 when there is none.
+std::uint64_t resourceForkLength(const std::filesystem::path& file);
+// Replaces the resource fork; an empty `bytes` removes it. False (errno set) when neither store
+// could take it.
+bool writeResourceFork(const std::filesystem::path& file, const std::string& bytes);
+
+// The Finder information; nullopt when the file has none.
+std::optional<FinderInfo> readFinderInfo(const std::filesystem::path& file);
+// Replaces the Finder information; an all-zero value removes it.
+bool writeFinderInfo(const std::filesystem::path& file, const FinderInfo& info);
+
+// Removes both, from both stores, and the companion (used when a file is deleted or moved).
+void removeAll(const std::filesystem::path& file);
+// Carries the metadata of `from` over to `to` (after a copy across file systems).
+bool copyAll(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// The AppleDouble companion of a path: the same folder, "._" + name.
+std::filesystem::path companionPath(const std::filesystem::path& file);
+// True when `name` begins with "._" and a partner of the rest of the name exists in `folder`.
+bool isCompanionWithPartner(const std::filesystem::path& folder, const std::string& name);
+
+// Test hook: while set, every extended-attribute call fails as on a file system without user
+// attributes, so that everything goes to the companion.
+void setExtendedAttributesDisabledForTesting(bool disabled);
+
+} // namespace MacMetadataStore
+
+} // namespace lv

@@ -1,0 +1,37 @@
+#pragma once
+// The text encodings the program names, and conversion between them (iconv).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace lv {
+
+struct TextEncoding {
+    // The framework's base codes; `variant` and `format` are not used here.
+    static constexpr std::uint32_t MacRoman = 0x0000;
+    static constexpr std::uint32_t DOSLatinUS = 0x0400;   // code page 437
+    static constexpr std::uint32_t WindowsANSI = 0x0500;  // code page 1252
+    static constexpr std::uint32_t UTF8 = 0x08000100;
+
+    std::uint32_t base = UTF8;
+
+    static TextEncoding utf8() { return {UTF8}; }
+    static TextEncoding dosLatinUS() { return {DOSLatinUS}; }
+    static TextEncoding windowsANSI() { return {WindowsANSI}; }
+    static TextEncoding macRoman() { return {MacRoman}; }
+
+    // The iconv name of the encoding.
+    const char* iconvName() const;
+    bool operator==(const TextEncoding&) const = default;
+};
+
+// Converts `text` from one encoding to another. Bytes that cannot be converted become "?"
+// (never dropped silently, never a failure); UTF-8 input that is not valid UTF-8 is taken
+// byte by byte as Windows ANSI.
+std::string convertText(std::string_view text, TextEncoding from, TextEncoding to);
+
+// True when `text` is valid UTF-8.
+bool isValidUtf8(std::string_view text);
+
+} // namespace lv
