@@ -28,20 +28,22 @@ public:
     bool writable() const noexcept { return m_writable; }
 
     std::uint64_t position() const noexcept { return m_position; }
-    // Any position may be set; reading past the end gives nothing and sets `eof()`.
+    // Any position may be set; reading past the end gives nothing.
     void setPosition(std::uint64_t position) noexcept { m_position = position; }
     // The current length of the file (fstat), 0 after an error.
     std::uint64_t length() const;
     // Truncates or extends the file; false (and the sticky error) on failure.
     bool setLength(std::uint64_t length);
-    // True once a read met the end of the file, until the position is set again.
-    bool eof() const noexcept { return m_eof; }
+    // True when the position is at or past the end of the file, and on a closed stream.
+    bool eof() const;
 
     // Up to `count` bytes from the current position; fewer at the end or after an error.
     std::string read(std::size_t count);
     // Writes all of `bytes` at the current position; false (and the sticky error) on failure.
     bool write(std::string_view bytes);
 
+    // Integers in the stream's byte order. A value the stream ends inside of reads as 0 and sets
+    // the error state (EIO).
     std::uint8_t readUInt8();
     std::uint16_t readUInt16();
     std::uint32_t readUInt32();
@@ -52,7 +54,8 @@ public:
     bool writeUInt32(std::uint32_t v);
 
     // A string behind a one-byte length (at most 255 bytes). `readPString` gives "" and sets the
-    // error state (EIO) when the stream ends inside it; `writePString` refuses longer strings.
+    // error state (EIO) when the stream ends before the whole string, its length byte included;
+    // `writePString` refuses longer strings (EINVAL) and writes nothing.
     std::string readPString();
     bool writePString(std::string_view bytes);
 
@@ -71,7 +74,6 @@ private:
     int m_fd;
     bool m_writable;
     bool m_littleEndian = false;
-    bool m_eof = false;
     std::uint64_t m_position = 0;
     int m_error = 0;
 };

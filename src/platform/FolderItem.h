@@ -20,7 +20,8 @@ namespace lv {
 class FolderItem {
 public:
     FolderItem() = default;
-    explicit FolderItem(std::filesystem::path path) : m_path(std::move(path)) {}
+    // Trailing "/" are dropped, so "a/b/" names the item "b"; nothing else is normalised.
+    explicit FolderItem(std::filesystem::path path);
 
     const std::filesystem::path& path() const noexcept { return m_path; }
     // The path as the shell writes it (bytes).
@@ -32,7 +33,8 @@ public:
     bool isNull() const noexcept { return m_path.empty(); }
 
     FolderItem parent() const;
-    // The item `name` inside this folder; `name` must be one component (no "/", not empty).
+    // The item `name` inside this folder; `name` must be one component (no "/" or NUL, not
+    // empty, ".", ".."): RuntimeException otherwise, NilObjectException for a null item.
     FolderItem child(const std::string& name) const;
 
     enum class Kind { Missing, File, Folder, Alias, Other };  // Other: FIFO, socket, device
@@ -41,11 +43,12 @@ public:
     bool isFolder() const { return kind() == Kind::Folder; }
     bool isFile() const { return kind() == Kind::File; }
     bool isAlias() const { return kind() == Kind::Alias; }
-    // The target of an alias, resolved once; nullopt when this is no alias or it is broken.
+    // The item an alias finally leads to (every link on the way resolved, an absolute path);
+    // nullopt when this is no alias or it is broken.
     std::optional<FolderItem> resolveAlias() const;
 
     // The items of a folder sorted by name (bytes), without AppleDouble companions whose partner
-    // exists; empty for a file or on failure.
+    // exists; empty for a file, an alias (never followed) or on failure.
     std::vector<FolderItem> children() const;
 
     // Data fork length in bytes (0 for a folder or a missing item).
@@ -60,6 +63,8 @@ public:
     // The 16-bit st_mode (type and permission bits); 0 when missing.
     std::uint32_t mode() const;
     bool setPermissions(std::uint32_t permissionBits);  // only the 07777 bits are used
+    // False for a missing item, one the caller may not write, and a locked one: no write
+    // permission bit set for anyone (which holds even for root).
     bool isWritable() const;
 
     // Finder information (type, creator, flags); a zero value when the file has none.
@@ -78,13 +83,18 @@ public:
 
     // Deletes a file, a link or an empty folder, with its Mac metadata companion.
     bool remove();
-    // Deletes a folder with all its contents (never following links).
+    // Deletes a folder with all its contents (never following links); for anything else the
+    // same as remove(). Goes on past items it cannot delete and reports the first failure.
     bool removeRecursively();
 
     // Moves this item to `destination`, which must not exist: a file that appears there
-    // meanwhile is never replaced. Works across file systems (copy, sync, remove the original),
-    // carrying data, metadata and modification date. On success this item refers to the
-    // destination.
+    // meanwhile is never replaced (EEXIST). Its Mac metadata companion moves with it. Across
+    // file systems the item (a folder with its whole tree) is copied under a temporary name
+    // beside the destination, synced, put in place without replacing anything, and only then
+    // is the original removed; data, Mac metadata, other user attributes, permission bits and
+    // dates are carried. On success this item refers to the destination. When the original
+    // cannot be removed afterwards the result is false: a file's copy is withdrawn again, a
+    // folder's copy stays (part of the original may be gone already), so nothing is lost.
     bool moveTo(const FolderItem& destination);
 
     int lastErrorCode() const noexcept { return m_lastError; }

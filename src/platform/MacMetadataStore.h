@@ -40,9 +40,15 @@ void removeAll(const std::filesystem::path& file);
 // Carries the metadata of `from` over to `to` (after a copy across file systems).
 bool copyAll(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// The AppleDouble companion of a path: the same folder, "._" + name.
+// The AppleDouble companion of a path: the same folder, "._" + name; empty for a path without
+// a name.
 std::filesystem::path companionPath(const std::filesystem::path& file);
-// True when `name` begins with "._" and a partner of the rest of the name exists in `folder`.
+// True when an AppleDouble file is at the companion path of `file` (a file of that name that is
+// no AppleDouble file is somebody else's and never touched).
+bool hasCompanion(const std::filesystem::path& file);
+// True when `name` begins with "._", a partner of the rest of the name exists in `folder` and
+// the file is an AppleDouble file: then it holds that partner's metadata and is no item of its
+// own. Any other "._" file is the user's and must be listed and archived like any file.
 bool isCompanionWithPartner(const std::filesystem::path& folder, const std::string& name);
 
 // Test hook: while set, every extended-attribute call fails as on a file system without user

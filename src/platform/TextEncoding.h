@@ -27,8 +27,9 @@ struct TextEncoding {
 };
 
 // Converts `text` from one encoding to another. Bytes that cannot be converted become "?"
-// (never dropped silently, never a failure); UTF-8 input that is not valid UTF-8 is taken
-// byte by byte as Windows ANSI.
+// (never dropped silently, never a failure); in UTF-8 input, each byte that belongs to no
+// well-formed sequence is taken as one Windows ANSI character, and the valid sequences around it
+// stay as they are. An encoding other than the four named here is misuse (RuntimeException).
 std::string convertText(std::string_view text, TextEncoding from, TextEncoding to);
 
 // True when `text` is valid UTF-8.

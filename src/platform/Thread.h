@@ -6,9 +6,13 @@
 // which unwinds the worker's stack (RAII closes its streams) and ends the thread quietly. A
 // thread that kills itself stops at once. A thread object can be started again once its previous
 // run has ended.
+//
+// A subclass whose `execute()` uses its own members must stop the thread (`kill()`, `wait()`) in
+// its own destructor: the base destructor runs after those members are gone.
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -24,12 +28,14 @@ public:
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
-    // Starts a run; RuntimeException when a run is still going on.
+    // Starts a run; RuntimeException when a run is still going on (also when called from the
+    // thread itself) or when no thread can be made.
     void start();
     // Asks the running thread to stop at its next cancellation point; called from the thread
     // itself it throws ThreadEnd at once. No effect when the thread is not running.
     void kill();
-    // Waits until the current run (if any) has ended. Must not be called from the thread itself.
+    // Waits until the current run (if any) has ended. RuntimeException when called from the
+    // thread itself.
     void wait();
     bool isRunning() const noexcept { return m_running.load(); }
     bool killRequested() const noexcept { return m_killed.load(); }
@@ -43,7 +49,7 @@ public:
     static Thread* current() noexcept;
 
     // Called on the worker thread for an exception other than ThreadEnd that escapes
-    // `execute()`. The default writes it to standard error.
+    // `execute()`. The default (also restored by an empty handler) writes it to standard error.
     using UnhandledHandler = std::function<void(std::exception_ptr)>;
     static void setUnhandledExceptionHandler(UnhandledHandler handler);
 
@@ -58,6 +64,9 @@ private:
     std::mutex m_startMutex;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_killed{false};
+    // Wakes a sleeping run when it is killed.
+    std::mutex m_sleepMutex;
+    std::condition_variable m_wake;
 };
 
 } // namespace lv

@@ -5,11 +5,24 @@
 // Body format (ours, the same for every cipher):
 //   "LVB1" | cipher id (1 byte) | salt (16 bytes) | IV (one cipher block)
 //   | CBC ciphertext with PKCS#7 padding | HMAC-SHA-512 tag (64 bytes) over everything before it
-// The cipher and MAC keys come from Argon2id (64 MiB, 3 passes) over the key's UTF-8 bytes with
-// the random salt. Decrypt returns plaintext only for blocks that can no longer be the last one,
-// and FinishDecrypt releases the final block only after the tag has been checked; a wrong key, a
-// changed byte or a body cut short make FinishDecrypt fail (`failed()` true, nothing returned).
+// The cipher key and the 64-byte MAC key are one Argon2id output (64 MiB, 3 passes) over the
+// key's bytes with the random salt; salt and IV come from Botan's auto-seeded generator.
+//
+// Encrypting: the first Encrypt (or FinishEncrypt) returns the body's header in front of its
+// ciphertext; plaintext is held back only up to a whole cipher block.
+// Decrypting streams without holding the body: Decrypt returns the plaintext of every block that
+// can no longer be the last one, at once and NOT yet authenticated, holding back the final block
+// and the tag. FinishDecrypt checks the tag in constant time and only then returns the final,
+// padding-bearing block. A wrong key, a changed byte, a body of another cipher or a body cut
+// short make FinishDecrypt return "" with `failed()` true; the caller must then discard
+// everything Decrypt returned. A header that is not ours sets `failed()` as soon as it is read,
+// and Decrypt returns nothing more.
+//
+// One object serves one body in the direction it was made for. Using it the other way, or after
+// its finishing call, raises RuntimeException. Key material is wiped once derived and when the
+// object goes.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -54,7 +67,8 @@ public:
     explicit AES_CBC(std::string_view key, bool decrypting = false);
 };
 
-// Serpent-256 in CBC mode. keyType 0 with mode 2 encrypts, keyType 1 with mode 2 decrypts.
+// Serpent-256 in CBC mode. keyType 0 with mode 2 encrypts, keyType 1 with mode 2 decrypts; any
+// other pair raises RuntimeException.
 class Serpent : public BodyCipher {
 public:
     Serpent(std::string_view key, int keyType, int mode);

@@ -1,12 +1,18 @@
 #pragma once
 // Deflate and inflate streams in gzip framing (RFC 1952), on zlib.
 //
-// Deflating: `write` each piece in order, then `close` once; the writer then holds one gzip
+// Deflating: `Write` each piece in order, then `Close` once; the writer then holds one gzip
 // member with a header of exactly 10 bytes, the raw deflate data and an 8-byte trailer (CRC-32,
 // then length, least significant byte first).
-// Inflating: `read(count)` gives exactly `count` bytes until the end of the data. `errorValue()`
-// is 0 when all is well, 1 once the end of the compressed stream has been reached (the trailer
-// checked within the read that delivers the last byte), anything else a failure, which stays.
+// Inflating: `Read(count)` gives exactly `count` bytes until the end of the data. `ErrorValue()`
+// is 0 when all is well, 1 once the end of the compressed stream has been reached (the decoder
+// runs ahead of the caller, so the trailer is checked within the read that delivers the last
+// byte), anything else a failure, which stays: `DataError` for damaged deflate data,
+// `BufferError` when the reader's data end inside the member, `TrailerError` when the trailer's
+// CRC-32 or length does not match, another zlib code otherwise. A failed stream reads as "".
+// The reader is asked for 16 KiB at a time, and no more once the member has ended.
+// Misuse (reading a deflating stream, writing after Close, a missing writer or reader) raises
+// RuntimeException.
 
 #include <cstdint>
 #include <memory>
@@ -42,7 +48,8 @@ public:
     ZStream& operator=(const ZStream&) = delete;
 
     void Write(std::string_view bytes);
-    // Finishes the member and closes the writer.
+    // Finishes the member and closes the writer. A stream dropped without Close leaves the
+    // writer open and its member unfinished.
     void Close();
 
     std::string Read(std::size_t count);

@@ -1,0 +1,249 @@
+#include "engine/crypto/Ciphers.h"
+
+#include <algorithm>
+#include <array>
+
+#include <botan/auto_rng.h>
+#include <botan/cipher_mode.h>
+#include <botan/mac.h>
+#include <botan/mem_ops.h>
+#include <botan/secmem.h>
+
+#include "engine/crypto/KeyStretch.h"
+#include "platform/Exceptions.h"
+
+namespace lv {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 4> kMagic = {'L', 'V', 'B', '1'};
+constexpr std::size_t kSaltSize = 16;
+constexpr std::size_t kMacKeySize = 64;
+constexpr std::size_t kTagSize = 64;
+
+constexpr const char* kIncomplete = "The encrypted data is incomplete.";
+constexpr const char* kNotAuthentic = "The key is wrong or the encrypted data is damaged.";
+constexpr const char* kForeign = "The encrypted data was not made by this cipher.";
+
+struct Suite {
+    const char* mode;
+    std::size_t keySize;
+    std::size_t blockSize;
+};
+
+std::string toString(const std::uint8_t* bytes, std::size_t size)
+{
+    return std::string(reinterpret_cast<const char*>(bytes), size);
+}
+
+} // namespace
+
+struct BodyCipher::Impl {
+    Algorithm algorithm;
+    Suite suite;
+    bool encrypting;
+    Botan::secure_vector<std::uint8_t> key; // the typed key, until the cipher keys are derived
+    std::unique_ptr<Botan::Cipher_Mode> cipher;
+    std::unique_ptr<Botan::MessageAuthenticationCode> mac;
+    // Plaintext short of a whole block (encrypting); ciphertext and tag held back (decrypting).
+    Botan::secure_vector<std::uint8_t> held;
+    bool started = false; // body header written or read
+    bool finished = false;
+    bool failed = false;
+    std::string error;
+
+    Impl(Algorithm a, std::string_view typedKey, bool toEncrypt)
+        : algorithm(a), suite(suiteFor(a)), encrypting(toEncrypt), key(typedKey.begin(), typedKey.end())
+    {
+    }
+
+    static Suite suiteFor(Algorithm algorithm)
+    {
+        switch (algorithm) {
+        case Algorithm::Blowfish: return {"Blowfish/CBC/PKCS7", 56, 8};
+        case Algorithm::AES: return {"AES-256/CBC/PKCS7", 32, 16};
+        case Algorithm::Serpent: return {"Serpent/CBC/PKCS7", 32, 16};
+        }
+        throw RuntimeException("Unknown cipher");
+    }
+
+    std::size_t headerSize() const { return kMagic.size() + 1 + kSaltSize + suite.blockSize; }
+
+    void use(bool toEncrypt)
+    {
+        if (toEncrypt != encrypting)
+            throw RuntimeException(toEncrypt ? "Encrypting with a decrypting cipher object"
+                                             : "Decrypting with an encrypting cipher object");
+        if (finished)
+            throw RuntimeException("Cipher object used after its finishing call");
+    }
+
+    void fail(const char* text)
+    {
+        failed = true;
+        if (error.empty())
+            error = text;
+        Botan::zeroise(held);
+        held.clear();
+    }
+
+    // Cipher and MAC keys from one derivation; the typed key is wiped afterwards.
+    void start(std::span<const std::uint8_t> salt, std::span<const std::uint8_t> iv, Botan::Cipher_Dir dir)
+    {
+        auto keys = crypto::stretchKey(std::string_view(reinterpret_cast<const char*>(key.data()), key.size()), salt,
+                                       suite.keySize + kMacKeySize);
+        Botan::zeroise(key);
+        key.clear();
+        cipher = Botan::Cipher_Mode::create_or_throw(suite.mode, dir);
+        cipher->set_key(keys.data(), suite.keySize);
+        cipher->start(iv.data(), iv.size());
+        mac = Botan::MessageAuthenticationCode::create_or_throw("HMAC(SHA-512)");
+        mac->set_key(keys.data() + suite.keySize, kMacKeySize);
+        started = true;
+    }
+
+    std::string writeHeader()
+    {
+        Botan::AutoSeeded_RNG rng;
+        Botan::secure_vector<std::uint8_t> header(headerSize());
+        std::copy(kMagic.begin(), kMagic.end(), header.begin());
+        header[kMagic.size()] = std::uint8_t(algorithm);
+        std::span<std::uint8_t> salt(header.data() + kMagic.size() + 1, kSaltSize);
+        std::span<std::uint8_t> iv(salt.data() + kSaltSize, suite.blockSize);
+        rng.randomize(salt.data(), salt.size());
+        rng.randomize(iv.data(), iv.size());
+        start(salt, iv, Botan::ENCRYPTION);
+        mac->update(header);
+        return toString(header.data(), header.size());
+    }
+
+    // False (and failed) when the held bytes begin with a header that is not ours.
+    bool readHeader()
+    {
+        if (!std::equal(kMagic.begin(), kMagic.end(), held.begin()) || held[kMagic.size()] != std::uint8_t(algorithm)) {
+            fail(kForeign);
+            return false;
+        }
+        std::span<const std::uint8_t> salt(held.data() + kMagic.size() + 1, kSaltSize);
+        std::span<const std::uint8_t> iv(salt.data() + kSaltSize, suite.blockSize);
+        start(salt, iv, Botan::DECRYPTION);
+        mac->update(held.data(), headerSize());
+        held.erase(held.begin(), held.begin() + std::ptrdiff_t(headerSize()));
+        return true;
+    }
+
+    // Runs the first `count` held bytes (whole blocks) through the cipher, authenticating the
+    // ciphertext side of them, and returns the cipher's output.
+    std::string process(std::size_t count, bool inputIsCiphertext)
+    {
+        if (count == 0)
+            return {};
+        if (inputIsCiphertext)
+            mac->update(held.data(), count);
+        cipher->process(held.data(), count);
+        if (!inputIsCiphertext)
+            mac->update(held.data(), count);
+        std::string out = toString(held.data(), count);
+        held.erase(held.begin(), held.begin() + std::ptrdiff_t(count));
+        return out;
+    }
+};
+
+BodyCipher::BodyCipher(Algorithm algorithm, std::string_view key, bool encrypting)
+    : m_impl(std::make_unique<Impl>(algorithm, key, encrypting))
+{
+}
+
+BodyCipher::~BodyCipher() = default;
+
+std::string BodyCipher::Encrypt(std::string_view piece)
+{
+    Impl& d = *m_impl;
+    d.use(true);
+    std::string out = d.started ? std::string() : d.writeHeader();
+    d.held.insert(d.held.end(), piece.begin(), piece.end());
+    out += d.process(d.held.size() / d.suite.blockSize * d.suite.blockSize, false);
+    return out;
+}
+
+std::string BodyCipher::FinishEncrypt()
+{
+    Impl& d = *m_impl;
+    d.use(true);
+    std::string out = d.started ? std::string() : d.writeHeader();
+    d.cipher->finish(d.held);
+    d.mac->update(d.held);
+    out += toString(d.held.data(), d.held.size());
+    const auto tag = d.mac->final();
+    out += toString(tag.data(), tag.size());
+    Botan::zeroise(d.held);
+    d.held.clear();
+    d.finished = true;
+    return out;
+}
+
+std::string BodyCipher::Decrypt(std::string_view piece)
+{
+    Impl& d = *m_impl;
+    d.use(false);
+    if (d.failed)
+        return {};
+    d.held.insert(d.held.end(), piece.begin(), piece.end());
+    if (!d.started && (d.held.size() < d.headerSize() || !d.readHeader()))
+        return {};
+    // The last block and the tag stay until FinishDecrypt, whatever comes after this piece.
+    const std::size_t keep = kTagSize + d.suite.blockSize;
+    if (d.held.size() <= keep)
+        return {};
+    return d.process((d.held.size() - keep) / d.suite.blockSize * d.suite.blockSize, true);
+}
+
+std::string BodyCipher::FinishDecrypt()
+{
+    Impl& d = *m_impl;
+    d.use(false);
+    d.finished = true;
+    if (d.failed)
+        return {};
+    const std::size_t bs = d.suite.blockSize;
+    if (!d.started || d.held.size() < kTagSize + bs || (d.held.size() - kTagSize) % bs != 0) {
+        d.fail(kIncomplete);
+        return {};
+    }
+    const std::size_t body = d.held.size() - kTagSize;
+    d.mac->update(d.held.data(), body);
+    const auto tag = d.mac->final();
+    if (!Botan::constant_time_compare(tag.data(), d.held.data() + body, kTagSize)) {
+        d.fail(kNotAuthentic);
+        return {};
+    }
+    d.held.resize(body);
+    try {
+        d.cipher->finish(d.held);
+    } catch (const Botan::Exception&) {
+        // Authentic but badly padded: never written by an encrypting object.
+        d.fail(kNotAuthentic);
+        return {};
+    }
+    std::string out = toString(d.held.data(), d.held.size());
+    Botan::zeroise(d.held);
+    d.held.clear();
+    return out;
+}
+
+bool BodyCipher::failed() const noexcept { return m_impl->failed; }
+
+std::string BodyCipher::errorText() const { return m_impl->error; }
+
+BlowfishCBC::BlowfishCBC(std::string_view key, bool decrypting) : BodyCipher(Algorithm::Blowfish, key, !decrypting) {}
+
+AES_CBC::AES_CBC(std::string_view key, bool decrypting) : BodyCipher(Algorithm::AES, key, !decrypting) {}
+
+Serpent::Serpent(std::string_view key, int keyType, int mode)
+    : BodyCipher(Algorithm::Serpent, key, keyType == 0)
+{
+    if ((keyType != 0 && keyType != 1) || mode != 2)
+        throw RuntimeException("Serpent supports keyType 0 (encrypt) or 1 (decrypt) with mode 2 (CBC)");
+}
+
+} // namespace lv

@@ -1,0 +1,100 @@
+#include "platform/PosixIo.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/FileDescriptor.h"
+
+namespace lv::posix {
+
+int writeAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data.remove_prefix(std::size_t(n));
+    }
+    return 0;
+}
+
+int readAt(int fd, std::uint64_t offset, std::size_t length, std::string& out)
+{
+    out.assign(length, '\0');
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, out.data() + done, length - done, off_t(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return EIO;
+        done += std::size_t(n);
+    }
+    return 0;
+}
+
+int copyData(int from, int to)
+{
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return 0;
+        if (int err = writeAll(to, std::string_view(buffer.data(), std::size_t(n))))
+            return err;
+    }
+}
+
+int folderEntries(int dirFd, std::vector<std::string>& names)
+{
+    names.clear();
+    DIR* dir = ::fdopendir(::dup(dirFd));
+    if (!dir)
+        return errno;
+    errno = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view n = e->d_name;
+        if (n != "." && n != "..")
+            names.emplace_back(n);
+        errno = 0;
+    }
+    const int err = errno;
+    ::closedir(dir);
+    return err;
+}
+
+int folderEntries(const std::string& folder, std::vector<std::string>& names)
+{
+    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd)
+        return errno;
+    const int err = folderEntries(fd.get(), names);
+    std::sort(names.begin(), names.end());
+    return err;
+}
+
+int syncFolder(const std::string& folder)
+{
+    FileDescriptor fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd)
+        return errno;
+    return ::fsync(fd.get()) == 0 ? 0 : errno;
+}
+
+} // namespace lv::posix

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <random>
+
+#include "engine/crypto/Ciphers.h"
+#include "platform/Exceptions.h"
+#include "support/TempDir.h"
+
+namespace lv {
+namespace {
+
+using Make = std::function<std::unique_ptr<BodyCipher>(std::string_view key)>;
+
+struct CipherKind {
+    const char* name;
+    std::uint8_t id;
+    std::size_t blockSize;
+    Make encryptor, decryptor;
+};
+
+const CipherKind kKinds[] = {
+    {"Blowfish", 1, 8, [](std::string_view k) { return std::make_unique<BlowfishCBC>(k); },
+     [](std::string_view k) { return std::make_unique<BlowfishCBC>(k, true); }},
+    {"AES", 2, 16, [](std::string_view k) { return std::make_unique<AES_CBC>(k); },
+     [](std::string_view k) { return std::make_unique<AES_CBC>(k, true); }},
+    {"Serpent", 3, 16, [](std::string_view k) { return std::make_unique<Serpent>(k, 0, 2); },
+     [](std::string_view k) { return std::make_unique<Serpent>(k, 1, 2); }},
+};
+
+void PrintTo(const CipherKind& kind, std::ostream* os) { *os << kind.name; }
+
+constexpr std::size_t kTagSize = 64;
+std::size_t headerSize(const CipherKind& kind) { return 4 + 1 + 16 + kind.blockSize; }
+
+// Feeds `input` to `step` in pieces cut at random points (empty pieces included).
+std::string inRandomPieces(const std::string& input, unsigned seed, const std::function<std::string(std::string_view)>& step)
+{
+    std::mt19937 gen(seed);
+    std::string out;
+    for (std::size_t pos = 0; pos <= input.size();) {
+        std::size_t n = std::min<std::size_t>(input.size() - pos, gen() % 200000);
+        out += step(std::string_view(input).substr(pos, n));
+        pos += n;
+        if (pos == input.size())
+            break;
+    }
+    return out;
+}
+
+std::string encrypt(const CipherKind& kind, std::string_view key, const std::string& plain, unsigned seed = 1)
+{
+    auto enc = kind.encryptor(key);
+    std::string body = inRandomPieces(plain, seed, [&](std::string_view p) { return enc->Encrypt(p); });
+    return body + enc->FinishEncrypt();
+}
+
+struct Decrypted {
+    std::string beforeFinish, all;
+    bool failed;
+    std::string error;
+};
+
+Decrypted decrypt(const CipherKind& kind, std::string_view key, const std::string& body, unsigned seed = 2)
+{
+    auto dec = kind.decryptor(key);
+    Decrypted d;
+    d.beforeFinish = inRandomPieces(body, seed, [&](std::string_view p) { return dec->Decrypt(p); });
+    const std::string rest = dec->FinishDecrypt();
+    d.all = d.beforeFinish + rest;
+    d.failed = dec->failed();
+    d.error = dec->errorText();
+    if (d.failed) {
+        EXPECT_EQ(rest, "") << "a failed body must not release its final block";
+    }
+    return d;
+}
+
+class CipherTest : public ::testing::TestWithParam<CipherKind> {};
+
+TEST_P(CipherTest, RoundTripsPiecesSplitAtRandomPoints)
+{
+    const CipherKind& kind = GetParam();
+    for (std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(15), std::size_t(16), std::size_t(17),
+                             std::size_t(1 << 20) + 3}) {
+        SCOPED_TRACE(size);
+        const std::string plain = test::randomBytes(size, unsigned(size));
+        const std::string body = encrypt(kind, "correct horse", plain, unsigned(size));
+
+        ASSERT_EQ(body.size(), headerSize(kind) + (size / kind.blockSize + 1) * kind.blockSize + kTagSize);
+        EXPECT_EQ(body.substr(0, 4), "LVB1");
+        EXPECT_EQ(std::uint8_t(body[4]), kind.id);
+
+        const Decrypted d = decrypt(kind, "correct horse", body, unsigned(size) + 1);
+        EXPECT_FALSE(d.failed) << d.error;
+        EXPECT_EQ(d.error, "");
+        EXPECT_TRUE(d.all == plain);
+        // Everything but the padding-bearing final block may come out before the tag is checked.
+        EXPECT_TRUE(d.beforeFinish == plain.substr(0, size - size % kind.blockSize));
+    }
+}
+
+TEST_P(CipherTest, WrongKeyChangedByteAndShortBodyFailInFinishDecrypt)
+{
+    const CipherKind& kind = GetParam();
+    const std::string plain = test::randomBytes(1000, 9);
+    const std::string body = encrypt(kind, "Secret", plain);
+    const std::size_t hs = headerSize(kind);
+    auto flipped = [&](std::size_t at) {
+        std::string b = body;
+        b[at] = char(b[at] ^ 0x80);
+        return b;
+    };
+    struct Case {
+        std::string what, key, body;
+    };
+    const Case cases[] = {
+        {"key differing in case", "secret", body},
+        {"magic", "Secret", flipped(0)},
+        {"cipher id", "Secret", flipped(4)},
+        {"salt", "Secret", flipped(5)},
+        {"IV", "Secret", flipped(hs - 1)},
+        {"first ciphertext block", "Secret", flipped(hs)},
+        {"final ciphertext block", "Secret", flipped(body.size() - kTagSize - 1)},
+        {"tag", "Secret", flipped(body.size() - 1)},
+        {"last byte missing", "Secret", body.substr(0, body.size() - 1)},
+        {"tag missing", "Secret", body.substr(0, body.size() - kTagSize)},
+        {"cut inside the header", "Secret", body.substr(0, hs - 1)},
+        {"empty", "Secret", ""},
+        {"one byte too many", "Secret", body + "x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Decrypted d = decrypt(kind, c.key, c.body);
+        EXPECT_TRUE(d.failed);
+        EXPECT_NE(d.error, "");
+    }
+}
+
+TEST_P(CipherTest, TwoEncryptionsOfTheSameInputDiffer)
+{
+    const CipherKind& kind = GetParam();
+    const std::string plain(100, 'a');
+    const std::string a = encrypt(kind, "key", plain), b = encrypt(kind, "key", plain);
+    EXPECT_NE(a.substr(5, 16), b.substr(5, 16)) << "salt repeated";
+    EXPECT_NE(a.substr(21, kind.blockSize), b.substr(21, kind.blockSize)) << "IV repeated";
+    EXPECT_NE(a.substr(headerSize(kind)), b.substr(headerSize(kind)));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCiphers, CipherTest, ::testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Cipher, BodyOfAnotherCipherIsRefused)
+{
+    const std::string body = encrypt(kKinds[1], "key", "some archive bytes");
+    const Decrypted d = decrypt(kKinds[2], "key", body);
+    EXPECT_TRUE(d.failed);
+    EXPECT_EQ(d.all, "");
+}
+
+TEST(Cipher, MisuseRaises)
+{
+    EXPECT_THROW(Serpent("k", 0, 1), RuntimeException);
+    EXPECT_THROW(Serpent("k", 2, 2), RuntimeException);
+
+    AES_CBC decryptor("k", true);
+    EXPECT_THROW(decryptor.Encrypt("x"), RuntimeException);
+    Serpent encryptor("k", 0, 2);
+    EXPECT_THROW(encryptor.Decrypt("x"), RuntimeException);
+    encryptor.FinishEncrypt();
+    EXPECT_THROW(encryptor.Encrypt("x"), RuntimeException) << "used after its finishing call";
+}
+
+} // namespace
+} // namespace lv
