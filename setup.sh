@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev libbotan-2-dev zlib1g-dev googletest libgtest-dev
   # tools the tests use to check archives from the outside
   unzip zip libarchive-tools 7zip macutils python3 attr argon2
+  # bench/compare.sh times zip | openssl beside the program
+  openssl
   # the zip reader's fuzz target (skipped when absent)
   clang libclang-rt-14-dev
 )

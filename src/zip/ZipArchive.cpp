@@ -1,0 +1,134 @@
+#include "zip/ZipArchive.h"
+
+#include "platform/Exceptions.h"
+
+namespace lv {
+
+ZipArchive::ZipArchive()
+{
+    z_setup();
+}
+
+void ZipArchive::z_setup()
+{
+    d = std::make_shared<ZipArchiveData>();
+    d->copyChunkSize = 16384;
+}
+
+ZipArchive::~ZipArchive()
+{
+    const bool createdAndOpen = d && d->zipStream && justCreated;
+    bool closed = false;
+    try {
+        closed = Close();
+    } catch (...) {
+        // Also a thread end while the directory was written: the file is incomplete.
+        closed = false;
+    }
+    if (!closed && createdAndOpen)
+        d->theFile.remove();
+    if (d) {
+        d->zipStream.reset();
+        d->entries_1.assign(1, nullptr);
+    }
+}
+
+bool ZipArchive::Open(const FolderItem& file, bool forWrite)
+{
+    return Open(file, forWrite, EncodedAsUnicode());
+}
+
+bool ZipArchive::Open(const FolderItem& file, bool forWrite, std::optional<TextEncoding> encoding)
+{
+    errmsg.clear();
+    try {
+        if (entriesRead)
+            throw RuntimeException("The archive is already open");
+        if (file.isNull()) {
+            errmsg = "No file specified";
+            return false;
+        }
+        d->theFile = file;
+        d->setArchiveEncoding(encoding);
+        d->entries_1.assign(1, nullptr);
+        startOfDirInArchive = 0;
+        dirCacheCount = -1;
+        comment_.clear();
+        centralDirCorrupted = false;
+
+        bool result = false;
+        if (forWrite && !file.exists()) {
+            // The archive holds the plain contents of the items: private to the user.
+            d->zipStream = d->theFile.createBinaryFile(0600);
+            if (!d->zipStream) {
+                errmsg = "Creating the archive file failed";
+                return false;
+            }
+            d->zipStream->setLittleEndian(true);
+            entriesRead = true;
+            justCreated = true;
+            result = true;
+        } else {
+            d->zipStream = file.openAsBinaryFile(forWrite);
+            if (!d->zipStream) {
+                errmsg = "Opening the archive file failed";
+                return false;
+            }
+            d->zipStream->setLittleEndian(true);
+            z_readDirectory();
+            result = entriesRead;
+            if (!result) {
+                d->zipStream->close();
+                d->zipStream.reset();
+                d->entries_1.assign(1, nullptr);
+            }
+        }
+        writeMode = forWrite && result && !centralDirCorrupted;
+        if (writeMode)
+            d->dirty = true;
+        return result;
+    } catch (const std::exception&) {
+        errmsg = "Unexpected error (exception)";
+        return false;
+    }
+}
+
+bool ZipArchive::Close()
+{
+    if (!d || !d->zipStream)
+        return true;
+    bool ok = true;
+    // An archive that is not writable is never written, whatever was edited in memory.
+    if (writeMode)
+        ok = z_writeDirectory();
+    else
+        d->dirty = false;
+    if (!d->zipStream->close() && writeMode && ok) {
+        errmsg = "Closing the archive file failed";
+        ok = false;
+    }
+    d->zipStream.reset();
+    d->entries_1.assign(1, nullptr);
+    entriesRead = false;
+    justCreated = false;
+    marked = false;
+    return ok;
+}
+
+ZipEntryPtr ZipArchive::Entry(std::int32_t index) const
+{
+    if (!entriesRead)
+        throw RuntimeException("The archive is not open");
+    if (index < 1 || index > d->entryCount())
+        throw OutOfBoundsException();
+    return d->entries_1[std::size_t(index)];
+}
+
+std::int32_t ZipArchive::EntryCount() const
+{
+    if (!entriesRead)
+        throw RuntimeException("The archive is not open");
+    return d->entryCount();
+}
+
+} // namespace lv

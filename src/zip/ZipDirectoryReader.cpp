@@ -1,0 +1,132 @@
+// Reading an existing archive's central directory into entries.
+//
+// Every size and offset of the end record and of the central records is checked against the
+// file before it is used: the directory must lie inside the file, in front of its end record,
+// and every record with its name, extra field and comment inside the directory.
+
+#include <algorithm>
+
+#include "platform/Thread.h"
+#include "zip/ZipArchive.h"
+#include "zip/ZipRecords.h"
+
+namespace lv {
+
+namespace {
+
+const char* const DirectoryCorrupted = "Central Directory is corrupted";
+const char* const DirectorySizeCorrupted = "Central Directory is corrupted.";
+
+std::string dictionaryKey(const std::string& name)
+{
+    return !name.empty() && name.back() == '/' ? name.substr(0, name.size() - 1) : name;
+}
+
+} // namespace
+
+void ZipArchive::z_readDirectory()
+{
+    namespace c = zip::central;
+    namespace e = zip::eocd;
+    BinaryStream& zs = *d->zipStream;
+
+    zs.setPosition(0);
+    const MemoryBlock first = MemoryBlock::fromString(zs.read(4));
+    if (first.size() != 4 || first.uint32Value(0) != zip::LocalHeaderSignature) {
+        errmsg = "File does not appear to by a Zip file ('PK' header missing)";
+        return;
+    }
+
+    // The end record: the last signature among the positions L - 22 down to L - 22 - 65560,
+    // searched in one read of that tail.
+    const std::int64_t length = std::int64_t(zs.length());
+    const std::int64_t highest = length - std::int64_t(e::Size);
+    const std::int64_t lowest = std::max<std::int64_t>(0, highest - e::MaxScanBack);
+    std::int64_t found = -1;
+    if (highest >= 0) {
+        zs.setPosition(std::uint64_t(lowest));
+        const MemoryBlock tail = MemoryBlock::fromString(zs.read(std::size_t(length - lowest)));
+        for (std::int64_t p = highest; p >= lowest && std::size_t(p - lowest) + e::Size <= tail.size(); --p) {
+            if (tail.uint32Value(std::size_t(p - lowest)) == zip::EndOfDirSignature) {
+                found = p;
+                break;
+            }
+            if ((highest - p) % 4096 == 0)
+                Thread::yieldPoint();
+        }
+    }
+    if (found < 0) {
+        errmsg = "Central Directory not found; probably a damaged Zip file";
+        return;
+    }
+    zs.setPosition(std::uint64_t(found));
+    const MemoryBlock end = MemoryBlock::fromString(zs.read(e::Size));
+    if (const std::uint16_t commentLength = end.uint16Value(e::CommentLength))
+        comment_ = zs.read(commentLength);
+
+    if (end.uint16Value(e::DiskNumber) != 0 || end.uint16Value(e::DirStartDisk) != 0 ||
+        end.uint16Value(e::EntriesOnDisk) != end.uint16Value(e::EntriesTotal)) {
+        errmsg = "This is part of a multi-segment archive, which is not supported by the ZipArchive class";
+        return;
+    }
+    const std::int64_t dirStart = end.uint32Value(e::DirOffset);
+    const std::int64_t dirSize = end.uint32Value(e::DirSize);
+    std::int64_t declared = end.uint16Value(e::EntriesTotal);
+    startOfDirInArchive = dirStart;
+    if (dirSize < std::int64_t(c::Size) * declared || dirStart + dirSize > found) {
+        errmsg = DirectorySizeCorrupted;
+        return;
+    }
+
+    ZipEntryDictionary dictionary;
+    if (declared != 0 || dirSize != 0) {
+        const std::int64_t dirEnd = dirStart + dirSize;
+        std::int64_t pos = dirStart;
+        do {
+            if (pos + std::int64_t(c::Size) > dirEnd) {
+                errmsg = DirectoryCorrupted;
+                return;
+            }
+            zs.setPosition(std::uint64_t(pos));
+            MemoryBlock record = MemoryBlock::fromString(zs.read(c::Size));
+            if (record.uint32Value(c::Signature) != zip::CentralHeaderSignature) {
+                errmsg = DirectoryCorrupted;
+                return;
+            }
+            // The low byte is the zip format version; the high byte names a host.
+            if ((record.uint16Value(c::VersionNeeded) & 0xFF) > zip::VersionNeeded) {
+                errmsg = "Archive was written in a newer format than what this software supports (it supports up to "
+                         "v2.0 archives)";
+                return;
+            }
+            const std::int64_t nameLength = record.uint16Value(c::NameLength);
+            const std::int64_t extraLength = record.uint16Value(c::ExtraLength);
+            const std::int64_t commentLength = record.uint16Value(c::CommentLength);
+            pos += std::int64_t(c::Size) + nameLength + extraLength + commentLength;
+            if (pos > dirEnd) {
+                errmsg = DirectoryCorrupted;
+                return;
+            }
+            std::string name = zs.read(std::size_t(nameLength));
+            const std::string extraBytes = zs.read(std::size_t(extraLength));
+            std::string comment = zs.read(std::size_t(commentLength));
+
+            ZipExtraFieldPtr extra = MakeZipExtraField(std::string_view(extraBytes));
+            extra->Lock();
+            const std::string key = dictionaryKey(name);
+            auto entry = std::make_shared<ZipEntry>(d, std::move(record), std::move(name), extra, std::move(comment));
+            d->entries_1.push_back(entry);
+            dictionary[key] = entry;
+            if (declared == 0)
+                centralDirCorrupted = true;
+            else
+                --declared;
+            Thread::yieldPoint();
+        } while (pos < dirEnd);
+    }
+
+    d->checkDirectory(dictionary);
+    entriesRead = true;
+}
+
+} // namespace lv

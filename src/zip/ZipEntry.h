@@ -1,0 +1,145 @@
+#pragma once
+// One entry of an open zip archive: its 46-byte central directory record (kept for the entry's
+// whole life and written back by the directory writer), its name and comment as stored, its
+// central extra field, and its name split into path components.
+//
+// Entries are made by the directory reader, the entry writers and the duplicate operation, and
+// are held by shared_ptr in the archive's entry list (1-based). An entry keeps the archive's
+// shared state but not the archive; after the archive is closed it still answers questions
+// about its record, but reading its data fails with "Archive is closed".
+//
+// Implementations: ZipEntry.cpp (constructor, record accessors, comment, attributes and
+// switches, local extra field, z_setup), ZipNames.cpp (RawPath, GetPath, z_checkRawPath);
+// ZipEntryUnzip.cpp (z_unzip, Verify, Extract into streams), ZipEntryExtract.cpp (Extract to a
+// destination, MakeDestination, MakeDestinationChild), MacHeaderDecoding.cpp (MacBinary and
+// AppleDouble headers), MacMetadataRestore.cpp (Mac metadata and Unix permissions).
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/FolderItem.h"
+#include "platform/MemoryBlock.h"
+#include "zip/ZipArchiveData.h"
+#include "zip/ZipExtraField.h"
+
+namespace lv {
+
+class SeqDataOutputStream;
+class ZipArchive;
+
+class ZipEntry {
+public:
+    // `header` nullopt gives a blank 46-byte record. A null `extra` becomes an empty locked
+    // field; a given one is stored as it is (callers lock it first).
+    ZipEntry(ZipArchiveDataPtr d, std::optional<MemoryBlock> header, std::string zipEncName,
+             ZipExtraFieldPtr extra, std::string zipEncComment);
+
+    // --- record accessors (ZipEntry.cpp) ---
+    std::int32_t CompressedSize() const;    // offset 20, signed
+    std::int32_t Size() const;              // offset 24, signed
+    std::int32_t CompressionMethod() const; // offset 10
+    bool IsEncrypted() const;               // flag bit 0
+    bool IsDirectory() const noexcept { return isFolder; }
+    // Method 0 or 8, not encrypted, not a folder.
+    bool CanExtract() const;
+    // The record's MS-DOS date as Unix time (local); nullopt when date and time are both 0.
+    std::optional<std::int64_t> Time() const;
+    std::string Comment() const { return sysEncComment; }
+    // Sets the comment (stored through encodeForZip) and marks the archive changed.
+    void SetComment(std::string_view comment);
+    std::string ErrorMessage() const { return errmsg; }
+    // The central extra field itself; RuntimeException when it is not locked.
+    ZipExtraFieldPtr ExtraFieldInCentralDir() const;
+    // The record itself (not a copy).
+    MemoryBlock& z_Header() noexcept { return header; }
+    const MemoryBlock& z_Header() const noexcept { return header; }
+    // Mac type and creator for a file name. No mapping service exists here: always false.
+    bool z_icMapFilename(std::string_view name, std::string& type, std::string& creator) const;
+
+    // --- names (ZipNames.cpp) ---
+    // The stored name as text, "/" separators, a folder's trailing "/" kept.
+    std::string RawPath() const { return sysEncName; }
+    void GetPath(std::vector<std::string>& parts) const { parts = path; }
+    // The last component; "" for a name without components.
+    std::string Name() const;
+    std::string z_origEncodedName() const { return zipEncName; }
+    std::string z_origEncodedComment() const { return zipEncComment; }
+    bool hasDittoName() const noexcept { return z_hasDittoName; }
+    const std::vector<std::string>& pathComponents() const noexcept { return path; }
+
+    // --- attributes and switches (ZipEntry.cpp) ---
+    bool IsTextFile() const;
+    void SetTextFileFlag(bool flag);
+    std::int32_t OSMadeBy() const;
+    void SetOSMadeBy(std::int32_t host);
+    std::int32_t ExternalFileAttributes() const;
+    void SetExternalFileAttributes(std::int32_t value);
+    // Locks the field (nullptr: an empty one), makes it the central field, sets the record's
+    // extra field length and marks the archive changed.
+    void SetExtraFieldInCentralDir(ZipExtraFieldPtr extra);
+    // The extra field of the local header, read from the archive and locked; nullptr with
+    // "Archive is closed" or the signature text on failure. The stream position is restored.
+    ZipExtraFieldPtr ExtraField();
+    void EnableMacBinary1Detection(bool flag) noexcept { supportMB1 = flag; }
+    void EnableFileLocking(bool flag) noexcept { lockFiles = flag; }
+    // x as its unsigned 32-bit value.
+    double z_ulongToDouble(std::int32_t x) const { return x < 0 ? double(x) + 2.0 * maxIntPlus1 : double(x); }
+
+    // --- reading half (ZipEntryUnzip.cpp, ZipEntryExtract.cpp, MacHeaderDecoding.cpp, MacMetadataRestore.cpp) ---
+    bool Verify();
+    bool Extract(const FolderItem& dest);
+    bool Extract(const FolderItem& dest, bool decodeMacBinary);
+    bool Extract(const FolderItem& dest, bool decodeMacBinary, bool makeExecutable);
+    bool Extract(bool decodeMacBinary, SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut,
+                 std::optional<MemoryBlock>& mbHdr);
+    bool GetMacBinaryHeader(std::optional<MemoryBlock>& mbHdr);
+    // The destination below `base`; a null FolderItem when a step fails.
+    FolderItem MakeDestination(const FolderItem& base, bool followAliases);
+    FolderItem MakeDestinationChild(const FolderItem& parent, const std::string& name, bool followAliases);
+    std::int32_t z_MBHdrLevel(const MemoryBlock& header) const;
+    bool z_unzipMBHdr(bool isAppleDouble, std::string_view data, std::optional<MemoryBlock>& mbHdr,
+                      std::int32_t& rsrcStart);
+    void ApplyMacBinaryInformation(const FolderItem& f, const MemoryBlock& header);
+    bool ApplyUnixPermissions(const FolderItem& f);
+    bool ApplyUnixPermissions(const FolderItem& f, std::int32_t attrs);
+    void z_setAppleDoubleEntry(std::shared_ptr<ZipEntry> companion);
+    static std::int32_t UTCOffsetInMinutes();
+
+    std::shared_ptr<ZipEntry> appleDoubleCompanion() const { return appleDoubleEntry; }
+    bool isAppleDoubleCompanion() const noexcept { return thisIsTheAppleDoubleEntry; }
+
+private:
+    friend class ZipArchive;
+    friend class ZipArchiveData;
+
+    void z_checkRawPath();  // ZipNames.cpp
+    void z_setup();         // ZipEntry.cpp
+    bool z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut, bool decodeMacBinary,
+                 bool isFolder, std::optional<MemoryBlock>& mbHdr);  // ZipEntryUnzip.cpp
+
+    std::string sysEncComment;
+    std::string zipEncName;
+    MemoryBlock header;
+    ZipExtraFieldPtr extra;
+    MemoryBlock zlib_prefix;
+    std::string errmsg;
+    std::vector<std::string> path;
+    bool isFolder = false;
+    double maxIntPlus1 = 2147483648.0;
+    ZipArchiveDataPtr d;
+    std::string sysEncName;
+    std::string zipEncComment;
+    bool supportMB1 = false;
+    bool lockFiles = false;
+    std::shared_ptr<ZipEntry> appleDoubleEntry;
+    bool z_hasDittoName = false;
+    bool thisIsTheAppleDoubleEntry = false;
+};
+
+using ZipEntryPtr = std::shared_ptr<ZipEntry>;
+
+} // namespace lv

@@ -1,0 +1,238 @@
+// The entry data reader: MacBinary payloads split into forks, the header recognised and applied,
+// progress and abort.
+
+#include <gtest/gtest.h>
+
+#include "ReaderTestSupport.h"
+#include "WriterTestSupport.h"
+#include "platform/DateTime.h"
+#include "platform/FolderItem.h"
+#include "platform/MacMetadataStore.h"
+#include "platform/compression/Crc.h"
+#include "support/TempDir.h"
+#include "zip/MacBinary.h"
+#include "zip/SeqStreams.h"
+#include "zip/ZipArchive.h"
+#include "zip/ZipConfig.h"
+#include "zip/ZipProgressNotifier.h"
+
+namespace lv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A caller's sink that keeps what it gets.
+class StringSink final : public SeqDataOutputStream {
+public:
+    bool Write(std::string_view data) override
+    {
+        bytes += data;
+        ++writes;
+        return true;
+    }
+    bool Open() override
+    {
+        opened = true;
+        bytes.clear();
+        return true;
+    }
+    bool Close() override { return true; }
+    void GetErrorDescription(std::int32_t& code, std::string& message) const override
+    {
+        code = 0;
+        message.clear();
+    }
+    bool Skip(std::int32_t) override { return false; }
+    void ClearError() override {}
+    bool Flush() override { return true; }
+
+    std::string bytes;
+    bool opened = false;
+    int writes = 0;
+};
+
+MemoryBlock macBinaryHeader(std::int32_t dataLen, std::int32_t rsrcLen, std::string_view name,
+    std::optional<std::int64_t> modified = std::nullopt)
+{
+    ZipArchive maker;
+    return maker.MakeMacBinaryHeader(dataLen, rsrcLen, name, "APPL", "LVzp", modified, modified);
+}
+
+std::string pad(std::string s)
+{
+    s.resize(std::size_t(macbinary::padded(std::int64_t(s.size()))), '\0');
+    return s;
+}
+
+// A one-entry archive of another tool (no ZPIT field) holding `payload`.
+fs::path archiveOf(const TempDir& dir, const std::string& name, const std::string& payload, bool deflate)
+{
+    const fs::path zip = dir / (name + (deflate ? ".d.zip" : ".s.zip"));
+    RawEntry e(name, payload);
+    writeFile(zip, layoutZip({deflate ? e.deflated() : e}).bytes());
+    return zip;
+}
+
+class MacBinaryPayload : public ::testing::TestWithParam<bool> {};
+
+TEST_P(MacBinaryPayload, IsSplitIntoForksAndHeader)
+{
+    ZipConfig::UsePlugin = true;
+    TempDir dir;
+    const std::string data = randomBytes(20000, 1), rsrc = randomBytes(300, 2);
+    const std::string payload = macBinaryHeader(20000, 300, "Tool", 1434000000).toString() + pad(data) + pad(rsrc);
+    ASSERT_EQ(payload.size(), 20608u);
+    const fs::path zip = archiveOf(dir, "Tool", payload, GetParam());
+
+    ZipArchive archive;
+    ASSERT_TRUE(archive.Open(FolderItem(zip), false));
+    const ZipEntryPtr entry = archive.Entry(1);
+    StringSink dataOut, rsrcOut;
+    std::optional<MemoryBlock> header;
+    ASSERT_TRUE(entry->Extract(true, &dataOut, &rsrcOut, header)) << entry->ErrorMessage();
+    EXPECT_EQ(dataOut.bytes, data);
+    EXPECT_EQ(rsrcOut.bytes, rsrc);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(entry->z_MBHdrLevel(*header), 3);
+
+    // Without decoding the stream is one data fork.
+    StringSink whole;
+    ASSERT_TRUE(entry->Extract(false, &whole, nullptr, header));
+    EXPECT_EQ(whole.bytes, payload);
+    EXPECT_FALSE(header);
+
+    ASSERT_TRUE(entry->Extract(FolderItem(dir / "Tool"), true)) << entry->ErrorMessage();
+    const FolderItem out(dir / "Tool");
+    EXPECT_EQ(readFile(out.path()), data);
+    EXPECT_EQ(MacMetadataStore::readResourceFork(out.path()), rsrc);
+    EXPECT_EQ(out.macType(), "APPL");
+    EXPECT_EQ(out.macCreator(), "LVzp");
+    EXPECT_EQ(out.modificationDate(), std::optional<std::int64_t>(1434000000));
+}
+
+INSTANTIATE_TEST_SUITE_P(StoredAndDeflated, MacBinaryPayload, ::testing::Bool());
+
+TEST(MacBinaryHeaderDecoding, LevelsOfRecognition)
+{
+    ZipEntry entry(std::make_shared<ZipArchiveData>(), std::nullopt, "e", nullptr, "");
+    auto withCrc = [](MemoryBlock h) {
+        h.setUInt16Value(macbinary::offset::Crc, Crc16_MemoryBlock(h, 0, macbinary::offset::Crc));
+        return h;
+    };
+    auto changed = [&](std::size_t at, std::uint8_t value, bool fixCrc = true) {
+        MemoryBlock h = macBinaryHeader(10, 20, "name");
+        h.setByteValue(at, value);
+        return fixCrc ? withCrc(h) : h;
+    };
+    MemoryBlock longName = macBinaryHeader(10, 20, "name");
+    longName.setByteValue(1, 40);
+    longName = withCrc(longName);
+
+    struct Case {
+        const char* what;
+        MemoryBlock header;
+        std::int32_t level;
+        std::int32_t withMacBinaryI;
+    };
+    const std::vector<Case> cases = {
+        {"written here", macBinaryHeader(10, 20, "name"), 3, 3},
+        {"version after III", changed(123, 131), 4, 4},
+        {"no mBIN", changed(102, 'x'), 2, 2},
+        {"wrong CRC", changed(124, 0, false), 0, 1},
+        {"wrong CRC, long name",
+            [&] {
+                MemoryBlock h = longName;
+                h.setByteValue(124, 0);
+                return h;
+            }(),
+            0, 0},
+        {"name length 0", changed(1, 0), 0, 0},
+        {"name length 64", changed(1, 64), 0, 0},
+        {"byte 0", changed(0, 1), 0, 0},
+        {"byte 82", changed(82, 1), 0, 0},
+        {"byte 127", changed(127, 1), 0, 0},
+        {"negative fork length", changed(87, 0x80), 0, 0},
+    };
+    for (const Case& c : cases) {
+        entry.EnableMacBinary1Detection(false);
+        EXPECT_EQ(entry.z_MBHdrLevel(c.header), c.level) << c.what;
+        entry.EnableMacBinary1Detection(true);
+        EXPECT_EQ(entry.z_MBHdrLevel(c.header), c.withMacBinaryI) << c.what;
+    }
+}
+
+TEST(MacBinaryHeaderDecoding, HeaderClaimingMoreThanTheEntryHoldsIsCorrupt)
+{
+    ZipConfig::UsePlugin = true;
+    TempDir dir;
+    const std::string payload = macBinaryHeader(0x7FFFFF80, 0x7FFFFF00, "big").toString() + randomBytes(1000, 3);
+    ZipArchive archive;
+    ASSERT_TRUE(archive.Open(FolderItem(archiveOf(dir, "big", payload, false)), false));
+    EXPECT_FALSE(archive.Entry(1)->Extract(FolderItem(dir / "big"), true));
+    EXPECT_EQ(archive.Entry(1)->ErrorMessage(), "Data appears to be corrupted");
+    EXPECT_FALSE(fs::exists(dir / "big"));
+
+    // A short entry has no header to fetch, and that is no failure.
+    ZipArchive small;
+    ASSERT_TRUE(small.Open(FolderItem(archiveOf(dir, "small", "tiny", false)), false));
+    std::optional<MemoryBlock> header;
+    EXPECT_FALSE(small.Entry(1)->GetMacBinaryHeader(header));
+    EXPECT_EQ(small.Entry(1)->ErrorMessage(), "");
+}
+
+// The header's name comes back where the archive had to store it cleaned; a "/" becomes ":".
+TEST(MacBinaryHeaderDecoding, MacNameIsRestoredWithoutReplacingAnything)
+{
+    ZipConfig::UsePlugin = true;
+    TempDir dir;
+    const std::string payload = macBinaryHeader(4, 0, "A/B\\C").toString() + pad("data");
+    const fs::path zip = archiveOf(dir, "A-B-C", payload, false);
+    ASSERT_EQ(extractAll(zip, dir / "out"), "");
+    EXPECT_EQ(listTree(dir / "out"), std::vector<std::string>{"A:B\\C"});
+    EXPECT_EQ(readFile(dir / "out" / "A:B\\C"), "data");
+    // A DOS date and no header date: the entry's date stays.
+    EXPECT_EQ(FolderItem(dir / "out" / "A:B\\C").modificationDate(), fromDosDateTime(DosDateTime{0x4A21, 0x6000}));
+
+    writeFile(dir / "again" / "A:B\\C", "mine");
+    ASSERT_EQ(extractAll(zip, dir / "again"), "");
+    EXPECT_EQ(readFile(dir / "again" / "A:B\\C"), "mine");
+    EXPECT_EQ(readFile(dir / "again" / "A-B-C"), "data");
+}
+
+class AbortingMonitor final : public ZipProgressNotifier {
+public:
+    void zipProgress(ZipEntry&, std::int32_t total, std::int32_t done, bool& abort) override
+    {
+        reports.emplace_back(done, total);
+        abort = done >= abortAt;
+    }
+    void ZipFileError(const FolderItem&, std::int32_t, const std::string&, bool&) override {}
+    void ZipFileStarting(const FolderItem&, bool&) override {}
+
+    std::int32_t abortAt = 0;
+    std::vector<std::pair<std::int32_t, std::int32_t>> reports;
+};
+
+TEST(EntryProgress, ReportsEveryChunkAndStopsOnAbort)
+{
+    ZipConfig::UsePlugin = true;
+    TempDir dir;
+    const fs::path zip = archiveOf(dir, "p", randomBytes(40000, 4), true);
+    ZipArchive archive;
+    ASSERT_TRUE(archive.Open(FolderItem(zip), false));
+    AbortingMonitor monitor;
+    monitor.abortAt = 1 << 30;
+    archive.SetProgressMonitor(&monitor);
+    ASSERT_TRUE(archive.Entry(1)->Verify());
+    EXPECT_EQ(monitor.reports,
+        (std::vector<std::pair<std::int32_t, std::int32_t>>{
+            {0, 40000}, {16384, 40000}, {32768, 40000}, {40000, 40000}}));
+
+    monitor.abortAt = 16384;
+    EXPECT_FALSE(archive.Entry(1)->Extract(FolderItem(dir / "p"), true));
+    EXPECT_EQ(archive.Entry(1)->ErrorMessage(), "Aborted");
+    EXPECT_FALSE(fs::exists(dir / "p"));
+}
+
+} // namespace
+} // namespace lv::test
