@@ -1,0 +1,23 @@
+#pragma once
+// What a job copies of the user's settings when it starts, so that a change made while it runs
+// (or a later job) never alters it.
+
+#include "platform/FolderItem.h"
+
+namespace lv {
+
+struct JobSettings {
+    bool compress = true;          // deflate the members of the work archive; false: store them
+    bool notificationsOn = true;   // post the end-of-job desktop notifications
+    bool bounce = true;            // request the window's attention at the end of a job
+    // The folder of the work files "Lockvane.zip" and "Lockvane.cdx"; null: the user's
+    // temporary folder.
+    FolderItem workFolder;
+};
+
+// The fixed names of the work files and of the extraction folder.
+inline constexpr const char* WorkArchiveName = "Lockvane.zip";
+inline constexpr const char* WorkFileName = "Lockvane.cdx";
+inline constexpr const char* DecryptedFolderName = "DecryptedFiles";
+
+} // namespace lv

@@ -1,0 +1,460 @@
+#include "engine/LVEncryptor.h"
+
+#include <botan/mem_ops.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "engine/CipherSuite.h"
+#include "engine/LVArchiver.h"
+#include "engine/Notices.h"
+#include "engine/ScopeExit.h"
+#include "engine/ZipThread.h"
+#include "platform/Exceptions.h"
+#include "platform/SpecialFolders.h"
+#include "zip/ZipConfig.h"
+
+namespace lv {
+
+namespace {
+
+constexpr std::chrono::milliseconds ExtractionPoll{20};
+constexpr int MaxExtractionFolders = 10000;
+
+std::string quoted(const FolderItem& f) { return "\"" + f.displayName() + "\""; }
+
+std::string failureOf(const std::string& what, const FolderItem& f)
+{
+    return what + " " + quoted(f) + ": " + f.lastErrorText();
+}
+
+std::string streamFailure(const std::string& what, const FolderItem& f, const BinaryStream& s)
+{
+    return what + " " + quoted(f) + ": " + std::generic_category().message(s.lastErrorCode());
+}
+
+} // namespace
+
+LVEncryptor::~LVEncryptor()
+{
+    Kill();
+    waitForJob();
+}
+
+// --- starting, stopping, waiting -----------------------------------------------------------------
+
+void LVEncryptor::beginJob(LVArchiver& archiver, JobControls controls, JobSettings settings)
+{
+    if (isBusy() || archiver.worker().isRunning()) {
+        if (!jobCancelled()) throw RuntimeException("A job is still running");
+        waitForJob();
+        archiver.worker().wait();
+    }
+    m_archiver = &archiver;
+    m_gate = std::make_shared<JobGate>(controls);
+    m_settings = std::move(settings);
+    m_outcome = JobOutcome::Running;
+    m_handedOver = false;
+    m_progressShift = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_extractionFolder = FolderItem();
+    }
+}
+
+void LVEncryptor::Encrypt(std::vector<FolderItem> items, FolderItem target, std::string cipher, std::string key,
+                          LVArchiver& archiver, JobControls controls, JobSettings settings)
+{
+    beginJob(archiver, controls, std::move(settings));
+    DoEncrypt = true;
+    Target = std::move(target);
+    Source = std::move(items);
+    Method = std::move(cipher);
+    wipeKey();
+    Key = std::move(key);
+    start();
+}
+
+void LVEncryptor::Decrypt(FolderItem file, FolderItem destFolder, std::string cipher, std::string key,
+                          const LVTagger& header, LVArchiver& archiver, JobControls controls, JobSettings settings)
+{
+    beginJob(archiver, controls, std::move(settings));
+    DoEncrypt = false;
+    Target = std::move(destFolder);
+    zSource = std::move(file);
+    m_tagLength = header.TagLength;
+    Method = std::move(cipher);
+    wipeKey();
+    Key = std::move(key);
+    start();
+}
+
+void LVEncryptor::Kill()
+{
+    if (m_gate) m_gate->close();
+    markStopped();
+    if (m_archiver) m_archiver->Cancel();
+    // Killing itself would end the caller on the spot; its next checkpoint sees the closed gate.
+    if (Thread::current() != this) kill();
+}
+
+void LVEncryptor::markStopped() noexcept
+{
+    JobOutcome running = JobOutcome::Running;
+    m_outcome.compare_exchange_strong(running, JobOutcome::Cancelled);
+}
+
+bool LVEncryptor::jobCancelled() const { return m_gate && !m_gate->isOpen(); }
+
+bool LVEncryptor::isBusy() const
+{
+    return isRunning() || (m_archiver && m_handedOver && m_archiver->worker().isRunning());
+}
+
+JobOutcome LVEncryptor::waitForJob()
+{
+    wait();
+    if (m_archiver && m_handedOver) m_archiver->worker().wait();
+    return m_outcome.load();
+}
+
+FolderItem LVEncryptor::extractionFolder() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_extractionFolder;
+}
+
+void LVEncryptor::checkpoint() const
+{
+    Thread::yieldPoint();
+    if (jobCancelled()) throw ThreadEnd{};
+}
+
+JobControls LVEncryptor::controls() const { return m_gate ? m_gate->controls() : JobControls{}; }
+
+FolderItem LVEncryptor::workFolder() const { return m_settings.workFolder; }
+
+void LVEncryptor::wipeKey() noexcept
+{
+    if (!Key.empty()) Botan::secure_scrub_memory(Key.data(), Key.size());
+    Key.clear();
+}
+
+// --- progress ------------------------------------------------------------------------------------
+
+void LVEncryptor::setMaximum(std::uint64_t length)
+{
+    // The bar takes 32-bit values: large files are shown in coarser steps.
+    std::uint32_t shift = 0;
+    while ((length >> shift) > std::uint64_t(std::numeric_limits<std::int32_t>::max())) ++shift;
+    m_progressShift = shift;
+    if (auto* bar = controls().progress) bar->setMaximum(std::int32_t(length >> shift));
+}
+
+void LVEncryptor::showProgress(std::uint64_t position, std::uint64_t)
+{
+    if (auto* bar = controls().progress) bar->setValue(std::int32_t(position >> m_progressShift));
+}
+
+// --- the end of a job ----------------------------------------------------------------------------
+
+void LVEncryptor::endInFailure(const std::string& message, const std::string& explanation)
+{
+    JobOutcome running = JobOutcome::Running;
+    m_outcome.compare_exchange_strong(running, JobOutcome::Failed);
+    const JobControls c = controls();
+    if (!message.empty() && c.messages) c.messages->show(MessageBox::Request{message, explanation, {}, 0, -1});
+    if (m_archiver) m_archiver->Cancel();
+    if (c.window) c.window->resetWindow();
+    if (m_settings.notificationsOn)
+        Notices::post(c.notifier, DoEncrypt ? Notices::EncryptionError : Notices::DecryptionError);
+}
+
+void LVEncryptor::finishJob(bool encrypting)
+{
+    m_outcome = JobOutcome::Succeeded;
+    const JobControls c = controls();
+    if (c.status) c.status->setText(encrypting ? EncryptionFinishedText : DecryptionCompleteText);
+    if (!encrypting) {
+        setMaximum(1);
+        showProgress(1, 1);
+    }
+    if (m_settings.notificationsOn)
+        Notices::post(c.notifier, encrypting ? Notices::EncryptionFinished : Notices::DecryptionFinished);
+    if (c.button) {
+        c.button->setCaption("OK");
+        c.button->setDefault(true);
+    }
+    // The attention request is made and withdrawn at once.
+    if (m_settings.bounce && c.attention) c.attention->requestAttention();
+}
+
+void LVEncryptor::endEncryptionStage(bool succeeded)
+{
+    if (!m_settings.workFolder.isNull()) {
+        m_settings.workFolder.child(WorkArchiveName).remove();
+        if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
+    }
+    wipeKey();
+}
+
+// --- the engine thread ---------------------------------------------------------------------------
+
+void LVEncryptor::execute()
+{
+    const bool encrypting = DoEncrypt;
+    bool succeeded = false;
+    bool cleaned = false;
+    bool extractionCreated = false;
+    auto cleanUp = [&] {
+        if (cleaned) return;
+        cleaned = true;
+        if (encrypting) {
+            // Once the archiving worker has the job, the work files and the key are its own.
+            if (!m_handedOver) endEncryptionStage(false);
+            return;
+        }
+        if (!m_settings.workFolder.isNull()) m_settings.workFolder.child(WorkArchiveName).remove();
+        if (!succeeded) {
+            FolderItem partial = extractionFolder();
+            if (!partial.isNull()) {
+                partial.removeRecursively();
+                if (!extractionCreated) partial.createAsFolder();  // it was there, empty, before
+            }
+        }
+        wipeKey();
+    };
+    ScopeExit onExit([&] {
+        cleanUp();
+        if (!encrypting || !m_handedOver) markStopped();
+    });
+
+    std::string error;
+    m_failureShown = false;
+    try {
+        if (m_settings.workFolder.isNull()) m_settings.workFolder = SpecialFolders::temporary();
+        succeeded = encrypting ? EncryptStart(error) : DecryptTask(error, extractionCreated);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    if (succeeded) return;
+    cleanUp();
+    if (m_failureShown)
+        endInFailure({}, {});
+    else
+        endInFailure(encrypting ? EncryptionFailedText : DecryptionFailedText, error);
+}
+
+bool LVEncryptor::EncryptStart(std::string& error)
+{
+    setMaximum(0);
+    if (auto* status = controls().status) status->setText(m_settings.compress ? CompressingText : ArchivingText);
+    if (!CipherSuite::isKnown(Method)) {
+        error = "Unknown cipher \"" + Method + "\".";
+        return false;
+    }
+    checkpoint();
+    if (!m_archiver->Archive(Source, *this, error)) return false;
+    m_handedOver = true;
+    return true;
+}
+
+// --- the cipher loops ----------------------------------------------------------------------------
+
+bool LVEncryptor::cipherLoop(const Stream& in, const Stream& out, std::uint64_t length, std::size_t chunk,
+                             const std::function<std::string(std::string_view)>& transform, std::string& error)
+{
+    // One chunk in memory at a time; each pass gives Cancel its chance first.
+    while (in.stream.position() < length) {
+        checkpoint();
+        const std::string block = in.stream.read(chunk);
+        if (in.stream.hadError() || block.empty()) {
+            error = streamFailure(in.failureText, in.file, in.stream);
+            return false;
+        }
+        if (!out.stream.write(transform(block))) {
+            error = streamFailure(out.failureText, out.file, out.stream);
+            return false;
+        }
+        showProgress(in.stream.position(), length);
+    }
+    return true;
+}
+
+// --- the encryption stage, on the archiving worker -----------------------------------------------
+
+bool LVEncryptor::EncryptTask(std::string& error)
+{
+    TEMPtarget = workFolder().child(WorkFileName);
+    zSource = workFolder().child(WorkArchiveName);
+
+    BinaryStreamPtr in = zSource.openAsBinaryFile(false);
+    if (!in) {
+        error = failureOf("The work archive could not be opened", zSource);
+        return false;
+    }
+    const std::uint64_t length = in->length();
+    setMaximum(length);
+
+    {
+        BinaryStreamPtr created = TEMPtarget.createBinaryFile(0600);
+        if (!created || !created->close()) {
+            error = failureOf("The work file could not be created", TEMPtarget);
+            return false;
+        }
+    }
+    LVTagger tagger;
+    tagger.EncryptionType = Method;
+    tagger.q = Key;
+    if (!tagger.CreateTag(TEMPtarget)) {
+        error = failureOf("The header could not be written to", TEMPtarget);
+        return false;
+    }
+    BinaryStreamPtr out = TEMPtarget.openAsBinaryFile(true);
+    if (!out) {
+        error = failureOf("The work file could not be opened", TEMPtarget);
+        return false;
+    }
+    out->setPosition(std::uint64_t(tagger.TagLength));
+    if (auto* status = controls().status) status->setText(EncryptingText);
+
+    auto cipher = CipherSuite::makeEncryptor(Method, Key);
+    const std::size_t chunk = CipherSuite::chunkSize(Method);
+    if (!cipher) {
+        error = "Unknown cipher \"" + Method + "\".";
+        return false;
+    }
+    const Stream source{*in, zSource, "The work archive could not be read"};
+    const Stream sink{*out, TEMPtarget, "The work file could not be written"};
+    if (!cipherLoop(source, sink, length, chunk, [&](std::string_view b) { return cipher->Encrypt(b); }, error))
+        return false;
+    if (!out->write(cipher->FinishEncrypt()) || !out->sync()) {
+        error = streamFailure("The work file could not be written", TEMPtarget, *out);
+        return false;
+    }
+    if (!out->close()) {
+        error = streamFailure("The work file could not be written", TEMPtarget, *out);
+        return false;
+    }
+    in->close();
+    checkpoint();
+
+    // Never replaces a file that appeared at the target meanwhile; works across file systems.
+    FolderItem moved = TEMPtarget;
+    if (!moved.moveTo(Target)) {
+        error = "The encrypted file could not be saved as \"" + Target.shellPath() + "\": " + moved.lastErrorText();
+        return false;
+    }
+    zSource.remove();
+    wipeKey();
+    finishJob(true);
+    return true;
+}
+
+// --- the decryption road, on the engine thread ---------------------------------------------------
+
+namespace {
+
+// The first of "DecryptedFiles", "DecryptedFiles2", ... in `parent` that does not exist (then made
+// here, `created` true) or is an empty folder; null with the reason in `error` when none can be had.
+FolderItem claimExtractionFolder(const FolderItem& parent, bool& created, std::string& error)
+{
+    for (int n = 1; n <= MaxExtractionFolders; ++n) {
+        FolderItem candidate = parent.child(n == 1 ? std::string(DecryptedFolderName)
+                                                   : std::string(DecryptedFolderName) + std::to_string(n));
+        if (candidate.createAsFolder()) {
+            created = true;
+            return candidate;
+        }
+        if (candidate.lastErrorCode() != EEXIST) {
+            error = failureOf("The folder for the decrypted files could not be made in", parent);
+            return {};
+        }
+        std::error_code ec;
+        if (candidate.isFolder() && std::filesystem::is_empty(candidate.path(), ec) && !ec) {
+            created = false;
+            return candidate;
+        }
+    }
+    error = "There is no free name for the decrypted files in " + quoted(parent) + ".";
+    return {};
+}
+
+} // namespace
+
+bool LVEncryptor::DecryptTask(std::string& error, bool& extractionCreated)
+{
+    BinaryStreamPtr in = zSource.isFile() ? zSource.openAsBinaryFile(false) : nullptr;
+    if (!in) {
+        error = zSource.exists() ? failureOf("The encrypted file could not be opened", zSource)
+                                 : "The encrypted file " + quoted(zSource) + " no longer exists.";
+        return false;
+    }
+    const std::uint64_t length = in->length();
+    in->setPosition(std::uint64_t(std::max<std::int32_t>(m_tagLength, 0)));
+    setMaximum(length);
+    if (auto* status = controls().status) status->setText(DecryptingText);
+
+    FolderItem archiveFile = workFolder().child(WorkArchiveName);
+    auto cipher = CipherSuite::makeDecryptor(Method, Key);
+    const std::size_t chunk = CipherSuite::chunkSize(Method);
+    if (!cipher) {
+        error = "The file names an unknown cipher.";
+        return false;
+    }
+    BinaryStreamPtr out = archiveFile.createBinaryFile(0600);
+    if (!out) {
+        error = failureOf("The work archive could not be created", archiveFile);
+        return false;
+    }
+    const Stream source{*in, zSource, "The encrypted file could not be read"};
+    const Stream sink{*out, archiveFile, "The work archive could not be written"};
+    if (!cipherLoop(source, sink, length, chunk, [&](std::string_view b) { return cipher->Decrypt(b); }, error))
+        return false;
+    const std::string last = cipher->FinishDecrypt();
+    // A changed or cut body: what was deciphered so far is no archive of the user's; the clean-up
+    // deletes it.
+    if (cipher->failed()) {
+        error = cipher->errorText();
+        return false;
+    }
+    if (!out->write(last) || !out->close()) {
+        error = streamFailure("The work archive could not be written", archiveFile, *out);
+        return false;
+    }
+    in->close();
+    wipeKey();
+
+    setMaximum(0);
+    if (auto* status = controls().status) status->setText(UnarchivingText);
+    checkpoint();
+
+    ZipConfig::UsePlugin = true;
+    const FolderItem destination = claimExtractionFolder(Target, extractionCreated, error);
+    if (destination.isNull()) return false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_extractionFolder = destination;
+    }
+    std::unique_ptr<ZipThread> extractor =
+        LVArchiver(m_archiver->worker()).UnArchive(destination, workFolder(), controls(), error);
+    if (!extractor) return false;
+    // The job ends when the extraction has: a Cancel meanwhile stops it too (the extractor's
+    // destructor kills it and waits).
+    while (extractor->isRunning()) Thread::sleepFor(ExtractionPoll);
+    extractor->wait();
+    if (!extractor->extracted()) {
+        m_failureShown = extractor->failureShown();
+        error = extractor->failureText();
+        return false;
+    }
+    extractor.reset();
+    archiveFile.remove();
+    finishJob(false);
+    return true;
+}
+
+} // namespace lv

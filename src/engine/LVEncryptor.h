@@ -1,0 +1,148 @@
+#pragma once
+// The engine of both jobs.
+//
+// Encryption: the engine thread shows "Compressing..." (or "Archiving...") and has the archiving
+// worker pack the items into the work archive "Lockvane.zip"; that worker then runs EncryptTask:
+// the header and the enciphered archive go into the work file "Lockvane.cdx", which is moved to
+// the output file ("Encrypting...", "Encryption Finished.", the button becomes "OK").
+// Decryption: the engine thread deciphers the body into "Lockvane.zip" ("Decrypting..."), then a
+// fresh zip worker extracts it into the first free one of "DecryptedFiles", "DecryptedFiles2", ...
+// in the destination folder ("Unarchiving..."); the job waits for the extraction and only then
+// shows "Decryption Complete.".
+//
+// Every failure ends the job as a failure: its message box, the work files and any partial output
+// removed, the main window reset, the "... Error" notice. Kill (the Cancel button) stops the job at
+// its next cancellation point, wherever it runs, removes the same files and drops the job's later
+// GUI calls. The work archive is deleted whenever a job ends, and the key is wiped.
+//
+// A job takes everything it needs when it starts: the items, the header of the file to decrypt,
+// the settings, the controls.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/JobSettings.h"
+#include "engine/LVTagger.h"
+#include "platform/BinaryStream.h"
+#include "platform/FolderItem.h"
+#include "platform/Thread.h"
+#include "platform/gui/JobControls.h"
+#include "platform/gui/JobGate.h"
+
+namespace lv {
+
+class LVArchiver;
+
+enum class JobOutcome { None, Running, Succeeded, Failed, Cancelled };
+
+class LVEncryptor : public Thread {
+public:
+    // Status texts and messages of the two roads.
+    static constexpr const char* CompressingText = "Compressing...";
+    static constexpr const char* ArchivingText = "Archiving...";
+    static constexpr const char* EncryptingText = "Encrypting...";
+    static constexpr const char* EncryptionFinishedText = "Encryption Finished.";
+    static constexpr const char* DecryptingText = "Decrypting...";
+    static constexpr const char* UnarchivingText = "Unarchiving...";
+    static constexpr const char* DecryptionCompleteText = "Decryption Complete.";
+    static constexpr const char* EncryptionFailedText = "Encryption Failed!";
+    static constexpr const char* DecryptionFailedText = "Decryption failed!";
+    static constexpr const char* StageErrorText = "There was an error.";
+
+    LVEncryptor() = default;
+    ~LVEncryptor() override;
+
+    // Starts encrypting `items` into `target` (a file that does not exist yet) with the cipher
+    // named `cipher` ("Blowfish", "Serpent" or "AES") and `key`, archiving on `archiver`'s worker
+    // (`archiver` must outlive this object).
+    // Returns at once; the job reports everything through `controls`. RuntimeException when a
+    // job of this worker is still running (a cancelled one is waited for).
+    void Encrypt(std::vector<FolderItem> items, FolderItem target, std::string cipher, std::string key,
+                 LVArchiver& archiver, JobControls controls, JobSettings settings);
+    // Starts deciphering `file`, whose header `header` was read by CheckTag, and extracting it into
+    // `destFolder`. Same contract as Encrypt.
+    void Decrypt(FolderItem file, FolderItem destFolder, std::string cipher, std::string key,
+                 const LVTagger& header, LVArchiver& archiver, JobControls controls, JobSettings settings);
+
+    // Cancels the job: its later GUI calls are dropped, and every thread of it stops at its next
+    // cancellation point and cleans up. Does not wait.
+    void Kill();
+    // True while any thread of the current job runs.
+    bool isBusy() const;
+    // Waits until every thread of the current job has ended; the job's outcome.
+    JobOutcome waitForJob();
+    JobOutcome outcome() const noexcept { return m_outcome.load(); }
+    // The extraction folder of the last decryption (null before one has chosen it).
+    FolderItem extractionFolder() const;
+
+    // --- used by the archiving worker ---
+    // The encryption stage: header and body into the work file, then moved to the target. False,
+    // with the reason in `error`, on any failure (the caller ends the job).
+    bool EncryptTask(std::string& error);
+    // Ends the job as a failure: `message` (when not empty) with `explanation`, the main window
+    // reset, the error notice.
+    void endInFailure(const std::string& message, const std::string& explanation);
+    // The end of the archiving worker's part, on every path: removes the work files (the work
+    // file only when the stage did not succeed) and wipes the key.
+    void endEncryptionStage(bool succeeded);
+    // Records a job whose thread ended without success or failure (a Cancel) as cancelled.
+    void markStopped() noexcept;
+    // A cancellation point of this job (for any of its threads).
+    void checkpoint() const;
+    JobControls controls() const;
+    const JobSettings& settings() const noexcept { return m_settings; }
+    FolderItem workFolder() const;
+
+protected:
+    void execute() override;
+
+private:
+    bool EncryptStart(std::string& error);
+    // `extractionCreated`: the extraction folder was made by this job (not an empty one reused).
+    bool DecryptTask(std::string& error, bool& extractionCreated);
+    void beginJob(LVArchiver& archiver, JobControls controls, JobSettings settings);
+    // A stream of a cipher loop, with its file and the text for a failure.
+    struct Stream {
+        BinaryStream& stream;
+        const FolderItem& file;
+        const char* failureText;
+    };
+    // Feeds `in` from its position up to `length` through `transform` into `out`, one chunk per
+    // pass. False, with the reason in `error`, when a read or write fails.
+    bool cipherLoop(const Stream& in, const Stream& out, std::uint64_t length, std::size_t chunk,
+                    const std::function<std::string(std::string_view)>& transform, std::string& error);
+    void wipeKey() noexcept;
+    // Shows the progress of `position` out of `length` (64-bit values scaled to the bar's range).
+    void setMaximum(std::uint64_t length);
+    void showProgress(std::uint64_t position, std::uint64_t length);
+    void finishJob(bool encrypting);
+    bool jobCancelled() const;
+
+    // The job.
+    bool DoEncrypt = false;
+    FolderItem Target;
+    std::vector<FolderItem> Source;
+    std::string Method;
+    std::string Key;
+    std::int32_t m_tagLength = 0;
+    FolderItem zSource;
+    FolderItem TEMPtarget;
+    JobSettings m_settings;
+    LVArchiver* m_archiver = nullptr;
+    std::shared_ptr<JobGate> m_gate;
+    std::atomic<JobOutcome> m_outcome{JobOutcome::None};
+    std::atomic<bool> m_handedOver{false};  // the archiving worker has taken over the job
+    std::uint32_t m_progressShift = 0;      // progress values are shifted into the bar's range
+    bool m_failureShown = false;            // the failure's message has been shown already
+
+    mutable std::mutex m_mutex;              // guards m_extractionFolder
+    FolderItem m_extractionFolder;
+};
+
+} // namespace lv

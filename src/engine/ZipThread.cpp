@@ -1,0 +1,172 @@
+#include "engine/ZipThread.h"
+
+#include "engine/LVEncryptor.h"
+#include "engine/ScopeExit.h"
+#include "zip/ZipArchive.h"
+#include "zip/ZipEntry.h"
+
+namespace lv {
+
+namespace {
+
+ZipThread::StepHook g_stepHook;
+
+void step(bool archiving, std::int32_t index)
+{
+    if (g_stepHook) g_stepHook(archiving, index);
+}
+
+} // namespace
+
+void ZipThread::setStepHookForTesting(StepHook hook) { g_stepHook = std::move(hook); }
+
+ZipThread::ZipThread() = default;
+
+ZipThread::~ZipThread()
+{
+    // The run uses this object's fields: it must end before they go.
+    kill();
+    wait();
+}
+
+void ZipThread::Compress(std::unique_ptr<ZipArchive> archive, std::vector<FolderItem> items, bool follow,
+                         std::int32_t mbMode, LVEncryptor& job)
+{
+    zar = std::move(archive);
+    source = std::move(items);
+    followAliases = follow;
+    mb_mode = mbMode;
+    caller = &job;
+    m_controls = job.controls();
+    doCompress = true;
+    start();
+}
+
+void ZipThread::Decompress(std::unique_ptr<ZipArchive> archive, FolderItem destination, bool decode,
+                           JobControls controls)
+{
+    zar = std::move(archive);
+    dest = std::move(destination);
+    decodeMacBinary = decode;
+    caller = nullptr;
+    m_controls = controls;
+    doCompress = false;
+    m_extracted = false;
+    m_failureShown = false;
+    m_failureText.clear();
+    start();
+}
+
+void ZipThread::execute()
+{
+    ScopeExit closeArchive([this] { zar.reset(); });
+    if (doCompress)
+        compressTask();
+    else
+        decompressTask();
+}
+
+void ZipThread::compressTask()
+{
+    LVEncryptor& job = *caller;
+    bool succeeded = false;
+    // On every way out, a cancellation included: the work files go and the key is wiped.
+    ScopeExit endStage([&] {
+        zar.reset();
+        job.endEncryptionStage(succeeded);
+        job.markStopped();
+    });
+    try {
+        bool failed = false;
+        std::int32_t index = 0;
+        for (const FolderItem& item : source) {
+            step(true, ++index);
+            job.checkpoint();
+            const std::int32_t added = zar->AddItemToRoot(item, mb_mode);
+            if (added < 1) {
+                failed = true;
+            } else if (item.isFolder()) {
+                const ZipEntryPtr entry = zar->Entry(added);
+                failed = !zar->AddFolderContents(item, entry->RawPath(), mb_mode, followAliases);
+            }
+            if (failed) {
+                showError(zar->ErrorMessage());
+                break;
+            }
+        }
+        job.checkpoint();
+        if (!failed && !zar->Close()) {
+            showError(zar->ErrorMessage());
+            failed = true;
+        }
+        zar.reset();
+        // An archive that misses items must not become an encrypted file that looks complete.
+        if (failed) {
+            job.endEncryptionStage(false);
+            job.endInFailure({}, {});
+            return;
+        }
+        std::string error;
+        succeeded = job.EncryptTask(error);
+        if (!succeeded) {
+            job.endEncryptionStage(false);
+            job.endInFailure(LVEncryptor::StageErrorText, error);
+        }
+    } catch (const std::exception& e) {
+        zar.reset();
+        job.endEncryptionStage(false);
+        job.endInFailure(LVEncryptor::StageErrorText, e.what());
+    }
+}
+
+void ZipThread::decompressTask()
+{
+    try {
+        double sum = 0;
+        const std::int32_t count = zar->EntryCount();
+        for (std::int32_t i = 1; i <= count; ++i) sum += double(std::uint32_t(zar->Entry(i)->Size()));
+        setTotal(sum);
+
+        for (std::int32_t i = 1; i <= count; ++i) {
+            step(false, i);
+            Thread::yieldPoint();
+            const ZipEntryPtr entry = zar->Entry(i);
+            const FolderItem target = entry->MakeDestination(dest, false);
+            if (!entry->Extract(target, decodeMacBinary)) {
+                showError("Extraction of \"" + entry->RawPath() + "\" failed: " + entry->ErrorMessage());
+                m_failureShown = true;
+                return;
+            }
+        }
+        if (!zar->Close()) {
+            showError(zar->ErrorMessage());
+            m_failureShown = true;
+            return;
+        }
+        m_extracted = true;
+    } catch (const std::exception& e) {
+        m_failureText = e.what();
+    }
+}
+
+void ZipThread::setTotal(double value)
+{
+    total = value;
+    finished = 0;
+}
+
+void ZipThread::showError(const std::string& message)
+{
+    if (m_controls.messages) m_controls.messages->showMessage(message);
+}
+
+void ZipThread::zipProgress(ZipEntry&, std::int32_t entryTotal, std::int32_t done, bool&)
+{
+    if (done == entryTotal) finished += entryTotal;
+}
+
+void ZipThread::ZipFileError(const FolderItem&, std::int32_t, const std::string&, bool&) {}
+
+void ZipThread::ZipFileStarting(const FolderItem&, bool&) {}
+
+} // namespace lv

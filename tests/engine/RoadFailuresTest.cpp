@@ -1,0 +1,257 @@
+// Every way a job can fail or be cancelled ends the same way: its message, the main window reset,
+// the error notice (none for a Cancel), and no output or work file left behind.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+#include "RoadFixture.h"
+#include "zip/ZipConfig.h"
+
+namespace lv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string EncryptionErrorNotice =
+    "notify: Encryption Error|Encryption Error!|An error was encountered during the encryption process.";
+const std::string DecryptionErrorNotice =
+    "notify: Decryption Error|Decryption Error!|An error was encountered during the decryption process.";
+
+class RoadFailureTest : public RoadTest {
+protected:
+    // The messages shown, the notices posted and whether the window was reset.
+    void expectFailureEnding(const std::string& message, const std::string& notice)
+    {
+        std::vector<std::string> messages;
+        for (const auto& m : gui.messages()) messages.push_back(m.message);
+        if (!message.empty()) {
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_EQ(messages[0], message);
+        }
+        EXPECT_EQ(gui.eventsStartingWith("notify: "), std::vector<std::string>{notice});
+        EXPECT_TRUE(gui.hasEvent("reset"));
+        EXPECT_NE(gui.lastCaption(), "OK");
+        EXPECT_TRUE(workLeftovers().empty());
+    }
+
+    void expectCancelled()
+    {
+        EXPECT_EQ(enc.outcome(), JobOutcome::Cancelled);
+        EXPECT_TRUE(gui.messages().empty());
+        EXPECT_TRUE(gui.eventsStartingWith("notify: ").empty());
+        EXPECT_NE(gui.lastCaption(), "OK");
+        EXPECT_TRUE(workLeftovers().empty());
+    }
+
+    // An encrypted file of the fixture tree (several cipher chunks long), made with `cipher`.
+    fs::path encryptedTree(const std::string& cipher = "AES")
+    {
+        const fs::path out = root / "tree.cdx";
+        EXPECT_EQ(encrypt(makeFixtureTree(items), FolderItem(out), cipher), JobOutcome::Succeeded);
+        gui.clear();
+        return out;
+    }
+};
+
+TEST_F(RoadFailureTest, EncryptionFailures)
+{
+    writeFile(items / "good.txt", "good");
+    writeFile(root / "plain file", "x");
+    struct Case {
+        const char* what;
+        std::vector<FolderItem> items;
+        fs::path target;
+        const char* message;  // "" when the archive's own message is shown
+    };
+    const Case cases[] = {
+        {"an item that cannot be added", {FolderItem(items / "good.txt"), FolderItem(items / "gone")}, dest / "a.cdx", ""},
+        {"an unwritable destination", {FolderItem(items / "good.txt")}, root / "plain file" / "a.cdx",
+         "There was an error."},
+        {"a destination that appeared meanwhile", {FolderItem(items / "good.txt")}, root / "plain file",
+         "There was an error."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gui.clear();
+        EXPECT_EQ(encrypt(c.items, FolderItem(c.target), "Blowfish"), JobOutcome::Failed);
+        expectFailureEnding(c.message, EncryptionErrorNotice);
+        EXPECT_EQ(gui.messages().size(), 1u);
+        EXPECT_FALSE(gui.hasEvent("status: Encryption Finished."));
+        EXPECT_TRUE(fs::is_empty(dest));
+    }
+    EXPECT_EQ(readFile(root / "plain file"), "x");  // never replaced
+}
+
+TEST_F(RoadFailureTest, TheWorkArchiveCannotBeCreated)
+{
+    writeFile(items / "good.txt", "good");
+    fs::create_directories(work / "Lockvane.zip" / "in the way");
+    EXPECT_EQ(encrypt({FolderItem(items / "good.txt")}, FolderItem(dest / "a.cdx"), "AES"), JobOutcome::Failed);
+    EXPECT_EQ(gui.messages().at(0).message, "Encryption Failed!");
+    EXPECT_EQ(gui.eventsStartingWith("notify: "), std::vector<std::string>{EncryptionErrorNotice});
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST_F(RoadFailureTest, AnExceptionInTheWorkerEndsAsAFailureWithItsMessage)
+{
+    // The user's temporary folder is refused (a link): the worker's exception ends the job.
+    fs::create_directories(root / "runtime");
+    fs::create_directory_symlink(root / "elsewhere", root / "runtime" / "lockvane");
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
+    writeFile(items / "good.txt", "good");
+    JobSettings unset = settings();
+    unset.workFolder = FolderItem();
+    enc.Encrypt({FolderItem(items / "good.txt")}, FolderItem(dest / "a.cdx"), "AES", "k", arc, gui.controls(), unset);
+    const JobOutcome outcome = enc.waitForJob();
+    saved ? ::setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
+
+    EXPECT_EQ(outcome, JobOutcome::Failed);
+    expectFailureEnding("Encryption Failed!", EncryptionErrorNotice);
+    EXPECT_NE(gui.messages().at(0).explanation.find("temporary folder"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST_F(RoadFailureTest, DecryptionFailures)
+{
+    const fs::path good = encryptedTree();
+    const std::string bytes = readFile(good);
+    writeFile(root / "plain file", "x");
+
+    struct Case {
+        const char* what;
+        std::function<fs::path()> prepare;  // the file to decrypt
+        fs::path destFolder;
+        std::string key = "key";
+    };
+    const Case cases[] = {
+        {"a body with one flipped byte",
+         [&] {
+             std::string flipped = bytes;
+             flipped[142 + 5000] ^= 0x01;
+             writeFile(root / "flipped.cdx", flipped);
+             return root / "flipped.cdx";
+         },
+         dest},
+        {"a body cut short",
+         [&] {
+             writeFile(root / "short.cdx", bytes.substr(0, bytes.size() - 10));
+             return root / "short.cdx";
+         },
+         dest},
+        {"a body without its last half",
+         [&] {
+             writeFile(root / "half.cdx", bytes.substr(0, bytes.size() / 2));
+             return root / "half.cdx";
+         },
+         dest},
+        {"a wrong key", [&] { return good; }, dest, "other key"},
+        {"an unwritable destination", [&] { return good; }, root / "plain file"},
+        {"a destination that is gone", [&] { return good; }, root / "gone"},
+        {"an unknown cipher code",
+         [&] {
+             std::string unknown = bytes;
+             unknown[72] = '3';
+             writeFile(root / "unknown.cdx", unknown);
+             return root / "unknown.cdx";
+         },
+         dest},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gui.clear();
+        const fs::path file = c.prepare();
+        EXPECT_EQ(decrypt(FolderItem(file), FolderItem(c.destFolder), c.key), JobOutcome::Failed);
+        expectFailureEnding("Decryption failed!", DecryptionErrorNotice);
+        EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
+        EXPECT_TRUE(fs::is_empty(dest)) << "nothing is extracted";
+    }
+}
+
+TEST_F(RoadFailureTest, TheEncryptedFileVanishedBeforeDecryption)
+{
+    const fs::path file = encryptedTree();
+    LVTagger header;
+    ASSERT_TRUE(header.CheckTag(FolderItem(file)));
+    fs::remove(file);
+    enc.Decrypt(FolderItem(file), FolderItem(dest), header.EncryptionType, "key", header, arc, gui.controls(),
+                settings());
+    EXPECT_EQ(enc.waitForJob(), JobOutcome::Failed);
+    expectFailureEnding("Decryption failed!", DecryptionErrorNotice);
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST_F(RoadFailureTest, CancelDuringArchiving)
+{
+    Pause pause;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (archiving && step == 2) pause.reach();
+    });
+    startEncrypt(makeFixtureTree(items), FolderItem(dest / "a.cdx"), "AES");
+    ASSERT_TRUE(pause.waitReached());
+    enc.Kill();
+    pause.release();
+    EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);
+    expectCancelled();
+    EXPECT_FALSE(gui.hasEvent("status: Encrypting..."));
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST_F(RoadFailureTest, CancelDuringEncryption)
+{
+    gui.pauseAtFirstValueAfter("Encrypting...");
+    startEncrypt(makeFixtureTree(items), FolderItem(dest / "a.cdx"), "Blowfish", false);
+    ASSERT_TRUE(gui.pause().waitReached());
+    // What the job view's Cancel button does.
+    arc.Cancel();
+    enc.Kill();
+    gui.pause().release();
+    EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);
+    expectCancelled();
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST_F(RoadFailureTest, CancelDuringDecryption)
+{
+    const fs::path file = encryptedTree("Serpent");
+    gui.pauseAtFirstValueAfter("Decrypting...");
+    startDecrypt(FolderItem(file), FolderItem(dest));
+    ASSERT_TRUE(gui.pause().waitReached());
+    enc.Kill();
+    gui.pause().release();
+    EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);
+    expectCancelled();
+    EXPECT_FALSE(gui.hasEvent("status: Unarchiving..."));
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST_F(RoadFailureTest, CancelDuringExtraction)
+{
+    const fs::path file = encryptedTree();
+    Pause pause;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (!archiving && step == 3) pause.reach();
+    });
+    startDecrypt(FolderItem(file), FolderItem(dest));
+    ASSERT_TRUE(pause.waitReached());
+    EXPECT_FALSE(fs::is_empty(dest / "DecryptedFiles"));  // the extraction is under way
+    enc.Kill();
+    pause.release();
+    EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);
+    expectCancelled();
+    EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
+    EXPECT_TRUE(fs::is_empty(dest));
+
+    // The next job starts cleanly after the cancelled one.
+    ZipThread::setStepHookForTesting(nullptr);
+    gui.clear();
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Succeeded);
+    expectSameTree(items / "Tree", dest / "DecryptedFiles" / "Tree");
+}
+
+} // namespace
+} // namespace lv::test

@@ -1,0 +1,195 @@
+#include "RoadFixture.h"
+
+#include <algorithm>
+
+#include "platform/MacMetadataStore.h"
+
+namespace lv::test {
+
+namespace fs = std::filesystem;
+
+constexpr auto Generous = std::chrono::seconds(120);
+
+void Pause::reach()
+{
+    std::unique_lock lock(m_mutex);
+    if (m_reached) return;
+    m_reached = true;
+    m_changed.notify_all();
+    m_changed.wait_for(lock, Generous, [this] { return m_released; });
+}
+
+bool Pause::waitReached()
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, Generous, [this] { return m_reached; });
+}
+
+void Pause::release()
+{
+    std::lock_guard lock(m_mutex);
+    m_released = true;
+    m_changed.notify_all();
+}
+
+void PausingGui::pauseAtFirstValueAfter(std::string status)
+{
+    std::lock_guard lock(m_mutex);
+    m_trigger = std::move(status);
+}
+
+void PausingGui::setText(const std::string& text)
+{
+    RecordingGui::setText(text);
+    std::lock_guard lock(m_mutex);
+    if (!m_trigger.empty() && text == m_trigger) m_armed = true;
+}
+
+void PausingGui::setValue(std::int32_t value)
+{
+    RecordingGui::setValue(value);
+    bool pauseHere = false;
+    {
+        std::lock_guard lock(m_mutex);
+        pauseHere = m_armed;
+        m_armed = false;
+    }
+    if (pauseHere) m_pause.reach();
+}
+
+RoadTest::RoadTest() : work(root / "work"), items(root / "items"), dest(root / "dest")
+{
+    fs::create_directories(work);
+    fs::create_directories(items);
+    fs::create_directories(dest);
+}
+
+RoadTest::~RoadTest()
+{
+    gui.pause().release();
+    ZipThread::setStepHookForTesting(nullptr);
+    enc.Kill();
+    enc.waitForJob();
+}
+
+JobSettings RoadTest::settings(bool compress) const
+{
+    JobSettings s;
+    s.compress = compress;
+    s.notificationsOn = true;
+    s.bounce = true;
+    s.workFolder = FolderItem(work);
+    return s;
+}
+
+void RoadTest::startEncrypt(const std::vector<FolderItem>& list, const FolderItem& target, const std::string& cipher,
+                            bool compress, const std::string& key)
+{
+    enc.Encrypt(list, target, cipher, key, arc, gui.controls(), settings(compress));
+}
+
+void RoadTest::startDecrypt(const FolderItem& file, const FolderItem& destFolder, const std::string& key)
+{
+    LVTagger header;
+    header.CheckTag(file);
+    enc.Decrypt(file, destFolder, header.EncryptionType, key, header, arc, gui.controls(), settings());
+}
+
+JobOutcome RoadTest::encrypt(const std::vector<FolderItem>& list, const FolderItem& target, const std::string& cipher,
+                             bool compress, const std::string& key)
+{
+    startEncrypt(list, target, cipher, compress, key);
+    return enc.waitForJob();
+}
+
+JobOutcome RoadTest::decrypt(const FolderItem& file, const FolderItem& destFolder, const std::string& key)
+{
+    startDecrypt(file, destFolder, key);
+    return enc.waitForJob();
+}
+
+std::vector<std::string> RoadTest::workLeftovers() const
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(work)) names.push_back(e.path().filename().string());
+    return names;
+}
+
+std::vector<std::string> RoadTest::shape() const
+{
+    std::vector<std::string> out;
+    for (const std::string& e : gui.events()) {
+        if (e.starts_with("value: ")) continue;
+        if (e.starts_with("max: ") && std::stoll(e.substr(5)) > 1)
+            out.push_back("max: *");
+        else
+            out.push_back(e);
+    }
+    return out;
+}
+
+std::vector<FolderItem> makeFixtureTree(const fs::path& dir)
+{
+    const fs::path tree = dir / "Tree";
+    fs::create_directories(tree / "Sub" / "nested");
+    fs::create_directories(tree / "Empty");
+
+    std::string text;
+    for (int i = 0; text.size() < 300000; ++i) text += "Line " + std::to_string(i) + " of a text-like file.\n";
+    writeFile(tree / "readme.txt", text);
+    writeFile(tree / "Sub" / "nested" / "random.bin", randomBytes(200000, 7));
+    writeFile(tree / "Ünïcødé näme.txt", "unicode name");
+    writeFile(tree / "Forked", "the data fork");
+    FolderItem forked(tree / "Forked");
+    FinderInfo info;
+    info.setType("TEXT");
+    info.setCreator("ttxt");
+    EXPECT_TRUE(forked.setFinderInfo(info));
+    EXPECT_TRUE(MacMetadataStore::writeResourceFork(tree / "Forked", randomBytes(10000, 9)));
+    writeFile(dir / "loose.bin", randomBytes(170000, 3));
+
+    std::int64_t date = 1600000000;  // even seconds: zip dates keep two-second steps
+    for (const auto& e : fs::recursive_directory_iterator(tree))
+        if (e.is_regular_file() && !e.path().filename().string().starts_with("._"))
+            FolderItem(e.path()).setModificationDate(date += 2);
+    FolderItem(dir / "loose.bin").setModificationDate(date + 2);
+    return {FolderItem(tree), FolderItem(dir / "loose.bin")};
+}
+
+namespace {
+
+std::vector<fs::path> listing(const fs::path& top)
+{
+    std::vector<fs::path> out;
+    if (!fs::is_directory(top)) return out;
+    for (const auto& e : fs::recursive_directory_iterator(top))
+        if (!e.path().filename().string().starts_with("._")) out.push_back(fs::relative(e.path(), top));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void expectSameItem(const fs::path& a, const fs::path& b)
+{
+    SCOPED_TRACE(b.string());
+    ASSERT_EQ(fs::is_directory(a), fs::is_directory(b));
+    if (fs::is_directory(a)) return;
+    EXPECT_EQ(readFile(a), readFile(b));
+    const FolderItem fa(a), fb(b);
+    EXPECT_EQ(fa.modificationDate(), fb.modificationDate());
+    EXPECT_EQ(MacMetadataStore::readResourceFork(a), MacMetadataStore::readResourceFork(b));
+    EXPECT_EQ(fa.macType(), fb.macType());
+    EXPECT_EQ(fa.macCreator(), fb.macCreator());
+}
+
+} // namespace
+
+void expectSameTree(const fs::path& original, const fs::path& copy)
+{
+    ASSERT_TRUE(fs::exists(copy)) << copy;
+    expectSameItem(original, copy);
+    const auto names = listing(original);
+    EXPECT_EQ(names, listing(copy));
+    for (const auto& rel : names) expectSameItem(original / rel, copy / rel);
+}
+
+} // namespace lv::test
