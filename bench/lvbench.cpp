@@ -1,0 +1,317 @@
+// lvbench: the encryption and decryption roads, headless.
+//
+//   lvbench encrypt --cipher Blowfish|Serpent|AES [--store] --key KEY OUT ITEM...
+//   lvbench decrypt --key KEY FILE DESTFOLDER
+//   lvbench dataset DIR             the benchmark data set (fixed seed) in DIR
+//   lvbench bench [--quick] DIR     the data set in DIR/data, then both roads for every cipher,
+//                                   compressed and stored, with MB/s and output sizes
+//
+// The roads run as in the program: settings from a fresh preferences folder, work files in a
+// private folder, the job's status lines printed as they come. The exit status is 0 on success,
+// 1 when a job failed (or the key is wrong), 2 for bad usage.
+
+#include <botan/mem_ops.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/Globals.h"
+#include "app/Preferences.h"
+#include "engine/CipherSuite.h"
+#include "engine/LVArchiver.h"
+#include "engine/LVEncryptor.h"
+#include "engine/LVTagger.h"
+#include "engine/ZipThread.h"
+#include "engine/crypto/SHA_512.h"
+#include "support/RecordingGui.h"
+
+namespace fs = std::filesystem;
+using lv::FolderItem;
+
+namespace {
+
+constexpr int Ok = 0;
+constexpr int JobFailed = 1;
+constexpr int Usage = 2;
+
+int usage()
+{
+    std::cerr << "usage: lvbench encrypt --cipher Blowfish|Serpent|AES [--store] --key KEY OUT ITEM...\n"
+                 "       lvbench decrypt --key KEY FILE DESTFOLDER\n"
+                 "       lvbench dataset DIR\n"
+                 "       lvbench bench [--quick] DIR\n";
+    return Usage;
+}
+
+// A private folder for the settings and the work files of one run, removed at the end.
+class Session {
+public:
+    Session()
+    {
+        std::string pattern = (fs::temp_directory_path() / "lvbench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+        m_dir = pattern;
+        fs::create_directory(m_dir / "prefs");
+        fs::create_directory(m_dir / "work");
+        prefs.ReadPrefs(FolderItem(m_dir / "prefs"));
+    }
+    ~Session()
+    {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    lv::JobSettings settings(bool compress) const
+    {
+        lv::JobSettings s = lv::Globals::jobSettings(prefs);
+        s.compress = compress;
+        s.workFolder = FolderItem(m_dir / "work");
+        return s;
+    }
+
+    // Runs one job started by `start` and reports its messages; true when it succeeded.
+    template <typename Start>
+    bool run(bool echo, Start start)
+    {
+        gui.clear();
+        gui.setEcho(echo, "status: ");
+        start();
+        const lv::JobOutcome outcome = enc.waitForJob();
+        for (const auto& m : gui.messages())
+            std::cerr << m.message << (m.explanation.empty() ? "" : " " + m.explanation) << "\n";
+        return outcome == lv::JobOutcome::Succeeded;
+    }
+
+    bool encrypt(const std::vector<FolderItem>& items, const FolderItem& out, const std::string& cipher,
+                 const std::string& key, bool compress, bool echo)
+    {
+        return run(echo, [&] { enc.Encrypt(items, out, cipher, key, arc, gui.controls(), settings(compress)); });
+    }
+
+    bool decrypt(const FolderItem& file, const lv::LVTagger& header, const FolderItem& dest, const std::string& key,
+                 bool echo)
+    {
+        return run(echo, [&] {
+            enc.Decrypt(file, dest, header.EncryptionType, key, header, arc, gui.controls(), settings(true));
+        });
+    }
+
+    lv::Preferences prefs;
+    lv::test::RecordingGui gui;
+    lv::ZipThread arch;
+    lv::LVArchiver arc{arch};
+    lv::LVEncryptor enc;
+
+private:
+    fs::path m_dir;
+};
+
+// Reads the header and checks the key's digest against it, as the key sheet does. Prints the
+// reason and returns false when the file cannot be decrypted with `key`.
+bool checkKey(const FolderItem& file, const std::string& key, lv::LVTagger& header)
+{
+    if (!header.CheckTag(file)) {
+        std::cerr << "Not an encrypted file: " << file.shellPath() << "\n";
+        return false;
+    }
+    if (header.FileTypeVersion >= 2) {
+        std::cout << "This file was produced by a later version of Lockvane and cannot be decrypted by this version.\n";
+        return false;
+    }
+    lv::SHA_512 hash;
+    hash.Update(key);
+    const std::string digest = hash.Final();
+    if (digest.size() != header.q.size() ||
+        !Botan::constant_time_compare(reinterpret_cast<const std::uint8_t*>(digest.data()),
+                                      reinterpret_cast<const std::uint8_t*>(header.q.data()), digest.size())) {
+        std::cout << "Incorrect Key.\n";
+        return false;
+    }
+    return true;
+}
+
+int encryptCommand(std::vector<std::string> args)
+{
+    std::string cipher, key;
+    bool haveKey = false, store = false;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--cipher" && i + 1 < args.size()) cipher = args[++i];
+        else if (args[i] == "--key" && i + 1 < args.size()) key = args[++i], haveKey = true;
+        else if (args[i] == "--store") store = true;
+        else rest.push_back(args[i]);
+    }
+    if (!lv::CipherSuite::isKnown(cipher) || !haveKey || key.empty() || rest.size() < 2) return usage();
+    const FolderItem out(fs::absolute(rest[0]));
+    if (out.exists()) {
+        std::cerr << "The output file exists already: " << out.shellPath() << "\n";
+        return Usage;
+    }
+    std::vector<FolderItem> items;
+    for (std::size_t i = 1; i < rest.size(); ++i) items.emplace_back(fs::absolute(rest[i]));
+    Session session;
+    return session.encrypt(items, out, cipher, key, !store, true) ? Ok : JobFailed;
+}
+
+int decryptCommand(std::vector<std::string> args)
+{
+    std::string key;
+    bool haveKey = false;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--key" && i + 1 < args.size()) key = args[++i], haveKey = true;
+        else rest.push_back(args[i]);
+    }
+    if (!haveKey || rest.size() != 2) return usage();
+    const FolderItem file(fs::absolute(rest[0]).lexically_normal());
+    const FolderItem dest(fs::absolute(rest[1]).lexically_normal());
+    lv::LVTagger header;
+    if (!checkKey(file, key, header)) return JobFailed;
+    Session session;
+    if (!session.decrypt(file, header, dest, key, true)) return JobFailed;
+    std::cout << "Extracted into " << session.enc.extractionFolder().shellPath() << "\n";
+    return Ok;
+}
+
+// --- the data set --------------------------------------------------------------------------------
+
+struct DataSetShape {
+    int textFiles;
+    std::size_t textBytes;
+    int randomFiles;
+    std::size_t randomBytes;
+};
+
+constexpr DataSetShape FullDataSet{40, 3'000'000, 10, 5 * 1024 * 1024};
+constexpr DataSetShape QuickDataSet{4, 1'000'000, 2, 1024 * 1024};
+
+void writeWhole(const fs::path& file, const std::string& bytes)
+{
+    std::ofstream out(file, std::ios::binary);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+// Text-like files (words of a small vocabulary in lines) and incompressible ones, from a fixed
+// seed: the same bytes on every machine.
+void makeDataSet(const fs::path& dir, const DataSetShape& shape)
+{
+    static const char* const words[] = {
+        "the", "of", "and", "to", "in", "archive", "folder", "file", "key", "cipher", "block", "stream",
+        "encrypted", "header", "digest", "window", "progress", "status", "entry", "zip", "deflate",
+        "Lockvane", "resource", "fork", "data", "type", "creator", "date", "name", "path", "chunk",
+        "thread", "cancel", "finished", "error", "message", "notification", "desktop", "settings"};
+    std::mt19937 gen(20261210);
+    fs::create_directories(dir / "text");
+    fs::create_directories(dir / "random");
+    for (int f = 0; f < shape.textFiles; ++f) {
+        std::string text;
+        text.reserve(shape.textBytes + 100);
+        while (text.size() < shape.textBytes) {
+            const unsigned count = 6 + gen() % 10;
+            for (unsigned w = 0; w < count; ++w) {
+                text += words[gen() % std::size(words)];
+                text += w + 1 < count ? ' ' : '\n';
+            }
+            if (gen() % 7 == 0) text += std::to_string(gen() % 100000) + "\n";
+        }
+        text.resize(shape.textBytes);
+        writeWhole(dir / "text" / ("document-" + std::to_string(f) + ".txt"), text);
+    }
+    for (int f = 0; f < shape.randomFiles; ++f) {
+        std::string bytes(shape.randomBytes, '\0');
+        for (auto& b : bytes) b = char(gen() >> 24);
+        writeWhole(dir / "random" / ("noise-" + std::to_string(f) + ".bin"), bytes);
+    }
+}
+
+std::uintmax_t treeBytes(const fs::path& dir)
+{
+    std::uintmax_t sum = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) sum += e.file_size();
+    return sum;
+}
+
+int datasetCommand(const std::vector<std::string>& args)
+{
+    if (args.size() != 1) return usage();
+    makeDataSet(args[0], FullDataSet);
+    std::cout << "Data set in " << args[0] << ": " << treeBytes(args[0]) / 1e6 << " MB\n";
+    return Ok;
+}
+
+int benchCommand(const std::vector<std::string>& args)
+{
+    bool quick = false;
+    std::vector<std::string> rest;
+    for (const auto& a : args) (a == "--quick" ? quick = true : (rest.push_back(a), false));
+    if (rest.size() != 1) return usage();
+    const fs::path dir = fs::absolute(rest[0]);
+    const fs::path data = dir / "data";
+    if (!fs::exists(data)) makeDataSet(data, quick ? QuickDataSet : FullDataSet);
+    const double inputMB = double(treeBytes(data)) / 1e6;
+    std::printf("input %.1f MB in %s\n", inputMB, data.c_str());
+    std::printf("%-9s %-10s %10s %10s %12s\n", "cipher", "mode", "enc MB/s", "dec MB/s", "output MB");
+
+    Session session;
+    const std::string key = "benchmark key";
+    bool allOk = true;
+    for (const char* cipher : {"Blowfish", "Serpent", "AES"}) {
+        for (bool compress : {true, false}) {
+            const fs::path out = dir / "out.cdx";
+            const fs::path dest = dir / "decrypted";
+            std::error_code ec;
+            fs::remove(out, ec);
+            fs::remove_all(dest, ec);
+            fs::create_directories(dest);
+
+            using Clock = std::chrono::steady_clock;
+            const auto t0 = Clock::now();
+            bool ok = session.encrypt({FolderItem(data)}, FolderItem(out), cipher, key, compress, false);
+            const auto t1 = Clock::now();
+            lv::LVTagger header;
+            ok = ok && header.CheckTag(FolderItem(out)) &&
+                 session.decrypt(FolderItem(out), header, FolderItem(dest), key, false);
+            const auto t2 = Clock::now();
+            ok = ok && treeBytes(dest) == treeBytes(data);
+
+            const double enc = std::chrono::duration<double>(t1 - t0).count();
+            const double dec = std::chrono::duration<double>(t2 - t1).count();
+            const double outMB = ok ? double(fs::file_size(out)) / 1e6 : 0;
+            std::printf("%-9s %-10s %10.1f %10.1f %12.1f%s\n", cipher, compress ? "compressed" : "stored",
+                        inputMB / enc, inputMB / dec, outMB, ok ? "" : "  FAILED");
+            std::fflush(stdout);
+            allOk = allOk && ok;
+            fs::remove(out, ec);
+            fs::remove_all(dest, ec);
+        }
+    }
+    return allOk ? Ok : JobFailed;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) return usage();
+    const std::string command = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    try {
+        if (command == "encrypt") return encryptCommand(args);
+        if (command == "decrypt") return decryptCommand(args);
+        if (command == "dataset") return datasetCommand(args);
+        if (command == "bench") return benchCommand(args);
+    } catch (const std::exception& e) {
+        std::cerr << "lvbench: " << e.what() << "\n";
+        return JobFailed;
+    }
+    return usage();
+}
