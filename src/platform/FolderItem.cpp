@@ -244,6 +244,8 @@ BinaryStreamPtr FolderItem::createBinaryFile(std::uint32_t mode)
         fail(ENOENT);
         return nullptr;
     }
+    struct stat before;
+    const bool replacing = lstatOf(m_path, before);
     // Truncated only once it is known to be a regular file: O_TRUNC on a device could act.
     int err = 0;
     FileDescriptor fd = openRegular(m_path, O_RDWR | O_CREAT, mode_t(mode & 07777), EEXIST, err);
@@ -255,6 +257,9 @@ BinaryStreamPtr FolderItem::createBinaryFile(std::uint32_t mode)
         fail(err);
         return nullptr;
     }
+    // A replaced file's resource fork and Finder information were the old file's.
+    if (replacing)
+        MacMetadataStore::removeAll(m_path);
     return std::make_unique<BinaryStream>(fd.release(), true);
 }
 

@@ -75,8 +75,8 @@ public:
 
     // Creates the folder (parents must exist); false when it could not be created.
     bool createAsFolder(std::uint32_t mode = 0777);
-    // Creates or truncates a regular file for writing and reading, never through a symbolic
-    // link; nullptr on failure.
+    // Creates or replaces a regular file for writing and reading, never through a symbolic
+    // link; a replaced file starts empty and without Mac metadata. nullptr on failure.
     BinaryStreamPtr createBinaryFile(std::uint32_t mode = 0666);
     // Opens an existing regular file, never through a symbolic link; nullptr on failure.
     BinaryStreamPtr openAsBinaryFile(bool writable) const;
@@ -95,7 +95,7 @@ public:
     // dates are carried. On success this item refers to the destination. When the original
     // cannot be removed afterwards the result is false: a file's copy is withdrawn again, a
     // folder's copy stays (part of the original may be gone already), so nothing is lost.
-    bool moveTo(const FolderItem& destination);
+    [[nodiscard]] bool moveTo(const FolderItem& destination);
 
     int lastErrorCode() const noexcept { return m_lastError; }
     std::string lastErrorText() const;

@@ -21,6 +21,8 @@ int writeAll(int fd, std::string_view data)
                 continue;
             return errno;
         }
+        if (n == 0)
+            return ENOSPC;  // no progress and no reason: never loop on it
         data.remove_prefix(std::size_t(n));
     }
     return 0;
@@ -64,9 +66,15 @@ int copyData(int from, int to)
 int folderEntries(int dirFd, std::vector<std::string>& names)
 {
     names.clear();
-    DIR* dir = ::fdopendir(::dup(dirFd));
+    FileDescriptor copy(::dup(dirFd));
+    if (!copy)
+        return errno;
+    DIR* dir = ::fdopendir(copy.get());
     if (!dir)
         return errno;
+    copy.release();  // the stream owns it now
+    // The copy shares the original's position: start from the beginning whatever was read before.
+    ::rewinddir(dir);
     errno = 0;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view n = e->d_name;

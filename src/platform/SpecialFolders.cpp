@@ -1,5 +1,6 @@
 #include "platform/SpecialFolders.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "platform/FileDescriptor.h"
 
 namespace lv::SpecialFolders {
 
@@ -119,7 +121,7 @@ FolderItem temporary()
         throw RuntimeException("Cannot create the temporary folder " + folder.native() + ": " +
                                    std::system_category().message(errno), errno);
     }
-    // Work files are created and replaced here, so anyone else who can reach in could swap them.
+    // Work files are created and replaced here, so anyone else who can write in could swap them.
     struct stat st;
     if (::lstat(folder.c_str(), &st) != 0)
         throw RuntimeException("Cannot examine the temporary folder " + folder.native(), errno);
@@ -127,8 +129,14 @@ FolderItem temporary()
         throw RuntimeException("The temporary folder " + folder.native() + " is no folder");
     if (st.st_uid != ::geteuid())
         throw RuntimeException("The temporary folder " + folder.native() + " belongs to another user");
-    if ((st.st_mode & 077) != 0)
+    if ((st.st_mode & 022) != 0)
         throw RuntimeException("The temporary folder " + folder.native() + " is open to other users");
+    // Others may only look in: nothing of theirs can be inside, so closing it is enough.
+    if ((st.st_mode & 077) != 0) {
+        FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd || ::fchmod(fd.get(), 0700) != 0)
+            throw RuntimeException("Cannot secure the temporary folder " + folder.native(), errno);
+    }
     return FolderItem(folder);
 }
 

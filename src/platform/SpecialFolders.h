@@ -7,7 +7,8 @@ namespace lv::SpecialFolders {
 
 // A private folder (mode 0700) for work files: "$XDG_RUNTIME_DIR/lockvane", else
 // "$XDG_CACHE_HOME/lockvane" (default "~/.cache/lockvane"). Created when missing; an existing one
-// that is a link, not ours, or open to others is refused (RuntimeException).
+// that others may only read is closed to them; one that is a link, not ours, or writable by
+// others is refused (RuntimeException).
 FolderItem temporary();
 // The XDG config folder ("$XDG_CONFIG_HOME", default "~/.config"), created when missing.
 FolderItem preferences();

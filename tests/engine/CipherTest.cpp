@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <random>
@@ -34,13 +35,15 @@ void PrintTo(const CipherKind& kind, std::ostream* os) { *os << kind.name; }
 constexpr std::size_t kTagSize = 64;
 std::size_t headerSize(const CipherKind& kind) { return 4 + 1 + 16 + kind.blockSize; }
 
-// Feeds `input` to `step` in pieces cut at random points (empty pieces included).
+// Feeds `input` to `step` in pieces cut at random points (empty pieces included); short inputs
+// are cut too, so that pieces end inside the body's header, a block and the tag.
 std::string inRandomPieces(const std::string& input, unsigned seed, const std::function<std::string(std::string_view)>& step)
 {
     std::mt19937 gen(seed);
+    const std::size_t maxPiece = std::max<std::size_t>(input.size() / 3, 2);
     std::string out;
     for (std::size_t pos = 0; pos <= input.size();) {
-        std::size_t n = std::min<std::size_t>(input.size() - pos, gen() % 200000);
+        std::size_t n = std::min<std::size_t>(input.size() - pos, gen() % maxPiece);
         out += step(std::string_view(input).substr(pos, n));
         pos += n;
         if (pos == input.size())
@@ -157,6 +160,27 @@ TEST(Cipher, BodyOfAnotherCipherIsRefused)
     const Decrypted d = decrypt(kKinds[2], "key", body);
     EXPECT_TRUE(d.failed);
     EXPECT_EQ(d.all, "");
+}
+
+TEST(Cipher, ObjectMadeFromTheKeyAloneTakesTheDirectionOfItsFirstCall)
+{
+    const std::string plain = test::randomBytes(100);
+    const Make fromKeyAlone[] = {[](std::string_view k) { return std::make_unique<BlowfishCBC>(k); },
+                                 [](std::string_view k) { return std::make_unique<AES_CBC>(k); }};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const CipherKind& kind = kKinds[i];  // Blowfish, AES
+        SCOPED_TRACE(kind.name);
+        const std::string body = encrypt(kind, "key", plain);
+        auto dec = fromKeyAlone[i]("key");
+        std::string got = dec->Decrypt(body);
+        got += dec->FinishDecrypt();
+        EXPECT_FALSE(dec->failed()) << dec->errorText();
+        EXPECT_TRUE(got == plain);
+
+        auto enc = fromKeyAlone[i]("key");
+        enc->Encrypt("x");
+        EXPECT_THROW(enc->Decrypt("x"), RuntimeException) << "the direction stays once taken";
+    }
 }
 
 TEST(Cipher, MisuseRaises)

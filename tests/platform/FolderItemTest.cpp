@@ -150,6 +150,12 @@ TEST(FolderItem, DatesAndPermissions)
 TEST(FolderItem, BinaryFilesAreRegularFilesOnly)
 {
     Zoo zoo;
+    // The file to be replaced carries a fork (in the companion) and Finder information.
+    FolderItem old(zoo.dir / "file");
+    ASSERT_TRUE(MacMetadataStore::writeResourceFork(old.path(), test::randomBytes(100 * 1024)));
+    FinderInfo info;
+    info.setType("TEXT");
+    ASSERT_TRUE(old.setFinderInfo(info));
     // Creating over each kind: only a missing item or a regular file may be (re)written.
     const struct {
         const char* name;
@@ -171,6 +177,9 @@ TEST(FolderItem, BinaryFilesAreRegularFilesOnly)
         }
     }
     EXPECT_EQ(test::readFile(zoo.dir / "file"), "fresh");
+    EXPECT_FALSE(MacMetadataStore::readResourceFork(old.path())) << "the replaced file's fork stayed";
+    EXPECT_EQ(old.macType(), std::string(4, '\0'));
+    EXPECT_FALSE(present(zoo.dir / "._file"));
     EXPECT_FALSE(present(zoo.dir / "nowhere"));  // nothing was made through the broken link
 
     auto in = FolderItem(zoo.dir / "file").openAsBinaryFile(false);

@@ -91,7 +91,8 @@ TEST_F(SpecialFoldersTest, TemporaryFolderThatIsNotSafelyOursIsRefused)
     } cases[] = {
         {"a link to a private folder", [](const fs::path& f, const fs::path& e) { fs::create_symlink(e, f); }},
         {"a file", [](const fs::path& f, const fs::path&) { test::writeFile(f, ""); }},
-        {"open to others", [](const fs::path& f, const fs::path&) { fs::create_directory(f); ::chmod(f.c_str(), 0755); }},
+        {"writable by its group", [](const fs::path& f, const fs::path&) { fs::create_directory(f); ::chmod(f.c_str(), 0770); }},
+        {"writable by all", [](const fs::path& f, const fs::path&) { fs::create_directory(f); ::chmod(f.c_str(), 0757); }},
         {"someone else's", [](const fs::path& f, const fs::path&) {
              fs::create_directory(f);
              ::chmod(f.c_str(), 0700);
@@ -106,6 +107,16 @@ TEST_F(SpecialFoldersTest, TemporaryFolderThatIsNotSafelyOursIsRefused)
         EXPECT_THROW(SpecialFolders::temporary(), RuntimeException);
         fs::remove(folder);
     }
+}
+
+TEST_F(SpecialFoldersTest, TemporaryFolderThatOthersCouldOnlyReadIsClosedToThem)
+{
+    set("XDG_RUNTIME_DIR", m_home.path());
+    const fs::path folder = m_home / "lockvane";
+    fs::create_directory(folder);
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(SpecialFolders::temporary().path(), folder);
+    EXPECT_EQ(modeOf(folder), mode_t(S_IFDIR | 0700));
 }
 
 TEST_F(SpecialFoldersTest, PreferencesFolderIsCreatedWhenMissing)

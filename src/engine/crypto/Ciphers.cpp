@@ -41,7 +41,7 @@ std::string toString(const std::uint8_t* bytes, std::size_t size)
 struct BodyCipher::Impl {
     Algorithm algorithm;
     Suite suite;
-    bool encrypting;
+    Direction direction;
     Botan::secure_vector<std::uint8_t> key; // the typed key, until the cipher keys are derived
     std::unique_ptr<Botan::Cipher_Mode> cipher;
     std::unique_ptr<Botan::MessageAuthenticationCode> mac;
@@ -52,8 +52,8 @@ struct BodyCipher::Impl {
     bool failed = false;
     std::string error;
 
-    Impl(Algorithm a, std::string_view typedKey, bool toEncrypt)
-        : algorithm(a), suite(suiteFor(a)), encrypting(toEncrypt), key(typedKey.begin(), typedKey.end())
+    Impl(Algorithm a, std::string_view typedKey, Direction d)
+        : algorithm(a), suite(suiteFor(a)), direction(d), key(typedKey.begin(), typedKey.end())
     {
     }
 
@@ -71,7 +71,10 @@ struct BodyCipher::Impl {
 
     void use(bool toEncrypt)
     {
-        if (toEncrypt != encrypting)
+        const Direction wanted = toEncrypt ? Direction::Encrypt : Direction::Decrypt;
+        if (direction == Direction::FirstUse)
+            direction = wanted;
+        if (direction != wanted)
             throw RuntimeException(toEncrypt ? "Encrypting with a decrypting cipher object"
                                              : "Decrypting with an encrypting cipher object");
         if (finished)
@@ -149,8 +152,8 @@ struct BodyCipher::Impl {
     }
 };
 
-BodyCipher::BodyCipher(Algorithm algorithm, std::string_view key, bool encrypting)
-    : m_impl(std::make_unique<Impl>(algorithm, key, encrypting))
+BodyCipher::BodyCipher(Algorithm algorithm, std::string_view key, Direction direction)
+    : m_impl(std::make_unique<Impl>(algorithm, key, direction))
 {
 }
 
@@ -235,12 +238,22 @@ bool BodyCipher::failed() const noexcept { return m_impl->failed; }
 
 std::string BodyCipher::errorText() const { return m_impl->error; }
 
-BlowfishCBC::BlowfishCBC(std::string_view key, bool decrypting) : BodyCipher(Algorithm::Blowfish, key, !decrypting) {}
+BlowfishCBC::BlowfishCBC(std::string_view key) : BodyCipher(Algorithm::Blowfish, key, Direction::FirstUse) {}
 
-AES_CBC::AES_CBC(std::string_view key, bool decrypting) : BodyCipher(Algorithm::AES, key, !decrypting) {}
+BlowfishCBC::BlowfishCBC(std::string_view key, bool decrypting)
+    : BodyCipher(Algorithm::Blowfish, key, decrypting ? Direction::Decrypt : Direction::Encrypt)
+{
+}
+
+AES_CBC::AES_CBC(std::string_view key) : BodyCipher(Algorithm::AES, key, Direction::FirstUse) {}
+
+AES_CBC::AES_CBC(std::string_view key, bool decrypting)
+    : BodyCipher(Algorithm::AES, key, decrypting ? Direction::Decrypt : Direction::Encrypt)
+{
+}
 
 Serpent::Serpent(std::string_view key, int keyType, int mode)
-    : BodyCipher(Algorithm::Serpent, key, keyType == 0)
+    : BodyCipher(Algorithm::Serpent, key, keyType == 0 ? Direction::Encrypt : Direction::Decrypt)
 {
     if ((keyType != 0 && keyType != 1) || mode != 2)
         throw RuntimeException("Serpent supports keyType 0 (encrypt) or 1 (decrypt) with mode 2 (CBC)");

@@ -18,8 +18,9 @@
 // everything Decrypt returned. A header that is not ours sets `failed()` as soon as it is read,
 // and Decrypt returns nothing more.
 //
-// One object serves one body in the direction it was made for. Using it the other way, or after
-// its finishing call, raises RuntimeException. Key material is wiped once derived and when the
+// One object serves one body in one direction: the one it was made for, or, for an object made
+// from the key alone, the one its first call takes. Using it the other way, or after its
+// finishing call, raises RuntimeException. Key material is wiped once derived and when the
 // object goes.
 
 #include <cstdint>
@@ -47,7 +48,8 @@ public:
 
 protected:
     enum class Algorithm : std::uint8_t { Blowfish = 1, AES = 2, Serpent = 3 };
-    BodyCipher(Algorithm algorithm, std::string_view key, bool encrypting);
+    enum class Direction { FirstUse, Encrypt, Decrypt };
+    BodyCipher(Algorithm algorithm, std::string_view key, Direction direction);
 
 private:
     struct Impl;
@@ -57,14 +59,17 @@ private:
 // Blowfish with a 448-bit key in CBC mode.
 class BlowfishCBC : public BodyCipher {
 public:
-    // Made for encrypting unless `decrypting` is true.
-    explicit BlowfishCBC(std::string_view key, bool decrypting = false);
+    // Encrypts or decrypts, as the first call says.
+    explicit BlowfishCBC(std::string_view key);
+    // Made for decrypting when `decrypting` is true, for encrypting otherwise.
+    BlowfishCBC(std::string_view key, bool decrypting);
 };
 
-// AES-256 in CBC mode.
+// AES-256 in CBC mode; constructors as for BlowfishCBC.
 class AES_CBC : public BodyCipher {
 public:
-    explicit AES_CBC(std::string_view key, bool decrypting = false);
+    explicit AES_CBC(std::string_view key);
+    AES_CBC(std::string_view key, bool decrypting);
 };
 
 // Serpent-256 in CBC mode. keyType 0 with mode 2 encrypts, keyType 1 with mode 2 decrypts; any
