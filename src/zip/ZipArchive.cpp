@@ -51,10 +51,12 @@ bool ZipArchive::Open(const FolderItem& file, bool forWrite, std::optional<TextE
         d->theFile = file;
         d->setArchiveEncoding(encoding);
         d->entries_1.assign(1, nullptr);
+        d->dittoFormat = false;
         startOfDirInArchive = 0;
         dirCacheCount = -1;
         comment_.clear();
         centralDirCorrupted = false;
+        writeMode = false;
 
         bool result = false;
         if (forWrite && !file.exists()) {
@@ -83,7 +85,10 @@ bool ZipArchive::Open(const FolderItem& file, bool forWrite, std::optional<TextE
                 d->entries_1.assign(1, nullptr);
             }
         }
-        writeMode = forWrite && result && !centralDirCorrupted;
+        // An archive whose AppleDouble companions were folded into their partners is not
+        // rewritten: a new directory would no longer record the companions, and their data
+        // (resource forks, Finder information) would be lost from the archive.
+        writeMode = forWrite && result && !centralDirCorrupted && !d->dittoFormat;
         if (writeMode)
             d->dirty = true;
         return result;

@@ -58,7 +58,9 @@ public:
     // Names and comments stored in UTF-8.
     bool Open(const FolderItem& file, bool forWrite);
     // Opens `file`, or creates it when `forWrite` and it does not exist (mode 0600).
-    // `encoding` nullopt means UTF-8.
+    // `encoding` nullopt means UTF-8. An archive whose directory could not be written back as it
+    // was read (more records than its end record declares, AppleDouble companions folded into
+    // their partners) opens read-only even for writing.
     bool Open(const FolderItem& file, bool forWrite, std::optional<TextEncoding> encoding);
     // Writes the directory when needed (never for an archive that is not writable) and closes.
     bool Close();
@@ -101,7 +103,8 @@ public:
     // Every file and subfolder below `folder`, under `path`. Walks regular files and folders only:
     // FIFOs, sockets and devices are skipped, aliases are skipped unless followed (a followed
     // alias to a folder is skipped too), and a folder already on the current path is not entered
-    // again. Every subfolder gets its own entry, so empty folders survive.
+    // again. Every subfolder gets its own entry, so empty folders survive. A folder that cannot
+    // be listed fails like a file that cannot be opened.
     bool AddFolderContents(const FolderItem& folder, std::string_view path, std::int32_t mbMode, bool followAliases);
     // Bytes AddItemToRoot would store for `f` (0 without an item, -1 when too large); writes
     // nothing.

@@ -230,7 +230,14 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
         try {
             std::vector<FolderItem> files;
             std::vector<FolderItem> folders;
-            for (const FolderItem& child : dir.children()) {
+            // A folder that cannot be listed would come out empty, its contents lost without a
+            // word: it fails like a file that cannot be opened.
+            const FolderItem listed(dir.path());
+            const std::vector<FolderItem> children = listed.children();
+            if (listed.lastErrorCode() != 0 && dir.isFolder() &&
+                z_abort(dir, zipResult::OpenFailed, "Reading the folder failed", true))
+                return false;
+            for (const FolderItem& child : children) {
                 switch (child.kind()) {
                 case FolderItem::Kind::File:
                     files.push_back(child);

@@ -211,21 +211,28 @@ FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases)
     if (base.isNull() || zipEncName.find('\0') != std::string::npos ||
         (!zipEncName.empty() && zipEncName[0] == '/' && zipEncName != "/"))
         return {};
-    FolderItem f = base;
+    // Each component as the step sees it, after the encoding round trip. A name whose ".."
+    // would climb above the destination folder is refused before anything is created for it.
+    std::vector<std::string> names;
+    names.reserve(path.size());
     std::int64_t depth = 0;
     for (const std::string& component : path) {
-        if (component == "..") {
-            // Never above the destination folder.
-            if (depth == 0)
+        names.push_back(d->decodeFromZip(d->encodeForZip(component)));
+        if (names.back() == "..") {
+            if (--depth < 0)
                 return {};
-            --depth;
-            f = f.parent();
-        } else if (!isSelfOrEmpty(component)) {
-            f = MakeDestinationChild(f, component, followAliases);
-            if (f.isNull())
-                return {};
+        } else if (!isSelfOrEmpty(names.back())) {
             ++depth;
         }
+    }
+    FolderItem f = base;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (names[i] == "..")
+            f = f.parent();
+        else if (!isSelfOrEmpty(names[i]))
+            f = MakeDestinationChild(f, path[i], followAliases);
+        if (f.isNull())
+            return {};
         Thread::yieldPoint();
     }
     return f;

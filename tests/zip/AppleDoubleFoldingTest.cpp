@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "ReaderTestSupport.h"
 #include "WriterTestSupport.h"
 #include "platform/DateTime.h"
@@ -118,17 +121,61 @@ TEST(AppleDouble, FoldingPairsOnlyQualifyingCompanions)
     }
 }
 
+// The companion's Unix time becomes the partner's date through the zone offset in force at that
+// date (not today's); an access time of 0 means the companion has no date, and the entry's DOS
+// date stays.
+TEST(AppleDouble, CompanionDateUsesTheOffsetOfItsOwnDay)
+{
+    const char* const oldZone = std::getenv("TZ");
+    const std::optional<std::string> saved = oldZone ? std::optional<std::string>(oldZone) : std::nullopt;
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    // A day whose offset differs from today's, whatever the season now.
+    const std::int32_t summer = 1436000000, winter = 1420000000; // 2015-07-04, 2014-12-31
+    const std::int32_t day = utcOffsetAt(std::time(nullptr)) == utcOffsetAt(summer) ? winter : summer;
+    const std::optional<std::int64_t> dosDate = fromDosDateTime(DosDateTime{0x4A21, 0x6000});
+
+    struct Case {
+        std::int32_t accessTime;
+        std::optional<std::int64_t> date;
+    };
+    for (const Case& c : {Case{day, day}, Case{0, dosDate}}) {
+        TempDir dir;
+        const std::string ux = unixType1Extra(c.accessTime, day);
+        writeFile(dir / "t.zip",
+            layoutZip({RawEntry("f", "data").withExtra(ux),
+                          RawEntry("._f", appleDouble("TEXT", "ttxt", 0, "fork")).withExtra(ux)})
+                .bytes());
+        EXPECT_EQ(extractAll(dir / "t.zip", dir / "out"), "");
+        EXPECT_EQ(FolderItem(dir / "out" / "f").modificationDate(), c.date) << c.accessTime;
+    }
+    if (saved)
+        setenv("TZ", saved->c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
 TEST(AppleDouble, RefusedCompanionFailsItsPartner)
 {
-    TempDir dir;
     const std::string ux = unixType1Extra(1262304000, 1262304000);
-    std::string broken = appleDouble("TEXT", "ttxt", 0, "fork");
-    broken[29] = 2; // first descriptor: resource fork instead of Finder information
-    writeFile(
-        dir / "t.zip", layoutZip({RawEntry("f", "data").withExtra(ux), RawEntry("._f", broken).withExtra(ux)}).bytes());
-    EXPECT_EQ(extractAll(dir / "t.zip", dir / "out"),
-        "Extraction of \"f\" failed: Invalid or unsupported AppleDouble header");
-    EXPECT_EQ(listTree(dir / "out"), std::vector<std::string>{});
+    std::string swapped = appleDouble("TEXT", "ttxt", 0, "fork");
+    swapped[29] = 2; // first descriptor: resource fork instead of Finder information
+    const struct {
+        RawEntry companion;
+        const char* message;
+    } cases[] = {
+        {RawEntry("._f", swapped).withExtra(ux), "Invalid or unsupported AppleDouble header"},
+        // With a data descriptor the companion's size is known before its data are read.
+        {RawEntry("._f", swapped.substr(0, 60)).withExtra(ux).withFlags(8),
+            "The AppleDouble header is too short (<82 bytes)"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        writeFile(dir / "t.zip", layoutZip({RawEntry("f", "data").withExtra(ux), c.companion}).bytes());
+        EXPECT_EQ(extractAll(dir / "t.zip", dir / "out"), std::string("Extraction of \"f\" failed: ") + c.message);
+        EXPECT_EQ(listTree(dir / "out"), std::vector<std::string>{});
+    }
 }
 
 // The companion's header fields drive no read past its own data and no allocation.

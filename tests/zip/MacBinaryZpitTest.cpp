@@ -79,6 +79,20 @@ TEST_F(MacBinaryHeader, NameIsCutToSixtyThreeBytesAtACharacterBoundary)
     EXPECT_THROW(archive.MakeMacBinaryHeader(0, 0, "", "", "", std::nullopt, std::nullopt), RuntimeException);
 }
 
+TEST_F(MacBinaryHeader, ItemWithoutFinderInformationTakesLockAndVisibilityFromTheFile)
+{
+    TempDir dir;
+    writeFile(dir / ".hidden", "x");
+    std::filesystem::permissions(dir / ".hidden", std::filesystem::perms(0444));
+    ZipArchive archive;
+    const FolderItem item(dir / ".hidden");
+    const MemoryBlock h = archive.MakeMacBinaryHeader(item, 1, 0, item.name());
+    EXPECT_EQ(h.byteValue(macbinary::offset::Protected), 1);
+    EXPECT_EQ(h.byteValue(macbinary::offset::FinderFlagsHigh), 0x40);  // isInvisible
+    EXPECT_EQ(h.byteValue(macbinary::offset::FinderFlagsLow), 0);
+    EXPECT_EQ(h.uint16Value(macbinary::offset::Crc), referenceCrc16(h.toString().substr(0, 124)));
+}
+
 // The payload of entry `name` in `zip`, through Info-ZIP's unzip.
 std::string entryBytes(const std::filesystem::path& zip, const std::string& name)
 {

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -16,6 +17,7 @@
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
 #include "zip/ZipProgressNotifier.h"
+#include "zip/ZipRecords.h"
 
 namespace lv::test {
 namespace {
@@ -181,6 +183,17 @@ TEST(AddItems, ItemsBeyondTheRecordLimitsAreRefusedAtOnce)
     EXPECT_EQ(a.archive.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, std::string(65536, 'n'), nullptr, std::nullopt),
               -50);
     EXPECT_EQ(a.archive.ErrorMessage(), "The entry name is too long (more than 65535 bytes)");
+    EXPECT_EQ(a.archive.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, "x", a.archive.MakeZipExtraField(std::string(65536, 'e')),
+                                         std::nullopt),
+              -2);
+    EXPECT_EQ(a.archive.ErrorMessage(), "The extra field is too long (more than 65535 bytes)");
+    // A payload that fits its own fields but would carry the archive past 2^31 - 1 bytes; the
+    // source is never read.
+    StringSource unread("");
+    EXPECT_EQ(a.archive.AddItemByStreams(&unread, zip::MaxOffset - 50, nullptr, 0, std::nullopt, "huge", nullptr, std::nullopt),
+              -2);
+    EXPECT_EQ(a.archive.ErrorMessage(), "The archive would grow beyond 2 GB, which the zip format used here cannot hold");
+    EXPECT_EQ(a.names(), std::vector<std::string>{"tree/a-small"});
     a.closeAndTest();
 }
 
@@ -192,6 +205,27 @@ TEST(AddItems, TheEntryAfterTheLast16BitCountIsRefused)
     EXPECT_LT(a.archive.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, "one too many", nullptr, std::nullopt), 1);
     EXPECT_EQ(a.archive.ErrorMessage(), "The archive cannot hold more than 65535 entries");
     a.closeAndTest();
+}
+
+TEST(AddItems, FolderThatCannotBeListedFailsTheWalk)
+{
+    TempDir dir;
+    writeFile(dir / "tree" / "a", "a");
+    writeFile(dir / "tree" / "locked" / "secret", "s");
+    // The listing of "locked" is refused; everything else is open to the user who archives.
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::permissions(dir / "tree", fs::perms(0755));
+    fs::permissions(dir / "tree" / "a", fs::perms(0644));
+    fs::permissions(dir / "tree" / "locked", fs::perms(0111));
+    // Root may list any folder: the tool then runs as nobody.
+    const std::string asUser = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const fs::path zip = dir / "out.zip";
+    std::string out;
+    EXPECT_NE(run(asUser + shellQuote(lvzipPath()) + " add " + shellQuote(zip) + " " + shellQuote(dir / "tree"), &out), 0);
+    EXPECT_NE(out.find("Reading the folder failed"), std::string::npos) << out;
+    std::string names;
+    EXPECT_EQ(run("unzip -Z1 " + shellQuote(zip), &names), 0) << names;
+    EXPECT_EQ(names, "tree/\ntree/a\ntree/locked/\n");
 }
 
 // A monitor that spoils one file while the walk reaches it and stops the walk on the failure.
@@ -254,26 +288,29 @@ TEST(AddItems, FailingSourceEndsTheWalkAndTheArchiveStaysClean)
 
 TEST(AddItems, WriteErrorFailsTheEntryAndTheArchiveStaysClean)
 {
-    NewArchive a;
-    writeFile(a.dir / "first", randomBytes(50000, 1));
-    writeFile(a.dir / "second", randomBytes(200000, 2));
-    ASSERT_EQ(a.archive.AddItemToRoot(FolderItem(a.dir / "first"), ZipArchive::MacBinarySmart), 1);
+    for (const bool deflate : {false, true}) {
+        NewArchive a;
+        ZipConfig::UsePlugin = deflate;
+        writeFile(a.dir / "first", randomBytes(50000, 1));
+        writeFile(a.dir / "second", randomBytes(200000, 2));
+        ASSERT_EQ(a.archive.AddItemToRoot(FolderItem(a.dir / "first"), ZipArchive::MacBinarySmart), 1);
 
-    // A file-size limit makes the disk "full" in the middle of the second entry.
-    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 120000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::int32_t result = a.archive.AddItemToRoot(FolderItem(a.dir / "second"), ZipArchive::MacBinarySmart);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, oldHandler);
+        // A file-size limit makes the disk "full" in the middle of the second entry.
+        const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = 120000;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const std::int32_t result = a.archive.AddItemToRoot(FolderItem(a.dir / "second"), ZipArchive::MacBinarySmart);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_EQ(result, -2);
-    EXPECT_EQ(a.archive.ErrorMessage(), "Write error, the archived item may be corrupted");
-    EXPECT_EQ(a.names(), std::vector<std::string>{"first"});
-    a.closeAndTest();
+        EXPECT_EQ(result, -2) << "deflate " << deflate;
+        EXPECT_EQ(a.archive.ErrorMessage(), "Write error, the archived item may be corrupted");
+        EXPECT_EQ(a.names(), std::vector<std::string>{"first"});
+        a.closeAndTest();
+    }
 }
 
 // Stops the first entry at its first progress report, or kills the thread at the second file.

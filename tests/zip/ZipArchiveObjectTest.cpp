@@ -52,6 +52,7 @@ TEST(ArchiveOpen, FailuresGiveTheirTexts)
     const Case cases[] = {
         {"no file", FolderItem(), true, "No file specified"},
         {"missing file read-only", FolderItem(dir / "missing.zip"), false, "Opening the archive file failed"},
+        {"missing folder", FolderItem(dir / "nofolder" / "new.zip"), true, "Creating the archive file failed"},
         {"a folder", FolderItem(dir / "folder"), true, "Opening the archive file failed"},
         {"empty file", FolderItem(dir / "empty.zip"), true, "File does not appear to by a Zip file ('PK' header missing)"},
     };
@@ -155,6 +156,19 @@ TEST(ArchiveClose, ReopenedArchiveIsRewrittenInPlaceAndCut)
     EXPECT_EQ(count(grown, "PK\x05\x06"), 1u);
     EXPECT_EQ(grown.substr(grown.size() - 100), std::string(100, 'c'));
     EXPECT_EQ(unzipTest(zip), 0);
+
+    // A shorter directory written at the same offset: the file is cut behind its end record.
+    {
+        ZipArchive archive;
+        ASSERT_TRUE(archive.Open(FolderItem(zip), true));
+        ASSERT_TRUE(archive.RemoveEntry(3));
+        ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+    }
+    const std::string cut = readFile(zip);
+    EXPECT_EQ(cut.size(), grown.size() - (46 + 5));
+    EXPECT_EQ(count(cut, "PK\x05\x06"), 1u);
+    EXPECT_EQ(cut.substr(cut.size() - 100), std::string(100, 'c'));
+    EXPECT_EQ(unzipTest(zip), 0);
 }
 
 TEST(ArchiveClose, ReadOnlyArchiveIsNeverWritten)
@@ -192,27 +206,34 @@ TEST(ArchiveClose, ReadOnlyArchiveIsNeverWritten)
     EXPECT_TRUE(readFile(zip) == before);
 }
 
-TEST(ArchiveClose, DirectoryWithMoreRecordsThanDeclaredOpensReadOnly)
+// Archives whose directory this library cannot write back faithfully open read-only.
+TEST(ArchiveClose, ArchivesThatCannotBeRewrittenOpenReadOnly)
 {
     TempDir dir;
-    const fs::path zip = dir / "three.zip";
+    const fs::path three = dir / "three.zip";
     std::string out;
     // Three records, but the end record declares two.
     ASSERT_EQ(run("python3 -c 'import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1],\"w\")\n"
                   "[z.writestr(n,n) for n in (\"a\",\"b\",\"c\")]\nz.close()\n"
                   "d=bytearray(open(sys.argv[1],\"rb\").read())\nd[-14:-10]=bytes([2,0,2,0])\n"
-                  "open(sys.argv[1],\"wb\").write(d)' " + shellQuote(zip), &out),
+                  "open(sys.argv[1],\"wb\").write(d)' " + shellQuote(three), &out),
               0)
         << out;
-    const std::string before = readFile(zip);
-    ZipArchive archive;
-    ASSERT_TRUE(archive.Open(FolderItem(zip), true)) << archive.ErrorMessage();
-    EXPECT_EQ(archive.EntryCount(), 3);
-    EXPECT_FALSE(archive.IsWritable());
-    EXPECT_LT(addBytes(archive, "d", "d"), 1);
-    EXPECT_EQ(archive.ErrorMessage(), "Archive was opened read-only");
-    EXPECT_TRUE(archive.Close());
-    EXPECT_TRUE(readFile(zip) == before);
+    // AppleDouble companions folded into their partner: a new directory would drop them.
+    const fs::path ditto = dir / "ditto.zip";
+    fs::copy_file(std::string(LOCKVANE_SOURCE_DIR) + "/tests/fixtures/zip/macos-appledouble.zip", ditto);
+    const std::pair<fs::path, std::int32_t> cases[] = {{three, 3}, {ditto, 1}};
+    for (const auto& [zip, entries] : cases) {
+        const std::string before = readFile(zip);
+        ZipArchive archive;
+        ASSERT_TRUE(archive.Open(FolderItem(zip), true)) << archive.ErrorMessage();
+        EXPECT_EQ(archive.EntryCount(), entries) << zip;
+        EXPECT_FALSE(archive.IsWritable()) << zip;
+        EXPECT_LT(addBytes(archive, "d", "d"), 1);
+        EXPECT_EQ(archive.ErrorMessage(), "Archive was opened read-only") << zip;
+        EXPECT_TRUE(archive.Close());
+        EXPECT_TRUE(readFile(zip) == before) << zip;
+    }
 }
 
 TEST(ArchiveClose, FailedCloseDeletesOnlyAFileThisObjectCreated)
@@ -255,6 +276,35 @@ TEST(ArchiveClose, FailedCloseDeletesOnlyAFileThisObjectCreated)
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(archive.ErrorMessage(), "Writing the central directory failed (disk full?)");
+}
+
+TEST(ArchiveClose, DirectoryWriterFailuresLeaveTheArchiveChanged)
+{
+    struct Case {
+        const char* text;
+        std::function<void(ZipArchive&)> spoil;
+    };
+    const Case cases[] = {
+        {"Internal error (extra field length mismatch)",
+         [](ZipArchive& a) { a.Entry(1)->z_Header().setUInt16Value(zip::central::ExtraLength, 7); }},
+        {"Internal error (Exception in z_writeDirectory)",
+         [](ZipArchive& a) {
+             const auto unlocked = std::make_shared<ZipExtraField>(a.data(), "");
+             a.ReplaceEntry(1, std::make_shared<ZipEntry>(a.data(), std::nullopt, "x", unlocked, ""));
+         }},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        ZipArchive archive;
+        ASSERT_TRUE(archive.Open(FolderItem(dir / "a.zip"), true));
+        ASSERT_EQ(addBytes(archive, "x", "data"), 1);
+        c.spoil(archive);
+        EXPECT_FALSE(archive.Flush()) << c.text;
+        EXPECT_EQ(archive.ErrorMessage(), c.text);
+        EXPECT_TRUE(archive.data()->dirty) << c.text;
+        EXPECT_FALSE(archive.Close()) << c.text;
+        EXPECT_EQ(archive.ErrorMessage(), c.text);
+    }
 }
 
 TEST(EntryWriter, RecordsMatchTheirLayout)

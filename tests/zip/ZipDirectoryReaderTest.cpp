@@ -130,6 +130,9 @@ TEST(ZipEntryReader, CorruptDataFailsTheEntry)
     setBytes(localSignature, stored.locals.size() + 42, le32(7));
     std::string mismatch = stored.bytes();
     setBytes(mismatch, 14, le32(0)); // local CRC
+    std::string bzip2 = stored.bytes();
+    setBytes(bzip2, 8, le16(12)); // method, local and central
+    setBytes(bzip2, stored.locals.size() + 10, le16(12));
 
     const std::vector<Case> cases = {
         {"flipped byte, stored", storedFlip, "Data appears to be corrupted"},
@@ -139,6 +142,8 @@ TEST(ZipEntryReader, CorruptDataFailsTheEntry)
         {"local signature", localSignature,
             "Invalid Local File Header signature (archive appears to be severely corrupted)"},
         {"local CRC differs from central", mismatch, "File Headers mismatch"},
+        {"encrypted", layoutZip({RawEntry("e.bin", data).withFlags(1)}).bytes(), "Unsupported format (encrypted)"},
+        {"method 12", bzip2, "Unsupported compression method (12)"},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -157,6 +162,15 @@ TEST(ZipEntryReader, CorruptDataFailsTheEntry)
         EXPECT_FALSE(dest.exists()) << c.what;
         EXPECT_EQ(listTree(dir / "out"), std::vector<std::string>{}) << c.what;
     }
+
+    // Deflated data need the inflater, which extraction switches on.
+    writeFile(dir / "t.zip", deflated.bytes());
+    ZipConfig::UsePlugin = false;
+    ZipArchive archive;
+    ASSERT_TRUE(archive.Open(FolderItem(dir / "t.zip"), false));
+    EXPECT_FALSE(archive.Entry(1)->Verify());
+    EXPECT_EQ(archive.Entry(1)->ErrorMessage(), "Can't deflate because of missing compression plugin");
+    ZipConfig::UsePlugin = true;
 }
 
 // Some writers mark an empty file deflated without a single byte of deflate data.

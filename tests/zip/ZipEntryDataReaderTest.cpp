@@ -28,15 +28,19 @@ public:
     {
         bytes += data;
         ++writes;
-        return true;
+        return !failWrite;
     }
     bool Open() override
     {
         opened = true;
         bytes.clear();
-        return true;
+        return !failOpen;
     }
-    bool Close() override { return true; }
+    bool Close() override
+    {
+        closed = opened;
+        return !failClose;
+    }
     void GetErrorDescription(std::int32_t& code, std::string& message) const override
     {
         code = 0;
@@ -47,7 +51,8 @@ public:
     bool Flush() override { return true; }
 
     std::string bytes;
-    bool opened = false;
+    bool opened = false, closed = false;
+    bool failOpen = false, failWrite = false, failClose = false;
     int writes = 0;
 };
 
@@ -111,6 +116,53 @@ TEST_P(MacBinaryPayload, IsSplitIntoForksAndHeader)
 }
 
 INSTANTIATE_TEST_SUITE_P(StoredAndDeflated, MacBinaryPayload, ::testing::Bool());
+
+// A sink that fails is never taken for success, and the entry says where it failed.
+TEST(CallerStreams, FailuresOfTheSinksFailTheEntry)
+{
+    ZipConfig::UsePlugin = true;
+    TempDir dir;
+    const std::string data = randomBytes(3000, 1);
+    const std::string payload = macBinaryHeader(3000, 10, "Tool").toString() + pad(data) + pad("0123456789");
+    ZipArchive archive;
+    ASSERT_TRUE(archive.Open(FolderItem(archiveOf(dir, "Tool", payload, false)), false));
+    const ZipEntryPtr entry = archive.Entry(1);
+
+    enum Failing { OpenData, WriteData, CloseData, OpenRsrc, WriteRsrc };
+    const struct {
+        Failing failing;
+        const char* message;
+    } cases[] = {
+        {OpenData, "Opening destination file failed"},
+        {WriteData, "File write error (disk full?)"},
+        {CloseData, "File write error (disk full?)"},
+        {OpenRsrc, "Opening destination rsrc fork failed"},
+        {WriteRsrc, "File write error (disk full?)"},
+    };
+    for (const auto& c : cases) {
+        StringSink dataOut, rsrcOut;
+        dataOut.failOpen = c.failing == OpenData;
+        dataOut.failWrite = c.failing == WriteData;
+        dataOut.failClose = c.failing == CloseData;
+        rsrcOut.failOpen = c.failing == OpenRsrc;
+        rsrcOut.failWrite = c.failing == WriteRsrc;
+        std::optional<MemoryBlock> header;
+        EXPECT_FALSE(entry->Extract(true, &dataOut, &rsrcOut, header)) << c.failing;
+        EXPECT_EQ(entry->ErrorMessage(), c.message) << c.failing;
+        if (c.failing == OpenRsrc) {
+            // The data fork was complete and closed before the resource fork began.
+            EXPECT_EQ(dataOut.bytes, data);
+            EXPECT_TRUE(dataOut.closed);
+        }
+    }
+
+    std::optional<MemoryBlock> header;
+    EXPECT_FALSE(entry->Extract(false, nullptr, nullptr, header));
+    EXPECT_EQ(entry->ErrorMessage(), "Internal error (exception)");
+    ASSERT_TRUE(archive.Close());
+    EXPECT_FALSE(entry->Verify());
+    EXPECT_EQ(entry->ErrorMessage(), "Archive is closed");
+}
 
 TEST(MacBinaryHeaderDecoding, LevelsOfRecognition)
 {

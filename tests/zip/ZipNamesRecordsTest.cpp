@@ -212,14 +212,26 @@ TEST(EntryRecord, DatesOutsideTheDosRangeAreClamped)
     ZipConfig::UsePlugin = false;
     ZipArchive archive;
     ASSERT_TRUE(archive.Open(FolderItem(dir / "a.zip"), true));
-    const std::pair<std::int64_t, int> cases[] = {{5680281600 /* 2150 */, 2107}, {157766400 /* 1975 */, 1980}};
-    for (const auto& [date, year] : cases) {
-        const std::int32_t i = archive.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, "d", nullptr, date);
+    std::tm jun1975{};
+    jun1975.tm_year = 75, jun1975.tm_mon = 5, jun1975.tm_mday = 15;
+    jun1975.tm_hour = 10, jun1975.tm_min = 15, jun1975.tm_sec = 31, jun1975.tm_isdst = -1;
+    struct Case {
+        const char* what;
+        std::int64_t date;
+        std::uint16_t dosDate, dosTime;
+    };
+    const Case cases[] = {
+        // Year bits 0 with month, day and time kept; the odd second rounds down.
+        {"1975", std::int64_t(std::mktime(&jun1975)), (6 << 5) | 15, (10 << 11) | (15 << 5) | 15},
+        // Clamped to 2107-12-31 23:59:58, never wrapped to 1980.
+        {"2150", 5680281600, (127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29},
+    };
+    for (const Case& c : cases) {
+        const std::int32_t i = archive.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, "d", nullptr, c.date);
         ASSERT_GE(i, 1);
-        const std::time_t t = std::time_t(*archive.Entry(i)->Time());
-        std::tm local{};
-        localtime_r(&t, &local);
-        EXPECT_EQ(local.tm_year + 1900, year);
+        const MemoryBlock& record = archive.Entry(i)->z_Header();
+        EXPECT_EQ(record.uint16Value(zip::central::Date), c.dosDate) << c.what;
+        EXPECT_EQ(record.uint16Value(zip::central::Time), c.dosTime) << c.what;
     }
     const std::int32_t none = archive.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, "n", nullptr, std::nullopt);
     EXPECT_FALSE(archive.Entry(none)->Time());

@@ -76,6 +76,10 @@ TEST_P(ReadRoundTrip, FixtureTreeComesBackWithItsMacMetadata)
             EXPECT_EQ(readFile(b.path()), readFile(a.path())) << rel;
             EXPECT_EQ(b.modificationDate(), a.modificationDate()) << rel;
             EXPECT_EQ(b.finderInfo(), a.finderInfo()) << rel;
+            // A file without Finder information gets none, not a zero value.
+            EXPECT_EQ(userXattr(b.path(), "com.apple.FinderInfo").has_value(),
+                userXattr(a.path(), "com.apple.FinderInfo").has_value())
+                << rel;
             EXPECT_EQ(MacMetadataStore::readResourceFork(b.path()), MacMetadataStore::readResourceFork(a.path()))
                 << rel;
         }
