@@ -90,6 +90,16 @@ bool isUsableFolder(const FolderItem& item)
     return target && target->isFolder();
 }
 
+// The settings file in `folder`; a link to a file (a managed dotfile) stands for the file it
+// leads to, so that it is read and kept, never replaced by a plain copy.
+FolderItem settingsFile(const FolderItem& folder)
+{
+    FolderItem file = folder.child(Preferences::FileName);
+    if (file.isAlias())
+        if (auto target = file.resolveAlias(); target && target->isFile()) return *target;
+    return file;
+}
+
 } // namespace
 
 Preferences& Preferences::shared()
@@ -176,7 +186,7 @@ void Preferences::ReadPrefs() { ReadPrefs(SpecialFolders::preferences()); }
 
 void Preferences::ReadPrefs(const FolderItem& folder)
 {
-    const FolderItem file = folder.child(FileName);
+    const FolderItem file = settingsFile(folder);
     BinaryStreamPtr stream = file.isFile() ? file.openAsBinaryFile(false) : nullptr;
     if (!stream) {
         useDefaultExtensions();
@@ -198,8 +208,8 @@ bool Preferences::WritePrefs() const { return WritePrefs(SpecialFolders::prefere
 bool Preferences::WritePrefs(const FolderItem& folder) const
 {
     if (folder.isNull()) return false;
-    const FolderItem file = folder.child(FileName);
-    FolderItem temp = folder.child("." + std::string(FileName) + "." + std::to_string(::getpid()) + ".tmp");
+    const FolderItem file = settingsFile(folder);
+    FolderItem temp = file.parent().child("." + std::string(FileName) + "." + std::to_string(::getpid()) + ".tmp");
 
     BinaryStreamPtr stream = temp.createBinaryFile(0644);
     if (!stream) return false;

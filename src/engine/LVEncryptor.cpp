@@ -13,6 +13,7 @@
 #include "engine/Notices.h"
 #include "engine/ScopeExit.h"
 #include "engine/ZipThread.h"
+#include "engine/crypto/SHA_512.h"
 #include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
 #include "zip/ZipConfig.h"
@@ -24,7 +25,12 @@ namespace {
 constexpr std::chrono::milliseconds ExtractionPoll{20};
 constexpr int MaxExtractionFolders = 10000;
 
-std::string quoted(const FolderItem& f) { return "\"" + f.displayName() + "\""; }
+std::string quoted(const FolderItem& f)
+{
+    std::string out = "\"";
+    out.append(f.displayName()).push_back('"');
+    return out;
+}
 
 std::string failureOf(const std::string& what, const FolderItem& f)
 {
@@ -59,6 +65,7 @@ void LVEncryptor::beginJob(LVArchiver& archiver, JobControls controls, JobSettin
     m_outcome = JobOutcome::Running;
     m_handedOver = false;
     m_progressShift = 0;
+    discardPreparedKeys();
     {
         std::lock_guard lock(m_mutex);
         m_extractionFolder = FolderItem();
@@ -143,6 +150,32 @@ void LVEncryptor::wipeKey() noexcept
     Key.clear();
 }
 
+void LVEncryptor::prepareKeys()
+{
+    try {
+        SHA_512 hash;
+        hash.Update(Key);
+        m_keyDigest = hash.Final();
+        m_cipher = CipherSuite::makeEncryptor(Method, Key);
+        if (m_cipher) m_bodyStart = m_cipher->Encrypt({});
+    } catch (const std::exception&) {
+        discardPreparedKeys();
+    }
+}
+
+void LVEncryptor::discardPreparedKeys() noexcept
+{
+    if (!m_keyDigest.empty()) Botan::secure_scrub_memory(m_keyDigest.data(), m_keyDigest.size());
+    m_keyDigest.clear();
+    m_cipher.reset();
+    m_bodyStart.clear();
+}
+
+void LVEncryptor::awaitEngineThread()
+{
+    if (Thread::current() != this) wait();
+}
+
 // --- progress ------------------------------------------------------------------------------------
 
 void LVEncryptor::setMaximum(std::uint64_t length)
@@ -194,11 +227,13 @@ void LVEncryptor::finishJob(bool encrypting)
 
 void LVEncryptor::endEncryptionStage(bool succeeded)
 {
+    awaitEngineThread();
     if (!m_settings.workFolder.isNull()) {
         m_settings.workFolder.child(WorkArchiveName).remove();
         if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
     }
     wipeKey();
+    discardPreparedKeys();
 }
 
 // --- the engine thread ---------------------------------------------------------------------------
@@ -259,6 +294,7 @@ bool LVEncryptor::EncryptStart(std::string& error)
     checkpoint();
     if (!m_archiver->Archive(Source, *this, error)) return false;
     m_handedOver = true;
+    prepareKeys();
     return true;
 }
 
@@ -288,6 +324,7 @@ bool LVEncryptor::cipherLoop(const Stream& in, const Stream& out, std::uint64_t 
 
 bool LVEncryptor::EncryptTask(std::string& error)
 {
+    awaitEngineThread();
     TEMPtarget = workFolder().child(WorkFileName);
     zSource = workFolder().child(WorkArchiveName);
 
@@ -308,8 +345,15 @@ bool LVEncryptor::EncryptTask(std::string& error)
     }
     LVTagger tagger;
     tagger.EncryptionType = Method;
-    tagger.q = Key;
-    if (!tagger.CreateTag(TEMPtarget)) {
+    bool tagged = false;
+    if (!m_keyDigest.empty()) {
+        tagger.q = m_keyDigest;
+        tagged = tagger.CreateTagWithDigest(TEMPtarget);
+    } else {
+        tagger.q = Key;
+        tagged = tagger.CreateTag(TEMPtarget);
+    }
+    if (!tagged) {
         error = failureOf("The header could not be written to", TEMPtarget);
         return false;
     }
@@ -321,7 +365,9 @@ bool LVEncryptor::EncryptTask(std::string& error)
     out->setPosition(std::uint64_t(tagger.TagLength));
     if (auto* status = controls().status) status->setText(EncryptingText);
 
-    auto cipher = CipherSuite::makeEncryptor(Method, Key);
+    std::unique_ptr<BodyCipher> cipher = std::move(m_cipher);
+    const std::string bodyStart = std::move(m_bodyStart);
+    if (!cipher) cipher = CipherSuite::makeEncryptor(Method, Key);
     const std::size_t chunk = CipherSuite::chunkSize(Method);
     if (!cipher) {
         error = "Unknown cipher \"" + Method + "\".";
@@ -329,6 +375,10 @@ bool LVEncryptor::EncryptTask(std::string& error)
     }
     const Stream source{*in, zSource, "The work archive could not be read"};
     const Stream sink{*out, TEMPtarget, "The work file could not be written"};
+    if (!out->write(bodyStart)) {
+        error = streamFailure(sink.failureText, TEMPtarget, *out);
+        return false;
+    }
     if (!cipherLoop(source, sink, length, chunk, [&](std::string_view b) { return cipher->Encrypt(b); }, error))
         return false;
     if (!out->write(cipher->FinishEncrypt()) || !out->sync()) {

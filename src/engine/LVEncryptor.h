@@ -17,6 +17,10 @@
 //
 // A job takes everything it needs when it starts: the items, the header of the file to decrypt,
 // the settings, the controls.
+//
+// The key is stretched twice on the encryption road (its digest for the header, the body's cipher
+// keys), which takes a noticeable fraction of a second each: the engine thread does both while the
+// archiving worker builds the archive, and the encryption stage takes the result.
 
 #include <atomic>
 #include <cstdint>
@@ -29,6 +33,7 @@
 
 #include "engine/JobSettings.h"
 #include "engine/LVTagger.h"
+#include "engine/crypto/Ciphers.h"
 #include "platform/BinaryStream.h"
 #include "platform/FolderItem.h"
 #include "platform/Thread.h"
@@ -89,7 +94,8 @@ public:
     // reset, the error notice.
     void endInFailure(const std::string& message, const std::string& explanation);
     // The end of the archiving worker's part, on every path: removes the work files (the work
-    // file only when the stage did not succeed) and wipes the key.
+    // file only when the stage did not succeed) and wipes the key. Waits for the engine thread
+    // to be done with the key first.
     void endEncryptionStage(bool succeeded);
     // Records a job whose thread ended without success or failure (a Cancel) as cancelled.
     void markStopped() noexcept;
@@ -118,6 +124,14 @@ private:
     bool cipherLoop(const Stream& in, const Stream& out, std::uint64_t length, std::size_t chunk,
                     const std::function<std::string(std::string_view)>& transform, std::string& error);
     void wipeKey() noexcept;
+    // On the engine thread, once the archiving worker runs: the key's digest and the body's
+    // cipher, ready for EncryptTask. Nothing is prepared when that fails; EncryptTask then
+    // makes them itself.
+    void prepareKeys();
+    void discardPreparedKeys() noexcept;
+    // On the archiving worker: waits until the engine thread has ended, so that it no longer
+    // uses the key or the prepared keys.
+    void awaitEngineThread();
     // Shows the progress of `position` out of `length` (64-bit values scaled to the bar's range).
     void setMaximum(std::uint64_t length);
     void showProgress(std::uint64_t position, std::uint64_t length);
@@ -131,6 +145,9 @@ private:
     std::string Method;
     std::string Key;
     std::int32_t m_tagLength = 0;
+    std::string m_keyDigest;               // prepared by the engine thread; "" when none
+    std::unique_ptr<BodyCipher> m_cipher;  // prepared encrypting cipher, keys derived
+    std::string m_bodyStart;               // what its first (empty) Encrypt returned
     FolderItem zSource;
     FolderItem TEMPtarget;
     JobSettings m_settings;

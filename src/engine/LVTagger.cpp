@@ -59,8 +59,9 @@ LVTagger::~LVTagger()
 
 std::string LVTagger::ParseLine(std::string_view line, std::string_view name)
 {
-    const std::string open = "<" + std::string(name) + ">";
-    const std::string close = "</" + std::string(name) + ">";
+    std::string open = "<", close = "</";
+    open.append(name).push_back('>');
+    close.append(name).push_back('>');
     const auto a = line.find(open);
     if (a == std::string_view::npos) return {};
     const auto start = a + open.size();
@@ -110,7 +111,12 @@ bool LVTagger::CreateTag(const FolderItem& f)
     std::string digest = hash.Final();
     if (!q.empty()) Botan::secure_scrub_memory(q.data(), q.size());
     q = std::move(digest);
+    return CreateTagWithDigest(f);
+}
 
+bool LVTagger::CreateTagWithDigest(const FolderItem& f)
+{
+    if (!CipherSuite::isKnown(EncryptionType)) return false;
     BinaryStreamPtr out;
     for (int attempt = 1; !(out = f.openAsBinaryFile(true)); ++attempt) {
         if (attempt >= OpenAttempts || !isTransient(f.lastErrorCode())) return false;

@@ -51,6 +51,8 @@ public:
     // seconds, each wait a cancellation point. False when `f` could not be opened or written, or
     // EncryptionType names no cipher.
     bool CreateTag(const FolderItem& f);
+    // CreateTag for a q that holds the key's digest already.
+    bool CreateTagWithDigest(const FolderItem& f);
 
     // The text between the first "<name>" and the first "</name>" of `line`; "" when the opening
     // tag is missing or the closing tag does not follow it.

@@ -179,6 +179,23 @@ TEST(Preferences, DestinationFolderFallsBackToTheDesktop)
     EXPECT_EQ(readFrom(dir).DestinationFolder.path(), dir / "link");
 }
 
+TEST(Preferences, ALinkedSettingsFileIsReadAndKept)
+{
+    TempDir dir;
+    fs::create_directories(dir / "prefs");
+    fs::create_directories(dir / "dotfiles");
+    writeFile(dir / "dotfiles" / "lv", "<pTop>44</pTop>\n");
+    fs::create_symlink(dir / "dotfiles" / "lv", dir / "prefs" / Preferences::FileName);
+
+    Preferences prefs;
+    prefs.ReadPrefs(FolderItem(dir / "prefs"));
+    EXPECT_EQ(prefs.pTop, 44);
+    prefs.pTop = 45;
+    ASSERT_TRUE(prefs.WritePrefs(FolderItem(dir / "prefs")));
+    EXPECT_TRUE(fs::is_symlink(dir / "prefs" / Preferences::FileName));
+    EXPECT_EQ(readFile(dir / "dotfiles" / "lv"), prefs.fileText());
+}
+
 TEST(Preferences, MissingOrEmptyValuesKeepTheDefaults)
 {
     TempDir dir;

@@ -127,6 +127,8 @@ TEST_F(RoadFailureTest, DecryptionFailures)
         std::function<fs::path()> prepare;  // the file to decrypt
         fs::path destFolder;
         std::string key = "key";
+        // A body that fails its check never gets as far as the extraction.
+        bool reachesExtraction = false;
     };
     const Case cases[] = {
         {"a body with one flipped byte",
@@ -150,8 +152,8 @@ TEST_F(RoadFailureTest, DecryptionFailures)
          },
          dest},
         {"a wrong key", [&] { return good; }, dest, "other key"},
-        {"an unwritable destination", [&] { return good; }, root / "plain file"},
-        {"a destination that is gone", [&] { return good; }, root / "gone"},
+        {"an unwritable destination", [&] { return good; }, root / "plain file", "key", true},
+        {"a destination that is gone", [&] { return good; }, root / "gone", "key", true},
         {"an unknown cipher code",
          [&] {
              std::string unknown = bytes;
@@ -167,9 +169,25 @@ TEST_F(RoadFailureTest, DecryptionFailures)
         const fs::path file = c.prepare();
         EXPECT_EQ(decrypt(FolderItem(file), FolderItem(c.destFolder), c.key), JobOutcome::Failed);
         expectFailureEnding("Decryption failed!", DecryptionErrorNotice);
+        EXPECT_EQ(gui.hasEvent("status: Unarchiving..."), c.reachesExtraction);
         EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
         EXPECT_TRUE(fs::is_empty(dest)) << "nothing is extracted";
     }
+}
+
+TEST_F(RoadFailureTest, AnEntryThatCannotBeExtracted)
+{
+    const fs::path file = encryptedTree();
+    // A file in the way of the first entry, the folder "Tree/".
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (!archiving && step == 1) writeFile(enc.extractionFolder().path() / "Tree", "in the way");
+    });
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
+    ASSERT_EQ(gui.messages().size(), 1u);
+    EXPECT_TRUE(gui.messages()[0].message.starts_with("Extraction of \"Tree/\" failed: ")) << gui.messages()[0].message;
+    expectFailureEnding("", DecryptionErrorNotice);
+    EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
+    EXPECT_TRUE(fs::is_empty(dest)) << "the partial extraction is removed";
 }
 
 TEST_F(RoadFailureTest, TheEncryptedFileVanishedBeforeDecryption)
