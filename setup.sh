@@ -22,7 +22,10 @@ for p in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Run ./setup.sh as root (or install sudo) to install: ${missing[*]}" >&2; exit 1; }
+    sudo_cmd=(sudo)
+  fi
   "${sudo_cmd[@]}" apt-get update
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
