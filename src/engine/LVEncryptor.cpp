@@ -1,11 +1,14 @@
 #include "engine/LVEncryptor.h"
 
 #include <botan/mem_ops.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <limits>
+#include <set>
 #include <system_error>
 
 #include "engine/CipherSuite.h"
@@ -16,6 +19,7 @@
 #include "engine/crypto/SHA_512.h"
 #include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
+#include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
 
 namespace lv {
@@ -291,6 +295,13 @@ bool LVEncryptor::EncryptStart(std::string& error)
         error = "Unknown cipher \"" + Method + "\".";
         return false;
     }
+    // An item chosen twice is archived once; other items of the same name would overwrite each
+    // other in the decrypted folder.
+    std::set<std::filesystem::path> chosen;
+    std::erase_if(Source,
+                  [&](const FolderItem& item) { return !chosen.insert(item.path().lexically_normal()).second; });
+    error = ZipArchive::NameClash(Source);
+    if (!error.empty()) return false;
     checkpoint();
     if (!m_archiver->Archive(Source, *this, error)) return false;
     m_handedOver = true;
@@ -307,8 +318,12 @@ bool LVEncryptor::cipherLoop(const Stream& in, const Stream& out, std::uint64_t 
     while (in.stream.position() < length) {
         checkpoint();
         const std::string block = in.stream.read(chunk);
-        if (in.stream.hadError() || block.empty()) {
+        if (in.stream.hadError()) {
             error = streamFailure(in.failureText, in.file, in.stream);
+            return false;
+        }
+        if (block.empty()) {
+            error = std::string(in.failureText) + " " + quoted(in.file) + ": it became shorter while it was read.";
             return false;
         }
         if (!out.stream.write(transform(block))) {
@@ -408,8 +423,18 @@ bool LVEncryptor::EncryptTask(std::string& error)
 
 namespace {
 
+// A real folder of this user that others may not change: another user could swap what is
+// extracted into it for links while the extraction runs.
+bool isPrivateFolder(const FolderItem& folder)
+{
+    struct stat st {};
+    return ::lstat(folder.path().c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & S_IWOTH) == 0;
+}
+
 // The first of "DecryptedFiles", "DecryptedFiles2", ... in `parent` that does not exist (then made
-// here, `created` true) or is an empty folder; null with the reason in `error` when none can be had.
+// here, `created` true) or is an empty private folder; null with the reason in `error` when none
+// can be had.
 FolderItem claimExtractionFolder(const FolderItem& parent, bool& created, std::string& error)
 {
     for (int n = 1; n <= MaxExtractionFolders; ++n) {
@@ -420,11 +445,12 @@ FolderItem claimExtractionFolder(const FolderItem& parent, bool& created, std::s
             return candidate;
         }
         if (candidate.lastErrorCode() != EEXIST) {
-            error = failureOf("The folder for the decrypted files could not be made in", parent);
+            error = "The folder for the decrypted files could not be made in " + quoted(parent) + ": " +
+                    candidate.lastErrorText();
             return {};
         }
         std::error_code ec;
-        if (candidate.isFolder() && std::filesystem::is_empty(candidate.path(), ec) && !ec) {
+        if (isPrivateFolder(candidate) && std::filesystem::is_empty(candidate.path(), ec) && !ec) {
             created = false;
             return candidate;
         }

@@ -132,8 +132,13 @@ void ZipThread::decompressTask()
             Thread::yieldPoint();
             const ZipEntryPtr entry = zar->Entry(i);
             const FolderItem target = entry->MakeDestination(dest, false);
-            if (!entry->Extract(target, decodeMacBinary)) {
-                showError("Extraction of \"" + entry->RawPath() + "\" failed: " + entry->ErrorMessage());
+            // The extraction folder was empty: a file there already came from an earlier entry
+            // of the same name (duplicates, or names that differ only in case on a file system
+            // that ignores case), which this entry must not overwrite in silence.
+            const bool taken = !entry->IsDirectory() && !target.isNull() && target.exists();
+            if (taken || !entry->Extract(target, decodeMacBinary)) {
+                showError("Extraction of \"" + entry->RawPath() + "\" failed: " +
+                          (taken ? std::string(FileExtractedAlreadyText) : entry->ErrorMessage()));
                 m_failureShown = true;
                 return;
             }

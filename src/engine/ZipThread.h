@@ -24,6 +24,9 @@ class ZipArchive;
 
 class ZipThread : public Thread, public ZipProgressNotifier {
 public:
+    static constexpr const char* FileExtractedAlreadyText =
+        "A file of that name was extracted already. Won't replace that.";
+
     ZipThread();
     ~ZipThread() override;
 

@@ -140,6 +140,9 @@ public:
     static std::string RawPath(const std::vector<std::string>& parts);
     static bool IsValidName(std::string_view name);
     static std::string CleanName(std::string_view name) { return ZipArchiveData::cleanName(name); }
+    // Items meant for one folder of an archive whose names would come back as one on extraction
+    // (equal, or equal once cleaned): the error text naming two of them; "" when there are none.
+    static std::string NameClash(const std::vector<FolderItem>& siblings);
     // 1-based index of the first entry from `start` with that raw path; 0 when none.
     // RuntimeException when closed, OutOfBoundsException unless 1 <= start <= EntryCount + 1.
     std::int32_t EntryIdxByRawPath(std::string_view path, std::int32_t start) const;

@@ -1,7 +1,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
+#include <map>
 
 #include "platform/Exceptions.h"
 #include "platform/Thread.h"
@@ -17,8 +19,8 @@ namespace {
 
 constexpr const char* TooLargeText = "The item is too large for a zip archive (2 GB or more)";
 
-// Device and inode of a folder, to notice a folder that is already on the walk's path (a bind
-// mount of one of its parents).
+// Device and inode of an item, to notice a folder that is already on the walk's path (a bind
+// mount of one of its parents), or the archive's own file.
 struct FolderId {
     dev_t dev = 0;
     ino_t ino = 0;
@@ -34,6 +36,18 @@ std::optional<FolderId> folderId(const FolderItem& folder)
 }
 
 } // namespace
+
+std::string ZipArchive::NameClash(const std::vector<FolderItem>& siblings)
+{
+    std::map<std::string, const FolderItem*> seen;
+    for (const FolderItem& item : siblings) {
+        const auto [at, fresh] = seen.try_emplace(ZipArchiveData::extractedName(item.name()), &item);
+        if (!fresh)
+            return "The items \"" + at->second->displayName() + "\" and \"" + item.displayName() +
+                   "\" would get the same name in the archive";
+    }
+    return {};
+}
 
 std::int32_t ZipArchive::AddItemToRoot(const FolderItem& f, std::int32_t mbMode)
 {
@@ -212,6 +226,8 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
     std::vector<FolderId> onPath;
     if (const auto id = folderId(folder))
         onPath.push_back(*id);
+    // The archive being written may lie inside the folder: it is never added to itself.
+    const std::optional<FolderId> archiveId = folderId(d->theFile);
 
     // Adds one item (a file, or a subfolder's own entry); false when the walk must stop.
     std::int64_t total = 0;
@@ -240,10 +256,18 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
             for (const FolderItem& child : children) {
                 switch (child.kind()) {
                 case FolderItem::Kind::File:
-                    files.push_back(child);
+                    if (!archiveId || folderId(child) != archiveId)
+                        files.push_back(child);
                     break;
                 case FolderItem::Kind::Folder:
                     folders.push_back(child);
+                    break;
+                case FolderItem::Kind::Missing:
+                    // Gone meanwhile is fine; one that cannot even be looked at (a path too long)
+                    // would be lost without a word.
+                    if (child.lastErrorCode() != ENOENT &&
+                        z_abort(child, zipResult::OpenFailed, "Reading the folder failed", true))
+                        return false;
                     break;
                 case FolderItem::Kind::Alias:
                     if (followAliases) {
@@ -255,6 +279,14 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
                     break;
                 }
                 Thread::yieldPoint();
+            }
+            // Entries of the same name would overwrite each other when the archive is extracted.
+            if (!sizeOnly) {
+                std::vector<FolderItem> siblings = files;
+                siblings.insert(siblings.end(), folders.begin(), folders.end());
+                if (const std::string clash = NameClash(siblings);
+                    !clash.empty() && z_abort(dir, zipResult::WalkFailed, clash, true))
+                    return false;
             }
             for (const FolderItem& file : files) {
                 current = file;

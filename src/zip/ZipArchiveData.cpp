@@ -38,6 +38,13 @@ std::string ZipArchiveData::cleanName(std::string_view name)
     return result;
 }
 
+std::string ZipArchiveData::extractedName(std::string_view name)
+{
+    std::string result = cleanName(name);
+    std::replace(result.begin(), result.end(), ':', '-');
+    return result;
+}
+
 std::string ZipArchiveData::encodeForZip(std::string_view text) const
 {
     if (archiveEncoding == TextEncoding::utf8())

@@ -65,6 +65,9 @@ public:
     // --- names and encodings ---
     // Every "/" and then every "\" replaced by "-"; nothing else changes.
     static std::string cleanName(std::string_view name);
+    // The name an item called `name` gets back when its entry is extracted: cleaned, and every
+    // ":" as "-". Two items of one folder with the same extracted name would overwrite each other.
+    static std::string extractedName(std::string_view name);
     // Caller's text (UTF-8 file names) to the bytes stored in this archive. With a UTF-8 archive
     // the bytes pass unchanged, also when they are not valid UTF-8 (no lossy round trip).
     std::string encodeForZip(std::string_view text) const;

@@ -59,6 +59,7 @@ protected:
 TEST_F(RoadFailureTest, EncryptionFailures)
 {
     writeFile(items / "good.txt", "good");
+    writeFile(items / "other" / "good.txt", "other");
     writeFile(root / "plain file", "x");
     struct Case {
         const char* what;
@@ -72,6 +73,9 @@ TEST_F(RoadFailureTest, EncryptionFailures)
          "There was an error."},
         {"a destination that appeared meanwhile", {FolderItem(items / "good.txt")}, root / "plain file",
          "There was an error."},
+        // Extracted, one would overwrite the other.
+        {"two items of the same name", {FolderItem(items / "good.txt"), FolderItem(items / "other" / "good.txt")},
+         dest / "a.cdx", "Encryption Failed!"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -83,6 +87,25 @@ TEST_F(RoadFailureTest, EncryptionFailures)
         EXPECT_TRUE(fs::is_empty(dest));
     }
     EXPECT_EQ(readFile(root / "plain file"), "x");  // never replaced
+}
+
+TEST_F(RoadFailureTest, TheArchiveMessageOfAnItemThatCouldNotBeAddedIsShown)
+{
+    writeFile(items / "clash" / "a-b", "1");
+    writeFile(items / "clash" / "a:b", "2");
+    const struct {
+        fs::path item;
+        std::string message;
+    } cases[] = {
+        {items / "gone", "Opening the source data stream failed"},
+        {items / "clash", "The items \"a-b\" and \"a:b\" would get the same name in the archive"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        gui.clear();
+        EXPECT_EQ(encrypt({FolderItem(c.item)}, FolderItem(dest / "a.cdx"), "AES"), JobOutcome::Failed);
+        expectFailureEnding(c.message, EncryptionErrorNotice);
+    }
 }
 
 TEST_F(RoadFailureTest, TheWorkArchiveCannotBeCreated)
@@ -129,6 +152,7 @@ TEST_F(RoadFailureTest, DecryptionFailures)
         std::string key = "key";
         // A body that fails its check never gets as far as the extraction.
         bool reachesExtraction = false;
+        const char* reason = "";  // in the message's explanation
     };
     const Case cases[] = {
         {"a body with one flipped byte",
@@ -152,8 +176,9 @@ TEST_F(RoadFailureTest, DecryptionFailures)
          },
          dest},
         {"a wrong key", [&] { return good; }, dest, "other key"},
-        {"an unwritable destination", [&] { return good; }, root / "plain file", "key", true},
-        {"a destination that is gone", [&] { return good; }, root / "gone", "key", true},
+        {"an unwritable destination", [&] { return good; }, root / "plain file", "key", true, ": Not a directory"},
+        {"a destination that is gone", [&] { return good; }, root / "gone", "key", true,
+         ": No such file or directory"},
         {"an unknown cipher code",
          [&] {
              std::string unknown = bytes;
@@ -169,6 +194,9 @@ TEST_F(RoadFailureTest, DecryptionFailures)
         const fs::path file = c.prepare();
         EXPECT_EQ(decrypt(FolderItem(file), FolderItem(c.destFolder), c.key), JobOutcome::Failed);
         expectFailureEnding("Decryption failed!", DecryptionErrorNotice);
+        if (!gui.messages().empty()) {
+            EXPECT_NE(gui.messages()[0].explanation.find(c.reason), std::string::npos) << gui.messages()[0].explanation;
+        }
         EXPECT_EQ(gui.hasEvent("status: Unarchiving..."), c.reachesExtraction);
         EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
         EXPECT_TRUE(fs::is_empty(dest)) << "nothing is extracted";
@@ -188,6 +216,25 @@ TEST_F(RoadFailureTest, AnEntryThatCannotBeExtracted)
     expectFailureEnding("", DecryptionErrorNotice);
     EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
     EXPECT_TRUE(fs::is_empty(dest)) << "the partial extraction is removed";
+}
+
+TEST_F(RoadFailureTest, AFileExtractedEarlierIsNeverOverwritten)
+{
+    // What an earlier entry of the same name leaves (a duplicate, or a name differing only in
+    // case on a file system that ignores case).
+    writeFile(items / "note.txt", "later");
+    const fs::path file = root / "note.cdx";
+    ASSERT_EQ(encrypt({FolderItem(items / "note.txt")}, FolderItem(file), "AES"), JobOutcome::Succeeded);
+    gui.clear();
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (!archiving && step == 1) writeFile(enc.extractionFolder().path() / "note.txt", "earlier");
+    });
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
+    ASSERT_EQ(gui.messages().size(), 1u);
+    EXPECT_EQ(gui.messages()[0].message, std::string("Extraction of \"note.txt\" failed: ") +
+                                             ZipThread::FileExtractedAlreadyText);
+    expectFailureEnding("", DecryptionErrorNotice);
+    EXPECT_TRUE(fs::is_empty(dest));
 }
 
 TEST_F(RoadFailureTest, TheEncryptedFileVanishedBeforeDecryption)
@@ -244,6 +291,21 @@ TEST_F(RoadFailureTest, CancelDuringDecryption)
     EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);
     expectCancelled();
     EXPECT_FALSE(gui.hasEvent("status: Unarchiving..."));
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST_F(RoadFailureTest, AnEncryptedFileCutShortWhileItIsDecrypted)
+{
+    const fs::path file = encryptedTree();
+    gui.pauseAtFirstValueAfter("Decrypting...");
+    startDecrypt(FolderItem(file), FolderItem(dest));
+    ASSERT_TRUE(gui.pause().waitReached());
+    fs::resize_file(file, fs::file_size(file) / 2);
+    gui.pause().release();
+    EXPECT_EQ(enc.waitForJob(), JobOutcome::Failed);
+    expectFailureEnding("Decryption failed!", DecryptionErrorNotice);
+    EXPECT_NE(gui.messages().at(0).explanation.find("became shorter"), std::string::npos)
+        << gui.messages().at(0).explanation;
     EXPECT_TRUE(fs::is_empty(dest));
 }
 

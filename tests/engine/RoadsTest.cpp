@@ -121,6 +121,28 @@ TEST_F(RoadTest, DecryptionNeverWritesIntoAnEarlierExtraction)
     EXPECT_EQ(enc.extractionFolder().path(), dest / "DecryptedFiles3");
 }
 
+TEST_F(RoadTest, AnItemChosenTwiceIsArchivedOnce)
+{
+    writeFile(items / "note.txt", "once");
+    const fs::path out = dest / "a.cdx";
+    ASSERT_EQ(encrypt({FolderItem(items / "note.txt"), FolderItem(items / "." / "note.txt")}, FolderItem(out), "AES"),
+              JobOutcome::Succeeded);
+    ASSERT_EQ(decrypt(FolderItem(out), FolderItem(dest)), JobOutcome::Succeeded);
+    EXPECT_EQ(readFile(dest / "DecryptedFiles" / "note.txt"), "once");
+}
+
+TEST_F(RoadTest, AnEmptyFolderOthersMayWriteToIsNotUsedForTheExtraction)
+{
+    writeFile(items / "note.txt", "new");
+    const fs::path out = dest / "a.cdx";
+    ASSERT_EQ(encrypt({FolderItem(items / "note.txt")}, FolderItem(out), "AES"), JobOutcome::Succeeded);
+    fs::create_directories(dest / "DecryptedFiles");
+    fs::permissions(dest / "DecryptedFiles", fs::perms::all);
+    ASSERT_EQ(decrypt(FolderItem(out), FolderItem(dest)), JobOutcome::Succeeded);
+    EXPECT_TRUE(fs::is_empty(dest / "DecryptedFiles"));
+    EXPECT_EQ(readFile(dest / "DecryptedFiles2" / "note.txt"), "new");
+}
+
 TEST_F(RoadTest, AJobKeepsTheHeaderItWasGiven)
 {
     writeFile(items / "note.txt", "kept");

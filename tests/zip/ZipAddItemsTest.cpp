@@ -1,7 +1,9 @@
 // Adding files and folder trees: the MacBinary decision, size-only runs, what a walk takes and
 // skips, the limits of the records, and failures that end a walk without spoiling the archive.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -226,6 +228,68 @@ TEST(AddItems, FolderThatCannotBeListedFailsTheWalk)
     std::string names;
     EXPECT_EQ(run("unzip -Z1 " + shellQuote(zip), &names), 0) << names;
     EXPECT_EQ(names, "tree/\ntree/a\ntree/locked/\n");
+}
+
+TEST(AddItems, FileBeyondThePathLengthLimitFailsTheWalk)
+{
+    NewArchive a;
+    const fs::path tree = a.dir / "tree";
+    fs::create_directories(tree);
+    // Folders whose own paths still fit, and a file in the last one whose path does not.
+    std::string deepest = tree.string();
+    while (deepest.size() + 200 < PATH_MAX) {
+        deepest += "/" + std::string(150, 'd');
+        fs::create_directory(deepest);
+    }
+    const int dirFd = ::open(deepest.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(dirFd, 0);
+    const std::string leaf(250, 'f');
+    const int fd = ::openat(dirFd, leaf.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+
+    ASSERT_EQ(a.archive.AddItemToRoot(FolderItem(tree), ZipArchive::MacBinaryNever), 1);
+    EXPECT_FALSE(a.archive.AddFolderContents(FolderItem(tree), "tree", ZipArchive::MacBinaryNever, false))
+        << "the file is not left out in silence";
+    EXPECT_EQ(a.archive.ErrorMessage(), "Reading the folder failed");
+    ::unlinkat(dirFd, leaf.c_str(), 0);
+    ::close(dirFd);
+    a.closeAndTest();
+}
+
+TEST(AddItems, TheArchiveInsideTheFolderIsNotAddedToItself)
+{
+    NewArchive a;
+    writeFile(a.dir / "data", "d");
+    ASSERT_TRUE(a.archive.AddFolderContents(FolderItem(a.dir.path()), "", ZipArchive::MacBinaryNever, false));
+    EXPECT_EQ(a.names(), std::vector<std::string>{"data"});
+    a.closeAndTest();
+}
+
+TEST(AddItems, SiblingsThatWouldBeExtractedUnderOneNameFailTheWalk)
+{
+    // Extracted, ":" and "\\" both come back as "-": one entry would overwrite the other.
+    struct Case {
+        const char* file;
+        const char* other;  // a file, or a folder when it ends with "/"
+    };
+    const Case cases[] = {{"a:b", "a-b"}, {"a\\b", "a-b/"}, {"x:y", "x\\y"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.other);
+        NewArchive a;
+        const fs::path tree = a.dir / "tree";
+        writeFile(tree / c.file, "one");
+        const std::string other = c.other;
+        if (other.ends_with("/"))
+            writeFile(tree / other.substr(0, other.size() - 1) / "inside", "two");
+        else
+            writeFile(tree / other, "two");
+        ASSERT_EQ(a.archive.AddItemToRoot(FolderItem(tree), ZipArchive::MacBinaryNever), 1);
+        EXPECT_FALSE(a.archive.AddFolderContents(FolderItem(tree), "tree", ZipArchive::MacBinaryNever, false));
+        EXPECT_NE(a.archive.ErrorMessage().find("would get the same name in the archive"), std::string::npos)
+            << a.archive.ErrorMessage();
+        a.closeAndTest();
+    }
 }
 
 // A monitor that spoils one file while the walk reaches it and stops the walk on the failure.
