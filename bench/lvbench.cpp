@@ -10,8 +10,6 @@
 // private folder, the job's status lines printed as they come. The exit status is 0 on success,
 // 1 when a job failed (or the key is wrong), 2 for bad usage.
 
-#include <botan/mem_ops.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +27,7 @@
 #include "engine/LVEncryptor.h"
 #include "engine/LVTagger.h"
 #include "engine/ZipThread.h"
-#include "engine/crypto/SHA_512.h"
+#include "engine/KeyCheck.h"
 #include "support/RecordingGui.h"
 
 namespace fs = std::filesystem;
@@ -121,17 +119,12 @@ bool checkKey(const FolderItem& file, const std::string& key, lv::LVTagger& head
         std::cerr << "Not an encrypted file: " << file.shellPath() << "\n";
         return false;
     }
-    if (header.FileTypeVersion >= 2) {
-        std::cout << "This file was produced by a later version of Lockvane and cannot be decrypted by this version.\n";
+    if (lv::KeyCheck::isLaterVersion(header)) {
+        std::cout << lv::KeyCheck::LaterVersionText << "\n";
         return false;
     }
-    lv::SHA_512 hash;
-    hash.Update(key);
-    const std::string digest = hash.Final();
-    if (digest.size() != header.q.size() ||
-        !Botan::constant_time_compare(reinterpret_cast<const std::uint8_t*>(digest.data()),
-                                      reinterpret_cast<const std::uint8_t*>(header.q.data()), digest.size())) {
-        std::cout << "Incorrect Key.\n";
+    if (!lv::KeyCheck::keyMatches(key, header.q)) {
+        std::cout << lv::KeyCheck::IncorrectKeyText << "\n";
         return false;
     }
     return true;

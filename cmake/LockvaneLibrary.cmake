@@ -27,3 +27,20 @@ function(lockvane_test name dir)
     LOCKVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
 endfunction()
+
+# lockvane_qt_test(NAME DIR [DEPS ...]): a suite that needs a QApplication; its entry point
+# (tests/qtsupport/QtTestMain.cpp) gives each run private home and XDG folders.
+function(lockvane_qt_test name dir)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${dir}/*.cpp")
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources} "${PROJECT_SOURCE_DIR}/tests/qtsupport/QtTestMain.cpp")
+  target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest Qt6::Test)
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_compile_definitions(${name} PRIVATE
+    LOCKVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    LOCKVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 600 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()

@@ -1,13 +1,3 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "ui/Program.h"
 
-int main(int argc, char* argv[])
-{
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Lockvane");
-    QMainWindow window;
-    window.setWindowTitle("Lockvane");
-    window.resize(300, 200);
-    window.show();
-    return QApplication::exec();
-}
+int main(int argc, char* argv[]) { return lv::runProgram(argc, argv); }

@@ -10,6 +10,7 @@
 
 #include "engine/CipherSuite.h"
 #include "engine/LVTagger.h"
+#include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
 
 namespace lv {
@@ -182,11 +183,20 @@ void Preferences::readText(std::string_view text)
     takeText("UserGuidePath", UserGuidePath);
 }
 
-void Preferences::ReadPrefs() { ReadPrefs(SpecialFolders::preferences()); }
+void Preferences::ReadPrefs()
+{
+    FolderItem folder;
+    try {
+        folder = SpecialFolders::preferences();
+    } catch (const RuntimeException&) {
+        // No settings folder can be made: the defaults stay, and nothing is said.
+    }
+    ReadPrefs(folder);
+}
 
 void Preferences::ReadPrefs(const FolderItem& folder)
 {
-    const FolderItem file = settingsFile(folder);
+    const FolderItem file = folder.isNull() ? FolderItem() : settingsFile(folder);
     BinaryStreamPtr stream = file.isFile() ? file.openAsBinaryFile(false) : nullptr;
     if (!stream) {
         useDefaultExtensions();
@@ -203,7 +213,14 @@ void Preferences::ReadPrefs(const FolderItem& folder)
         DestinationFolder = SpecialFolders::desktop();
 }
 
-bool Preferences::WritePrefs() const { return WritePrefs(SpecialFolders::preferences()); }
+bool Preferences::WritePrefs() const
+{
+    try {
+        return WritePrefs(SpecialFolders::preferences());
+    } catch (const RuntimeException&) {
+        return false;
+    }
+}
 
 bool Preferences::WritePrefs(const FolderItem& folder) const
 {

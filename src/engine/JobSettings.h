@@ -2,6 +2,8 @@
 // What a job copies of the user's settings when it starts, so that a change made while it runs
 // (or a later job) never alters it.
 
+#include <string>
+
 #include "platform/FolderItem.h"
 
 namespace lv {
@@ -13,6 +15,10 @@ struct JobSettings {
     // The folder of the work files "Lockvane.zip" and "Lockvane.cdx"; null: the user's
     // temporary folder.
     FolderItem workFolder;
+    // When set, the encrypted file's name was chosen from these parts (see OutputName): should a
+    // file have taken that name while the job ran, the next free one is used instead.
+    std::string outputBaseName;
+    std::string outputExtension;
 };
 
 // The fixed names of the work files and of the extraction folder.

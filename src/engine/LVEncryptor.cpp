@@ -14,6 +14,7 @@
 #include "engine/CipherSuite.h"
 #include "engine/LVArchiver.h"
 #include "engine/Notices.h"
+#include "engine/OutputName.h"
 #include "engine/ScopeExit.h"
 #include "engine/ZipThread.h"
 #include "engine/crypto/SHA_512.h"
@@ -409,7 +410,17 @@ bool LVEncryptor::EncryptTask(std::string& error)
 
     // Never replaces a file that appeared at the target meanwhile; works across file systems.
     FolderItem moved = TEMPtarget;
-    if (!moved.moveTo(Target)) {
+    bool saved = moved.moveTo(Target);
+    // A file that took the chosen name meanwhile stays; the next free name is used.
+    for (int tries = 0; !saved && moved.lastErrorCode() == EEXIST && !m_settings.outputBaseName.empty() && tries < 100;
+         ++tries) {
+        const FolderItem next =
+            OutputName::firstFree(Target.parent(), m_settings.outputBaseName, m_settings.outputExtension);
+        if (next.isNull()) break;
+        Target = next;
+        saved = moved.moveTo(Target);
+    }
+    if (!saved) {
         error = "The encrypted file could not be saved as \"" + Target.shellPath() + "\": " + moved.lastErrorText();
         return false;
     }

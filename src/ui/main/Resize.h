@@ -1,0 +1,56 @@
+#pragma once
+// Animated changes of a window's content size.
+//
+// SmoothResize grows or shrinks the content in steps of 20 pixels, one step per tick of the
+// window's pacing timer, and returns when the size is reached. Meanwhile the event loop runs, but
+// user input (keys, clicks) is held back until the animation has ended, so nothing the user does
+// can start another view change in the middle of one. A difference that is not a multiple of 20
+// ends with a shorter step. DeclareResize animates to the new size keeping a corner or the middle
+// of an edge in place (the anchor) and ends in exactly that geometry.
+//
+// The content of a QMainWindow is its central widget (the menu bar sits above it); of any other
+// window, the window itself. Main thread only.
+
+#include <QPoint>
+#include <QSize>
+
+class QTimer;
+class QWidget;
+
+namespace lv::Resize {
+
+inline constexpr int transitionIncrementVal = 20;
+// Time between two steps.
+inline constexpr int TickMilliseconds = 12;
+
+enum Anchor {
+    TopLeft = 0,
+    TopRight = 1,
+    BottomLeft = 2,
+    BottomRight = 3,
+    TopMiddle = 4,
+    LeftMiddle = 5,
+    BottomMiddle = 6,
+    RightMiddle = 7,
+};
+
+void SmoothResize(QWidget* window, int width, int height, QTimer& pacer);
+void DeclareResize(QWidget* window, int width, int height, int anchor);
+
+// True while an animation of either kind runs.
+bool animating();
+// The number of pacer ticks the last SmoothResize took (for tests).
+int lastStepCount();
+
+// The content area's size and its top-left corner in screen coordinates.
+QSize contentSize(const QWidget* window);
+void setContentSize(QWidget* window, QSize size);
+QPoint contentPosition(const QWidget* window);
+// Moves the window so that its content's top-left corner lands on `position`.
+void setContentPosition(QWidget* window, QPoint position);
+
+// The top-left content corner after a change from `from` to `to` with `anchor`, the corner being
+// `topLeft` before.
+QPoint anchoredPosition(QPoint topLeft, QSize from, QSize to, int anchor);
+
+} // namespace lv::Resize
