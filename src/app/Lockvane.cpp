@@ -57,6 +57,7 @@ Lockvane::Lockvane(Globals& globals, Preferences& prefs, WindowFactory makeMainW
 
 Lockvane::~Lockvane()
 {
+    MainMenu::shared().setQuitHandler(nullptr);
     stopJobs();
     m_window.reset();
     m_globals.setNotifier(nullptr);

@@ -55,11 +55,11 @@ void afterPreviousJob(QObject* owner, Check check, Then then)
 
 } // namespace
 
-swKey* swKey::current() { return g_sheet; }
+swKey* swKey::current() { return g_sheet && !g_sheet->m_finished ? g_sheet.data() : nullptr; }
 
 swKey* swKey::showWithin(wMain* parent)
 {
-    if (g_sheet) {
+    if (current()) {
         g_sheet->raise();
         return g_sheet;
     }

@@ -25,6 +25,7 @@ void LVDisplayHead::paintEvent(QPaintEvent*)
     p.setPen(Qt::black);
     p.drawText(8, 13, QStringLiteral("Type"));
     Artwork::drawHeaderDivider(p, w - 90, 1, h - 1);
+    p.setPen(Qt::black);
     p.drawText(w - 57, 13, QStringLiteral("Size"));
     p.drawText(170, 13, QStringLiteral("Name"));
     Artwork::drawHeaderDivider(p, 418, 1, h - 1);  // above the scroll bar

@@ -218,8 +218,11 @@ void wMain::refreshMenu() { MainMenu::shared().refreshSoon(); }
 
 QPushButton* wMain::defaultButton() const
 {
+    // Buttons outside the content frame (Encrypt in the job view) are out of reach.
+    const QRect frame(QPoint(0, 0), Resize::contentSize(this));
     for (QPushButton* button : {bYes, bEncrypt, bCancel})
-        if (button->isVisible() && button->isDefault() && button->isEnabled()) return button;
+        if (button->isVisible() && button->isDefault() && button->isEnabled() && frame.contains(button->geometry()))
+            return button;
     return nullptr;
 }
 

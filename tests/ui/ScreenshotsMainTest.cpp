@@ -1,0 +1,74 @@
+// Pictures of every view of the main window, for a person to look at (see the build folder's
+// "screenshots"). Under xvfb-run they show the real X11 rendering.
+
+#include <QPainter>
+#include <QPushButton>
+#include <QProgressBar>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "ui/UiFixture.h"
+#include "ui/dialogs/swKey.h"
+#include "ui/main/Canvases.h"
+#include "ui/main/LVDisplay.h"
+
+namespace lv {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScreenshotsMain : public test::UiFixture {};
+
+TEST_F(ScreenshotsMain, EveryView)
+{
+    screenshot(&window(), "main-drop-zone");
+
+    writeHeaderOnlyFile(dir / "Tax return 2025.cdx", 1);
+    drop(window().cBack, {dir / "Tax return 2025.cdx"});
+    screenshot(&window(), "main-decrypt-question");
+    window().bNo->click();
+    settle();
+
+    fs::create_directories(dir / "Holiday photos");
+    test::writeFile(dir / "Holiday photos" / "beach.jpg", test::randomBytes(2 << 20));
+    test::writeFile(dir / "Annual report with a very long name that does not fit in its column.pdf", std::string(150000, 'p'));
+    test::writeFile(dir / "notes.txt", "notes");
+    test::writeFile(dir / "budget.ods", std::string(40000, 'b'));
+    drop(window().cBack, {dir / "Holiday photos", dir / "Annual report with a very long name that does not fit in its column.pdf",
+                          dir / "notes.txt", dir / "budget.ods"});
+    ASSERT_TRUE(waitFor([&] { return window().lvdList->sizesKnown(); }));
+    window().lvdList->selectRow(2);
+    screenshot(&window(), "main-item-list");
+
+    prefs().ConfirmKey = true;
+    window().bEncrypt->click();
+    settle();
+    swKey* sheet = swKey::current();
+    ASSERT_NE(sheet, nullptr);
+    QTest::keyClicks(sheet->edKey, "secret");
+    // The sheet drawn where it hangs, at the top of the main window's content.
+    QPixmap main = window().grab();
+    const QPixmap sheetPicture = sheet->grab();
+    QPixmap both(std::max(main.width(), sheetPicture.width()), main.height() + sheetPicture.height());
+    both.fill(Qt::darkGray);
+    QPainter p(&both);
+    p.drawPixmap(0, 0, main);
+    p.drawPixmap((both.width() - sheetPicture.width()) / 2, main.height(), sheetPicture);
+    p.end();
+    both.save(QStringLiteral(LOCKVANE_BINARY_DIR "/screenshots/main-job-view-key-sheet.png"));
+
+    sheet->bCancel_Action();
+    settle();
+    window().Transition2();
+    settle();
+    swKey::current()->hide();
+    window().pbProgress->setMaximum(100);
+    window().pbProgress->setValue(42);
+    window().stReports->setText("Compressing...");
+    screenshot(&window(), "main-job-view-progress");
+    swKey::current()->bCancel_Action();
+    settle();
+}
+
+} // namespace
+} // namespace lv
