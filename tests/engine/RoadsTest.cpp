@@ -176,3 +176,25 @@ TEST_F(RoadTest, NotificationsAndAttentionFollowTheSettings)
 
 } // namespace
 } // namespace lv::test
+
+namespace lv::test {
+namespace {
+
+TEST_F(RoadTest, AFileThatTookTheChosenNameMeanwhileStaysAndTheNextFreeNameIsUsed)
+{
+    writeFile(items / "note.txt", "mine");
+    // The name was free when it was chosen; another program wrote a file there since.
+    writeFile(dest / "EncryptedFile.cdx", "someone else's");
+    JobSettings named = settings();
+    named.outputBaseName = "EncryptedFile";
+    named.outputExtension = "cdx";
+    enc.Encrypt({FolderItem(items / "note.txt")}, FolderItem(dest / "EncryptedFile.cdx"), "AES", "k", arc,
+                gui.controls(), named);
+    ASSERT_EQ(enc.waitForJob(), JobOutcome::Succeeded);
+    EXPECT_EQ(readFile(dest / "EncryptedFile.cdx"), "someone else's");
+    LVTagger header;
+    EXPECT_TRUE(header.CheckTag(FolderItem(dest / "EncryptedFile2.cdx")));
+}
+
+} // namespace
+} // namespace lv::test

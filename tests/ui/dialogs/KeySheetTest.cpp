@@ -119,9 +119,13 @@ TEST_F(KeySheetTest, HideShowsBothFieldsInClear)
 TEST_F(KeySheetTest, CancelAndTheTitleBarGoBackToTheList)
 {
     swKey& sheet = openForEncryption();
-    sheet.edKey->setText("typed");
+    QTest::keyClicks(sheet.edKey, "typed");
     QPointer<QLineEdit> field = sheet.edKey;
     sheet.close();  // the title bar's close button
+    // The key is gone from the field and from its undo history.
+    ASSERT_TRUE(field);
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_FALSE(field->isUndoAvailable());
     settle();
     EXPECT_EQ(swKey::current(), nullptr);
     EXPECT_EQ(window().WindowStatus(), 2);
