@@ -1,9 +1,13 @@
 #include "ui/dialogs/Dialogs.h"
 
+#include "ui/dialogs/wAbout.h"
+#include "ui/dialogs/wChangeEncryption.h"
+#include "ui/dialogs/wPrefs.h"
+
 namespace lv::dialogs {
 
-void showPreferences() {}
-void showAbout() {}
-void showChangeEncryption() {}
+void showPreferences() { wPrefs::instance()->showInFront(); }
+void showAbout() { wAbout::instance()->Show(true); }
+void showChangeEncryption() { wChangeEncryption::instance()->showInFront(); }
 
 } // namespace lv::dialogs

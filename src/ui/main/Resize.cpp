@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QWidget>
 
 #include <cmath>
@@ -80,11 +81,19 @@ void animate(QTimer& pacer, Tick tick)
     --g_depth;
 }
 
-int menuBarHeight(const QWidget* window)
+// The height of what a QMainWindow shows above and below its content: the menu bar and the
+// toolbars of the top and bottom areas.
+int outsideHeight(const QWidget* window)
 {
     auto* main = qobject_cast<const QMainWindow*>(window);
-    if (!main || !main->menuWidget()) return 0;
-    return main->menuWidget()->sizeHint().height();
+    if (!main) return 0;
+    int height = main->menuWidget() ? main->menuWidget()->sizeHint().height() : 0;
+    for (const QToolBar* bar : main->findChildren<QToolBar*>(Qt::FindDirectChildrenOnly)) {
+        const Qt::ToolBarArea area = main->toolBarArea(bar);
+        if (!bar->isHidden() && (area == Qt::TopToolBarArea || area == Qt::BottomToolBarArea))
+            height += bar->sizeHint().height();
+    }
+    return height;
 }
 
 } // namespace
@@ -101,7 +110,7 @@ QSize contentSize(const QWidget* window)
 
 void setContentSize(QWidget* window, QSize size)
 {
-    const QSize whole(size.width(), size.height() + menuBarHeight(window));
+    const QSize whole(size.width(), size.height() + outsideHeight(window));
     window->setFixedSize(whole);
     if (auto* main = qobject_cast<QMainWindow*>(window); main && main->centralWidget()) {
         main->centralWidget()->setFixedSize(size);

@@ -8,8 +8,8 @@
 // ends with a shorter step. DeclareResize animates to the new size keeping a corner or the middle
 // of an edge in place (the anchor) and ends in exactly that geometry.
 //
-// The content of a QMainWindow is its central widget (the menu bar sits above it); of any other
-// window, the window itself. Main thread only.
+// The content of a QMainWindow is its central widget (the menu bar and the toolbars sit outside
+// it); of any other window, the window itself. Main thread only.
 
 #include <QPoint>
 #include <QSize>
