@@ -100,6 +100,8 @@ public:
     // The destination below `base`; a null FolderItem when a step fails.
     FolderItem MakeDestination(const FolderItem& base, bool followAliases);
     FolderItem MakeDestinationChild(const FolderItem& parent, const std::string& name, bool followAliases);
+    // The MacBinary version of a 128-byte header: 0 (none) to 4 (after III). A header whose
+    // forks would not fit in this entry's uncompressed size is none.
     std::int32_t z_MBHdrLevel(const MemoryBlock& header) const;
     bool z_unzipMBHdr(bool isAppleDouble, std::string_view data, std::optional<MemoryBlock>& mbHdr,
                       std::int32_t& rsrcStart);
