@@ -66,6 +66,9 @@ public:
     void GetPath(std::vector<std::string>& parts) const { parts = path; }
     // The last component; "" for a name without components.
     std::string Name() const;
+    // True when `rawPath`, stored the archive's way, is this entry's stored name (ASCII letters
+    // in either case match).
+    bool SameRawPath(std::string_view rawPath) const;
     std::string z_origEncodedName() const { return zipEncName; }
     std::string z_origEncodedComment() const { return zipEncComment; }
     bool hasDittoName() const noexcept { return z_hasDittoName; }

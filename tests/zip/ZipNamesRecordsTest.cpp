@@ -99,7 +99,22 @@ TEST(EntryNames, LookupByRawPath)
     EXPECT_THROW(archive.EntryIdxByRawPath("Docs/", 0), OutOfBoundsException);
     EXPECT_THROW(archive.EntryIdxByRawPath("Docs/", 5), OutOfBoundsException);
     EXPECT_EQ(archive.AllEntriesAsRawPaths(), (std::vector<std::string>{"Docs/", "Docs/Read.txt", "docs/read.txt"}));
+    EXPECT_TRUE(archive.Entry(2)->SameRawPath("Docs/Read.txt"));
+    EXPECT_TRUE(archive.Entry(2)->SameRawPath("DOCS/read.TXT"));
+    EXPECT_FALSE(archive.Entry(2)->SameRawPath("/Docs/Read.txt"));
+    EXPECT_FALSE(archive.Entry(2)->SameRawPath("Docs/Read"));
+    EXPECT_TRUE(archive.Entry(1)->SameRawPath("docs/"));
+    EXPECT_FALSE(archive.Entry(1)->SameRawPath("Docs"));
     EXPECT_TRUE(archive.Close());
+
+    // The path is compared in the archive's own encoding.
+    ZipArchive roman;
+    ASSERT_TRUE(roman.Open(FolderItem(dir / "r.zip"), true, ZipArchive::EncodedAsMacDefault()));
+    ASSERT_EQ(roman.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, "\xC3\x84pfel", nullptr, std::nullopt), 1);
+    EXPECT_EQ(roman.Entry(1)->z_origEncodedName(), "\x80pfel");
+    EXPECT_TRUE(roman.Entry(1)->SameRawPath("\xC3\x84PFEL"));
+    EXPECT_FALSE(roman.Entry(1)->SameRawPath("\x80pfel"));
+    EXPECT_TRUE(roman.Close());
 }
 
 TEST(SharedState, SmallOperations)
