@@ -3,8 +3,10 @@
 #include "zip/MacMetadataRestore.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/DateTime.h"
+#include "platform/Exceptions.h"
 #include "platform/FinderInfo.h"
 #include "platform/TextEncoding.h"
 #include "zip/MacBinary.h"
@@ -26,6 +28,23 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
     return a.size() == b.size() &&
         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// A Mac name as UTF-8. Names this system wrote are UTF-8 already; a Mac wrote them in the
+// encoding of the name's script: with bit 7 set the script code is in the low 7 bits, without it
+// the name is Roman. nullopt when there is no conversion for that script here.
+std::optional<std::string> macNameAsUtf8(std::string_view name, int script)
+{
+    if (isValidUtf8(name))
+        return std::string(name);
+    const auto encoding = TextEncoding::forMacScript((script & 0x80) ? (script & 0x7F) : int(TextEncoding::MacRoman));
+    if (!encoding)
+        return std::nullopt;
+    try {
+        return convertText(name, *encoding, TextEncoding::utf8());
+    } catch (const RuntimeException&) {
+        return std::nullopt;  // the system has no converter for it
+    }
 }
 
 // Writes `info` unless it equals what the item has: an all-zero value on an item without Finder
@@ -86,12 +105,10 @@ FolderItem applyTypeCreatorName(
 
 FolderItem adjustMacFilename(FolderItem f, std::string_view name, int script, const std::string& entryName)
 {
-    // Roman script only: the bytes are UTF-8 when this system wrote them, Mac Roman when a Mac
-    // did. Other scripts have no encoding here, and the name is left as it is.
-    if (script & 0x80)
+    const std::optional<std::string> decoded = macNameAsUtf8(name, script);
+    if (!decoded)
         return f;
-    std::string utf8 =
-        isValidUtf8(name) ? std::string(name) : convertText(name, TextEncoding::macRoman(), TextEncoding::utf8());
+    std::string utf8 = *decoded;
     const std::string cleaned = ZipArchiveData::cleanName(utf8);
     std::replace(utf8.begin(), utf8.end(), '/', ':');
     const std::string current = f.name();

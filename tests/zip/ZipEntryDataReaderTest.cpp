@@ -292,6 +292,25 @@ TEST(MacBinaryHeaderDecoding, MacNameIsRestoredWithoutReplacingAnything)
     ASSERT_EQ(extractAll(zip, dir / "again"), "");
     EXPECT_EQ(readFile(dir / "again" / "A:B\\C"), "mine");
     EXPECT_EQ(readFile(dir / "again" / "A-B-C"), "data");
+
+    // A name a Mac wrote in the encoding of its script (script byte with bit 7 set).
+    const struct {
+        std::uint8_t script;
+        std::string macName, stored, restored;
+    } scripts[] = {
+        {0x80, "caf\x8E/x", "caf\xC3\xA9-x", "caf\xC3\xA9:x"},
+        {0x87, "\x94\xEE\xF2\xEE/1", "\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE-1", "\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE:1"},
+        {0x9A, "\xA0/1", "\xC2\xA0-1", "\xC2\xA0-1"},  // Tibetan: no conversion, the name stays
+    };
+    for (const auto& c : scripts) {
+        MemoryBlock header = macBinaryHeader(4, 0, c.macName);
+        header.setByteValue(macbinary::offset::Script, c.script);
+        header.setUInt16Value(macbinary::offset::Crc, Crc16_MemoryBlock(header, 0, macbinary::offset::Crc));
+        const fs::path scriptZip = archiveOf(dir, c.stored, header.toString() + pad("data"), false);
+        const fs::path out = dir / ("script" + std::to_string(c.script));
+        ASSERT_EQ(extractAll(scriptZip, out), "") << int(c.script);
+        EXPECT_EQ(listTree(out), std::vector<std::string>{c.restored}) << int(c.script);
+    }
 }
 
 class AbortingMonitor final : public ZipProgressNotifier {
