@@ -12,6 +12,7 @@
 #include "zip/MacBinary.h"
 #include "zip/ZipArchiveData.h"
 #include "zip/ZipEntry.h"
+#include "zip/ZipRecords.h"
 
 namespace lv {
 
@@ -20,8 +21,6 @@ namespace {
 // The Finder flags hasBeenInited (0x0100) and nameLocked (0x1000) describe one volume's state
 // and are never carried over.
 constexpr std::uint8_t RestoredHighFlags = 0xEE;
-constexpr std::uint32_t UnixTypeMask = 0170000;
-constexpr std::uint32_t UnixRegularFile = 0100000;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -145,9 +144,11 @@ bool ZipEntry::ApplyUnixPermissions(const FolderItem& f, std::int32_t attrs)
     if (!ref)
         return false;
     const std::uint32_t mode = std::uint32_t(ZipArchiveData::shiftRight16(attrs));
-    // The permissions of a link, a device or a FIFO say nothing about the regular file made for
-    // it; and set-id and sticky bits from an archive are never applied.
-    if ((mode & UnixTypeMask) != 0 && (mode & UnixTypeMask) != UnixRegularFile && !ref->isFolder())
+    // A mode applies only to what it describes: a directory mode to a folder, a regular file's
+    // (or one without a type) to a file. The permissions of a link, a device or a FIFO say
+    // nothing about the file made for it; set-id and sticky bits from an archive are never applied.
+    const std::uint32_t type = mode & zip::UnixTypeMask;
+    if (ref->isFolder() ? type != zip::UnixDirectory : (type != 0 && type != zip::UnixRegularFile))
         return false;
     return d->updateUnixPermissions(*ref, 0, std::int32_t(mode & 0777)) == 0;
 }

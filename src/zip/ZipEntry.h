@@ -97,11 +97,21 @@ public:
     bool Extract(const FolderItem& dest);
     bool Extract(const FolderItem& dest, bool decodeMacBinary);
     bool Extract(const FolderItem& dest, bool decodeMacBinary, bool makeExecutable);
+    // The same; `extracted` becomes the item the entry was extracted to, under its final name
+    // (a Mac name restored), or null on failure. A folder entry's Unix mode is not applied here:
+    // see FolderMode.
+    bool Extract(const FolderItem& dest, bool decodeMacBinary, bool makeExecutable, FolderItem& extracted);
+    // The permission bits of a folder entry that carries a directory mode from a host whose modes
+    // count (MS-DOS, Unix, Macintosh); nullopt otherwise. Whoever extracts applies them once the
+    // folder's contents are in place.
+    std::optional<std::uint32_t> FolderMode() const;
     bool Extract(bool decodeMacBinary, SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut,
                  std::optional<MemoryBlock>& mbHdr);
     bool GetMacBinaryHeader(std::optional<MemoryBlock>& mbHdr);
     // The destination below `base`; a null FolderItem when a step fails.
     FolderItem MakeDestination(const FolderItem& base, bool followAliases);
+    // The same; every folder the walk creates on the way is appended to `created` (when given).
+    FolderItem MakeDestination(const FolderItem& base, bool followAliases, std::vector<FolderItem>* created);
     FolderItem MakeDestinationChild(const FolderItem& parent, const std::string& name, bool followAliases);
     // The MacBinary version of a 128-byte header: 0 (none) to 4 (after III). A header whose
     // forks would not fit in this entry's uncompressed size is none.
@@ -122,6 +132,11 @@ private:
     friend class ZipArchiveData;
 
     void z_checkRawPath();  // ZipNames.cpp
+    // MakeDestinationChild, recording a folder it creates in `created` (ZipEntryExtract.cpp).
+    FolderItem z_destinationChild(const FolderItem& parent, const std::string& name, bool followAliases,
+                                  std::vector<FolderItem>* created);
+    // The host of the record is one whose external attributes hold a Unix mode.
+    bool carriesUnixMode() const;
     void z_setup();         // ZipEntry.cpp
     bool z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut, bool decodeMacBinary,
                  bool isFolder, std::optional<MemoryBlock>& mbHdr);  // ZipEntryUnzip.cpp
