@@ -15,6 +15,7 @@
 #include "engine/LVArchiver.h"
 #include "engine/Notices.h"
 #include "engine/ScopeExit.h"
+#include "engine/WorkFolder.h"
 #include "engine/ZipThread.h"
 #include "engine/crypto/SHA_512.h"
 #include "platform/Exceptions.h"
@@ -236,8 +237,20 @@ void LVEncryptor::endEncryptionStage(bool succeeded)
         m_settings.workFolder.child(WorkArchiveName).remove();
         if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
     }
+    m_work.reset();
     wipeKey();
     discardPreparedKeys();
+}
+
+bool LVEncryptor::claimWorkFolder(std::uint64_t bytesNeeded, std::string& error)
+{
+    const std::vector<std::filesystem::path> candidates =
+        m_settings.workFolder.isNull() ? SpecialFolders::temporaryCandidates()
+                                       : std::vector<std::filesystem::path>{m_settings.workFolder.path()};
+    m_work = WorkFolder::claim(candidates, bytesNeeded, error);
+    if (!m_work) return false;
+    m_settings.workFolder = m_work->folder();
+    return true;
 }
 
 // --- the engine thread ---------------------------------------------------------------------------
@@ -256,6 +269,7 @@ void LVEncryptor::execute()
             return;
         }
         if (!m_settings.workFolder.isNull()) m_settings.workFolder.child(WorkArchiveName).remove();
+        m_work.reset();
         if (!succeeded) {
             std::shared_ptr<ExtractionJob> extraction;
             {
@@ -274,7 +288,6 @@ void LVEncryptor::execute()
     std::string error;
     m_failureShown = false;
     try {
-        if (m_settings.workFolder.isNull()) m_settings.workFolder = SpecialFolders::temporary();
         succeeded = encrypting ? EncryptStart(error) : DecryptTask(error);
     } catch (const std::exception& e) {
         error = e.what();
@@ -295,6 +308,7 @@ bool LVEncryptor::EncryptStart(std::string& error)
         error = "Unknown cipher \"" + Method + "\".";
         return false;
     }
+    if (!claimWorkFolder(WorkFolder::encryptionNeed(Source), error)) return false;
     // An item chosen twice is archived once; other items of the same name would overwrite each
     // other in the decrypted folder.
     std::set<std::filesystem::path> chosen;
@@ -423,6 +437,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
 
 bool LVEncryptor::DecryptTask(std::string& error)
 {
+    if (!claimWorkFolder(WorkFolder::decryptionNeed(zSource), error)) return false;
     BinaryStreamPtr in = zSource.isFile() ? zSource.openAsBinaryFile(false) : nullptr;
     if (!in) {
         error = zSource.exists() ? failureOf("The encrypted file could not be opened", zSource)

@@ -33,6 +33,7 @@
 
 #include "engine/JobSettings.h"
 #include "engine/LVTagger.h"
+#include "engine/WorkFolder.h"
 #include "engine/crypto/Ciphers.h"
 #include "platform/BinaryStream.h"
 #include "platform/FolderItem.h"
@@ -124,6 +125,9 @@ private:
     bool cipherLoop(const Stream& in, const Stream& out, std::uint64_t length, std::size_t chunk,
                     const std::function<std::string(std::string_view)>& transform, std::string& error);
     void wipeKey() noexcept;
+    // Takes the work folder for this job: the settings' one, or the user's that has room. False,
+    // with the reason in `error`, when none will do. The job holds it until it ends.
+    bool claimWorkFolder(std::uint64_t bytesNeeded, std::string& error);
     // On the engine thread, once the archiving worker runs: the key's digest and the body's
     // cipher, ready for EncryptTask. Nothing is prepared when that fails; EncryptTask then
     // makes them itself.
@@ -151,6 +155,7 @@ private:
     FolderItem zSource;
     FolderItem TEMPtarget;
     JobSettings m_settings;
+    std::unique_ptr<WorkFolder> m_work;    // held from the job's start until its work files are gone
     LVArchiver* m_archiver = nullptr;
     std::shared_ptr<JobGate> m_gate;
     std::atomic<JobOutcome> m_outcome{JobOutcome::None};

@@ -289,7 +289,9 @@ TEST_F(RoadFailureTest, AnExtractionThatCannotFitFailsBeforeItWrites)
         addEntry(a, "small", "small");
         addEntry(a, "zeros", std::string(5000000, '\0'));
     });
-    DiskSpace::setProbeForTesting([](const fs::path&) { return std::optional<std::uint64_t>(3000000); });
+    DiskSpace::setProbeForTesting([&](const fs::path& at) {
+        return at == dest ? std::optional<std::uint64_t>(3000000) : std::nullopt;
+    });
     const JobOutcome outcome = decrypt(FolderItem(file), FolderItem(dest));
     DiskSpace::setProbeForTesting(nullptr);
     EXPECT_EQ(outcome, JobOutcome::Failed);
