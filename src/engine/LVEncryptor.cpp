@@ -1,10 +1,7 @@
 #include "engine/LVEncryptor.h"
 
 #include <botan/mem_ops.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <limits>
