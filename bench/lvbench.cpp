@@ -6,8 +6,9 @@
 //   lvbench bench [--quick] DIR     the data set in DIR/data, then both roads for every cipher,
 //                                   compressed and stored, with MB/s and output sizes
 //
-// The roads run as in the program: settings from a fresh preferences folder, work files in a
-// private folder, the job's status lines printed as they come. The exit status is 0 on success,
+// The roads run as in the program: settings from a fresh preferences folder, work files in the
+// user's work folder chosen as the program chooses it (from the environment's runtime and cache
+// folders), the job's status lines printed as they come. The exit status is 0 on success,
 // 1 when a job failed (or the key is wrong), 2 for bad usage.
 
 #include <chrono>
@@ -48,7 +49,7 @@ int usage()
     return Usage;
 }
 
-// A private folder for the settings and the work files of one run, removed at the end.
+// A private folder for the settings of one run, removed at the end.
 class Session {
 public:
     Session()
@@ -57,7 +58,6 @@ public:
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
         m_dir = pattern;
         fs::create_directory(m_dir / "prefs");
-        fs::create_directory(m_dir / "work");
         prefs.ReadPrefs(FolderItem(m_dir / "prefs"));
     }
     ~Session()
@@ -70,7 +70,6 @@ public:
     {
         lv::JobSettings s = lv::Globals::jobSettings(prefs);
         s.compress = compress;
-        s.workFolder = FolderItem(m_dir / "work");
         return s;
     }
 

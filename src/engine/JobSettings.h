@@ -12,8 +12,8 @@ struct JobSettings {
     bool compress = true;          // deflate the members of the work archive; false: store them
     bool notificationsOn = true;   // post the end-of-job desktop notifications
     bool bounce = true;            // request the window's attention at the end of a job
-    // The folder of the work files "Lockvane.zip" and "Lockvane.cdx"; null: the user's
-    // temporary folder.
+    // The folder of the work files "Lockvane.zip" and "Lockvane.cdx"; null: the user's work folder
+    // that has room for the job (WorkFolder).
     FolderItem workFolder;
     // When set, the encrypted file's name was chosen from these parts (see OutputName): should a
     // file have taken that name while the job ran, the next free one is used instead.

@@ -27,7 +27,7 @@ bool LVArchiver::Archive(const std::vector<FolderItem>& items, LVEncryptor& call
     return true;
 }
 
-std::unique_ptr<ZipThread> LVArchiver::UnArchive(const FolderItem& dest, const FolderItem& workFolder,
+std::unique_ptr<ZipThread> LVArchiver::UnArchive(std::shared_ptr<ExtractionJob> job, const FolderItem& workFolder,
                                                  const JobControls& controls, std::string& error)
 {
     auto archive = std::make_unique<ZipArchive>();
@@ -36,7 +36,7 @@ std::unique_ptr<ZipThread> LVArchiver::UnArchive(const FolderItem& dest, const F
         return nullptr;
     }
     auto worker = std::make_unique<ZipThread>();
-    worker->Decompress(std::move(archive), dest, true, controls);
+    worker->Decompress(std::move(archive), std::move(job), controls);
     return worker;
 }
 

@@ -12,6 +12,7 @@
 
 namespace lv {
 
+class ExtractionJob;
 class LVEncryptor;
 class ZipThread;
 
@@ -26,9 +27,9 @@ public:
     bool Archive(const std::vector<FolderItem>& items, LVEncryptor& caller, std::string& error);
 
     // Opens the work archive in `workFolder` for reading and starts a new zip worker extracting
-    // every entry into `dest`, reporting through `controls`. The worker, which the caller waits
+    // every entry through `job`, reporting through `controls`. The worker, which the caller waits
     // for or kills; nullptr, with the reason in `error`, when the archive cannot be opened.
-    std::unique_ptr<ZipThread> UnArchive(const FolderItem& dest, const FolderItem& workFolder,
+    std::unique_ptr<ZipThread> UnArchive(std::shared_ptr<ExtractionJob> job, const FolderItem& workFolder,
                                          const JobControls& controls, std::string& error);
 
     // Stops the archiving worker wherever it is (adding items, closing the archive or running

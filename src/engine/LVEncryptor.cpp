@@ -1,10 +1,7 @@
 #include "engine/LVEncryptor.h"
 
 #include <botan/mem_ops.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <limits>
@@ -16,10 +13,12 @@
 #include "engine/Notices.h"
 #include "engine/OutputName.h"
 #include "engine/ScopeExit.h"
+#include "engine/WorkFolder.h"
 #include "engine/ZipThread.h"
 #include "engine/crypto/SHA_512.h"
 #include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
+#include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
 
@@ -28,7 +27,6 @@ namespace lv {
 namespace {
 
 constexpr std::chrono::milliseconds ExtractionPoll{20};
-constexpr int MaxExtractionFolders = 10000;
 
 std::string quoted(const FolderItem& f)
 {
@@ -73,7 +71,7 @@ void LVEncryptor::beginJob(LVArchiver& archiver, JobControls controls, JobSettin
     discardPreparedKeys();
     {
         std::lock_guard lock(m_mutex);
-        m_extractionFolder = FolderItem();
+        m_extraction.reset();
     }
 }
 
@@ -136,7 +134,7 @@ JobOutcome LVEncryptor::waitForJob()
 FolderItem LVEncryptor::extractionFolder() const
 {
     std::lock_guard lock(m_mutex);
-    return m_extractionFolder;
+    return m_extraction ? m_extraction->root() : FolderItem();
 }
 
 void LVEncryptor::checkpoint() const
@@ -237,8 +235,20 @@ void LVEncryptor::endEncryptionStage(bool succeeded)
         m_settings.workFolder.child(WorkArchiveName).remove();
         if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
     }
+    m_work.reset();
     wipeKey();
     discardPreparedKeys();
+}
+
+bool LVEncryptor::claimWorkFolder(std::uint64_t bytesNeeded, std::string& error)
+{
+    const std::vector<std::filesystem::path> candidates =
+        m_settings.workFolder.isNull() ? SpecialFolders::temporaryCandidates()
+                                       : std::vector<std::filesystem::path>{m_settings.workFolder.path()};
+    m_work = WorkFolder::claim(candidates, bytesNeeded, error);
+    if (!m_work) return false;
+    m_settings.workFolder = m_work->folder();
+    return true;
 }
 
 // --- the engine thread ---------------------------------------------------------------------------
@@ -248,7 +258,6 @@ void LVEncryptor::execute()
     const bool encrypting = DoEncrypt;
     bool succeeded = false;
     bool cleaned = false;
-    bool extractionCreated = false;
     auto cleanUp = [&] {
         if (cleaned) return;
         cleaned = true;
@@ -258,12 +267,14 @@ void LVEncryptor::execute()
             return;
         }
         if (!m_settings.workFolder.isNull()) m_settings.workFolder.child(WorkArchiveName).remove();
+        m_work.reset();
         if (!succeeded) {
-            FolderItem partial = extractionFolder();
-            if (!partial.isNull()) {
-                partial.removeRecursively();
-                if (!extractionCreated) partial.createAsFolder();  // it was there, empty, before
+            std::shared_ptr<ExtractionJob> extraction;
+            {
+                std::lock_guard lock(m_mutex);
+                extraction = m_extraction;
             }
+            if (extraction) extraction->removeCreated();
         }
         wipeKey();
     };
@@ -275,8 +286,7 @@ void LVEncryptor::execute()
     std::string error;
     m_failureShown = false;
     try {
-        if (m_settings.workFolder.isNull()) m_settings.workFolder = SpecialFolders::temporary();
-        succeeded = encrypting ? EncryptStart(error) : DecryptTask(error, extractionCreated);
+        succeeded = encrypting ? EncryptStart(error) : DecryptTask(error);
     } catch (const std::exception& e) {
         error = e.what();
     }
@@ -296,6 +306,7 @@ bool LVEncryptor::EncryptStart(std::string& error)
         error = "Unknown cipher \"" + Method + "\".";
         return false;
     }
+    if (!claimWorkFolder(WorkFolder::encryptionNeed(Source), error)) return false;
     // An item chosen twice is archived once; other items of the same name would overwrite each
     // other in the decrypted folder.
     std::set<std::filesystem::path> chosen;
@@ -432,48 +443,9 @@ bool LVEncryptor::EncryptTask(std::string& error)
 
 // --- the decryption road, on the engine thread ---------------------------------------------------
 
-namespace {
-
-// A real folder of this user that others may not change: another user could swap what is
-// extracted into it for links while the extraction runs.
-bool isPrivateFolder(const FolderItem& folder)
+bool LVEncryptor::DecryptTask(std::string& error)
 {
-    struct stat st {};
-    return ::lstat(folder.path().c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & S_IWOTH) == 0;
-}
-
-// The first of "DecryptedFiles", "DecryptedFiles2", ... in `parent` that does not exist (then made
-// here, `created` true) or is an empty private folder; null with the reason in `error` when none
-// can be had.
-FolderItem claimExtractionFolder(const FolderItem& parent, bool& created, std::string& error)
-{
-    for (int n = 1; n <= MaxExtractionFolders; ++n) {
-        FolderItem candidate = parent.child(n == 1 ? std::string(DecryptedFolderName)
-                                                   : std::string(DecryptedFolderName) + std::to_string(n));
-        if (candidate.createAsFolder()) {
-            created = true;
-            return candidate;
-        }
-        if (candidate.lastErrorCode() != EEXIST) {
-            error = "The folder for the decrypted files could not be made in " + quoted(parent) + ": " +
-                    candidate.lastErrorText();
-            return {};
-        }
-        std::error_code ec;
-        if (isPrivateFolder(candidate) && std::filesystem::is_empty(candidate.path(), ec) && !ec) {
-            created = false;
-            return candidate;
-        }
-    }
-    error = "There is no free name for the decrypted files in " + quoted(parent) + ".";
-    return {};
-}
-
-} // namespace
-
-bool LVEncryptor::DecryptTask(std::string& error, bool& extractionCreated)
-{
+    if (!claimWorkFolder(WorkFolder::decryptionNeed(zSource), error)) return false;
     BinaryStreamPtr in = zSource.isFile() ? zSource.openAsBinaryFile(false) : nullptr;
     if (!in) {
         error = zSource.exists() ? failureOf("The encrypted file could not be opened", zSource)
@@ -520,14 +492,14 @@ bool LVEncryptor::DecryptTask(std::string& error, bool& extractionCreated)
     checkpoint();
 
     ZipConfig::UsePlugin = true;
-    const FolderItem destination = claimExtractionFolder(Target, extractionCreated, error);
-    if (destination.isNull()) return false;
+    std::shared_ptr<ExtractionJob> extraction = ExtractionJob::claimFolder(Target, DecryptedFolderName, error);
+    if (!extraction) return false;
     {
         std::lock_guard lock(m_mutex);
-        m_extractionFolder = destination;
+        m_extraction = extraction;
     }
     std::unique_ptr<ZipThread> extractor =
-        LVArchiver(m_archiver->worker()).UnArchive(destination, workFolder(), controls(), error);
+        LVArchiver(m_archiver->worker()).UnArchive(extraction, workFolder(), controls(), error);
     if (!extractor) return false;
     // The job ends when the extraction has: a Cancel meanwhile stops it too (the extractor's
     // destructor kills it and waits).

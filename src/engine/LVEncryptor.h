@@ -6,12 +6,12 @@
 // the header and the enciphered archive go into the work file "Lockvane.cdx", which is moved to
 // the output file ("Encrypting...", "Encryption Finished.", the button becomes "OK").
 // Decryption: the engine thread deciphers the body into "Lockvane.zip" ("Decrypting..."), then a
-// fresh zip worker extracts it into the first free one of "DecryptedFiles", "DecryptedFiles2", ...
-// in the destination folder ("Unarchiving..."); the job waits for the extraction and only then
-// shows "Decryption Complete.".
+// fresh zip worker extracts it into the first of "DecryptedFiles", "DecryptedFiles2", ... in the
+// destination folder that this job can make anew ("Unarchiving..."); the job waits for the
+// extraction and only then shows "Decryption Complete.".
 //
-// Every failure ends the job as a failure: its message box, the work files and any partial output
-// removed, the main window reset, the "... Error" notice. Kill (the Cancel button) stops the job at
+// Every failure ends the job as a failure: its message box, the work files and what the job
+// extracted removed, the main window reset, the "... Error" notice. Kill (the Cancel button) stops the job at
 // its next cancellation point, wherever it runs, removes the same files and drops the job's later
 // GUI calls. The work archive is deleted whenever a job ends, and the key is wiped.
 //
@@ -33,6 +33,7 @@
 
 #include "engine/JobSettings.h"
 #include "engine/LVTagger.h"
+#include "engine/WorkFolder.h"
 #include "engine/crypto/Ciphers.h"
 #include "platform/BinaryStream.h"
 #include "platform/FolderItem.h"
@@ -42,6 +43,7 @@
 
 namespace lv {
 
+class ExtractionJob;
 class LVArchiver;
 
 enum class JobOutcome { None, Running, Succeeded, Failed, Cancelled };
@@ -110,8 +112,7 @@ protected:
 
 private:
     bool EncryptStart(std::string& error);
-    // `extractionCreated`: the extraction folder was made by this job (not an empty one reused).
-    bool DecryptTask(std::string& error, bool& extractionCreated);
+    bool DecryptTask(std::string& error);
     void beginJob(LVArchiver& archiver, JobControls controls, JobSettings settings);
     // A stream of a cipher loop, with its file and the text for a failure.
     struct Stream {
@@ -124,6 +125,9 @@ private:
     bool cipherLoop(const Stream& in, const Stream& out, std::uint64_t length, std::size_t chunk,
                     const std::function<std::string(std::string_view)>& transform, std::string& error);
     void wipeKey() noexcept;
+    // Takes the work folder for this job: the settings' one, or the user's that has room. False,
+    // with the reason in `error`, when none will do. The job holds it until it ends.
+    bool claimWorkFolder(std::uint64_t bytesNeeded, std::string& error);
     // On the engine thread, once the archiving worker runs: the key's digest and the body's
     // cipher, ready for EncryptTask. Nothing is prepared when that fails; EncryptTask then
     // makes them itself.
@@ -151,6 +155,7 @@ private:
     FolderItem zSource;
     FolderItem TEMPtarget;
     JobSettings m_settings;
+    std::unique_ptr<WorkFolder> m_work;    // held from the job's start until its work files are gone
     LVArchiver* m_archiver = nullptr;
     std::shared_ptr<JobGate> m_gate;
     std::atomic<JobOutcome> m_outcome{JobOutcome::None};
@@ -158,8 +163,8 @@ private:
     std::uint32_t m_progressShift = 0;      // progress values are shifted into the bar's range
     bool m_failureShown = false;            // the failure's message has been shown already
 
-    mutable std::mutex m_mutex;              // guards m_extractionFolder
-    FolderItem m_extractionFolder;
+    mutable std::mutex m_mutex;              // guards m_extraction
+    std::shared_ptr<ExtractionJob> m_extraction;  // the decryption's extraction, once its folder is claimed
 };
 
 } // namespace lv

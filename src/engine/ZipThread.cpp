@@ -2,6 +2,7 @@
 
 #include "engine/LVEncryptor.h"
 #include "engine/ScopeExit.h"
+#include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipEntry.h"
 
@@ -42,12 +43,11 @@ void ZipThread::Compress(std::unique_ptr<ZipArchive> archive, std::vector<Folder
     start();
 }
 
-void ZipThread::Decompress(std::unique_ptr<ZipArchive> archive, FolderItem destination, bool decode,
+void ZipThread::Decompress(std::unique_ptr<ZipArchive> archive, std::shared_ptr<ExtractionJob> job,
                            JobControls controls)
 {
     zar = std::move(archive);
-    dest = std::move(destination);
-    decodeMacBinary = decode;
+    m_extraction = std::move(job);
     caller = nullptr;
     m_controls = controls;
     doCompress = false;
@@ -121,33 +121,26 @@ void ZipThread::compressTask()
 
 void ZipThread::decompressTask()
 {
+    const auto fail = [this](const std::string& message) {
+        showError(message);
+        m_failureShown = true;
+    };
     try {
         double sum = 0;
         const std::int32_t count = zar->EntryCount();
         for (std::int32_t i = 1; i <= count; ++i) sum += double(std::uint32_t(zar->Entry(i)->Size()));
         setTotal(sum);
+        // A job that cannot fit fails before it writes anything.
+        if (const std::string refused = m_extraction->checkRoom(*zar); !refused.empty()) return fail(refused);
 
         for (std::int32_t i = 1; i <= count; ++i) {
             step(false, i);
             Thread::yieldPoint();
-            const ZipEntryPtr entry = zar->Entry(i);
-            const FolderItem target = entry->MakeDestination(dest, false);
-            // The extraction folder was empty: a file there already came from an earlier entry
-            // of the same name (duplicates, or names that differ only in case on a file system
-            // that ignores case), which this entry must not overwrite in silence.
-            const bool taken = !entry->IsDirectory() && !target.isNull() && target.exists();
-            if (taken || !entry->Extract(target, decodeMacBinary)) {
-                showError("Extraction of \"" + entry->RawPath() + "\" failed: " +
-                          (taken ? std::string(FileExtractedAlreadyText) : entry->ErrorMessage()));
-                m_failureShown = true;
-                return;
-            }
+            std::string error;
+            if (!m_extraction->extract(*zar->Entry(i), error)) return fail(error);
         }
-        if (!zar->Close()) {
-            showError(zar->ErrorMessage());
-            m_failureShown = true;
-            return;
-        }
+        if (!zar->Close()) return fail(zar->ErrorMessage());
+        m_extraction->finish();
         m_extracted = true;
     } catch (const std::exception& e) {
         m_failureText = e.what();

@@ -19,14 +19,12 @@
 
 namespace lv {
 
+class ExtractionJob;
 class LVEncryptor;
 class ZipArchive;
 
 class ZipThread : public Thread, public ZipProgressNotifier {
 public:
-    static constexpr const char* FileExtractedAlreadyText =
-        "A file of that name was extracted already. Won't replace that.";
-
     ZipThread();
     ~ZipThread() override;
 
@@ -34,10 +32,11 @@ public:
     // closing it, then `caller.EncryptTask`. Returns at once.
     void Compress(std::unique_ptr<ZipArchive> archive, std::vector<FolderItem> items, bool followAliases,
                   std::int32_t mbMode, LVEncryptor& caller);
-    // Starts extracting every entry of `archive` into `dest`; errors are shown through `controls`.
-    // Returns at once; `extracted` tells the outcome once the run has ended.
-    void Decompress(std::unique_ptr<ZipArchive> archive, FolderItem dest, bool decodeMacBinary,
-                    JobControls controls);
+    // Starts extracting every entry of `archive` through `job` (which the caller keeps, to remove
+    // what it created when the job fails); errors are shown through `controls`. Nothing is
+    // extracted when the entries cannot fit on the destination's file system. Returns at once;
+    // `extracted` tells the outcome once the run has ended.
+    void Decompress(std::unique_ptr<ZipArchive> archive, std::shared_ptr<ExtractionJob> job, JobControls controls);
 
     // After an extraction run: true when every entry was extracted and the archive closed.
     bool extracted() const noexcept { return m_extracted; }
@@ -71,11 +70,10 @@ private:
 
     bool doCompress = false;
     std::unique_ptr<ZipArchive> zar;
-    FolderItem dest;
+    std::shared_ptr<ExtractionJob> m_extraction;
     bool followAliases = false;
     std::int32_t mb_mode = 0;
     std::vector<FolderItem> source;
-    bool decodeMacBinary = true;
     double finished = 0;
     double total = 0;
     LVEncryptor* caller = nullptr;

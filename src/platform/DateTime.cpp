@@ -65,6 +65,14 @@ DosDateTime toDosDateTime(std::int64_t unixTime)
     return encodeDos(year, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, std::min(tm.tm_sec, 59));
 }
 
+DosDateTime toDosRecordFields(std::int64_t unixTime)
+{
+    std::tm tm{};
+    if (localTime(unixTime, tm) && tm.tm_year + 1900 < 1980)
+        return encodeDos(1980, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, std::min(tm.tm_sec, 59));
+    return toDosDateTime(unixTime);
+}
+
 std::optional<std::int64_t> fromDosDateTime(DosDateTime dos)
 {
     if (dos.date == 0 && dos.time == 0)

@@ -20,6 +20,9 @@ struct DosDateTime {
 // Local date of `unixTime` in MS-DOS form. Dates before 1980 become 1980-01-01 00:00:00,
 // dates after 2107-12-31 23:59:58 are clamped to it; odd seconds round down.
 DosDateTime toDosDateTime(std::int64_t unixTime);
+// The fields a zip record stores for `unixTime`: as toDosDateTime, except that a date before 1980
+// keeps its month, day and time (the year bits are 0).
+DosDateTime toDosRecordFields(std::int64_t unixTime);
 // The Unix time of a local MS-DOS date; nullopt when date and time are both 0 (no date).
 // Out-of-range fields (month 0 or 13, day 0) are normalised as mktime does.
 std::optional<std::int64_t> fromDosDateTime(DosDateTime dos);

@@ -332,6 +332,11 @@ std::optional<std::string> readResourceFork(const fs::path& file)
     return readValue(file, ForkAttribute, AppleDouble::ResourceForkId);
 }
 
+std::optional<std::string> readResourceFork(const fs::path& file, int& err)
+{
+    return readValue(file, ForkAttribute, AppleDouble::ResourceForkId, err);
+}
+
 std::uint64_t resourceForkLength(const fs::path& file)
 {
     if (const auto size = attributeSize(file, ForkAttribute))

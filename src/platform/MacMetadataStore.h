@@ -24,6 +24,8 @@ namespace MacMetadataStore {
 
 // The resource fork's bytes; nullopt when the file has none (an empty fork counts as none).
 std::optional<std::string> readResourceFork(const std::filesystem::path& file);
+// The same; `err` is the errno of a fork that is there but cannot be read (0 otherwise).
+std::optional<std::string> readResourceFork(const std::filesystem::path& file, int& err);
 // Its length in bytes, 0 when there is none.
 std::uint64_t resourceForkLength(const std::filesystem::path& file);
 // Replaces the resource fork; an empty `bytes` removes it. False (errno set) when neither store

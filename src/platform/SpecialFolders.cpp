@@ -103,16 +103,18 @@ FolderItem home()
     throw RuntimeException("The home folder is unknown");
 }
 
-FolderItem temporary()
+std::vector<fs::path> temporaryCandidates()
 {
-    fs::path base;
-    if (auto runtime = absoluteFromEnvironment("XDG_RUNTIME_DIR"); runtime && isFolder(*runtime)) {
-        base = *runtime;
-    } else {
-        base = absoluteFromEnvironment("XDG_CACHE_HOME").value_or(home().path() / ".cache");
-        createFolders(base);
-    }
-    const fs::path folder = base / "lockvane";
+    std::vector<fs::path> candidates;
+    if (auto runtime = absoluteFromEnvironment("XDG_RUNTIME_DIR"); runtime && isFolder(*runtime))
+        candidates.push_back(*runtime / "lockvane");
+    candidates.push_back(absoluteFromEnvironment("XDG_CACHE_HOME").value_or(home().path() / ".cache") / "lockvane");
+    return candidates;
+}
+
+FolderItem privateFolder(const fs::path& folder)
+{
+    createFolders(folder.parent_path());
     if (::mkdir(folder.c_str(), 0700) == 0) {
         // The umask may have taken bits the owner needs.
         if (::chmod(folder.c_str(), 0700) != 0)
@@ -138,6 +140,11 @@ FolderItem temporary()
             throw RuntimeException("Cannot secure the temporary folder " + folder.native(), errno);
     }
     return FolderItem(folder);
+}
+
+FolderItem temporary()
+{
+    return privateFolder(temporaryCandidates().front());
 }
 
 FolderItem preferences()

@@ -1,14 +1,22 @@
 #pragma once
 // The folders the program keeps its files in.
 
+#include <filesystem>
+#include <vector>
+
 #include "platform/FolderItem.h"
 
 namespace lv::SpecialFolders {
 
-// A private folder (mode 0700) for work files: "$XDG_RUNTIME_DIR/lockvane", else
-// "$XDG_CACHE_HOME/lockvane" (default "~/.cache/lockvane"). Created when missing; an existing one
-// that others may only read is closed to them; one that is a link, not ours, or writable by
-// others is refused (RuntimeException).
+// Where the private folder for work files may be, in the order it is preferred:
+// "$XDG_RUNTIME_DIR/lockvane" (when that names an existing folder; usually a small RAM-backed
+// file system), then "$XDG_CACHE_HOME/lockvane" (default "~/.cache/lockvane"). Nothing is created.
+std::vector<std::filesystem::path> temporaryCandidates();
+// The private folder (mode 0700) at `folder`, one of the candidates. Created when missing, with
+// missing parents (0700); an existing one that others may only read is closed to them; one that
+// is a link, not ours, or writable by others is refused (RuntimeException).
+FolderItem privateFolder(const std::filesystem::path& folder);
+// The first candidate, as privateFolder makes it.
 FolderItem temporary();
 // The XDG config folder ("$XDG_CONFIG_HOME", default "~/.config"), created when missing.
 FolderItem preferences();

@@ -17,7 +17,27 @@ const char* TextEncoding::iconvName() const
     case DOSLatinUS: return "CP437";
     case WindowsANSI: return "CP1252";
     case MacRoman: return "MACINTOSH";
+    case MacJapanese: return "SHIFT_JIS";
+    case MacChineseTrad: return "BIG5";
+    case MacKorean: return "EUC-KR";
+    case MacCyrillic: return "MAC-CYRILLIC";
+    case MacChineseSimp: return "GB2312";
+    case MacCentralEurRoman: return "MAC-CENTRALEUROPE";
     default: throw RuntimeException("Unknown text encoding " + std::to_string(base));
+    }
+}
+
+std::optional<TextEncoding> TextEncoding::forMacScript(int script)
+{
+    switch (script) {
+    case MacRoman:
+    case MacJapanese:
+    case MacChineseTrad:
+    case MacKorean:
+    case MacCyrillic:
+    case MacChineseSimp:
+    case MacCentralEurRoman: return TextEncoding{std::uint32_t(script)};
+    default: return std::nullopt;
     }
 }
 

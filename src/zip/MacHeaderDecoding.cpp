@@ -11,6 +11,7 @@
 #include "zip/MacBinary.h"
 #include "zip/ZipEntry.h"
 #include "zip/ZipExtraField.h"
+#include "zip/ZipRecords.h"
 
 namespace lv {
 
@@ -46,6 +47,11 @@ std::int32_t ZipEntry::z_MBHdrLevel(const MemoryBlock& hdr) const
     if (hdr.byteValue(o::OldVersion) != 0 || hdr.byteValue(o::ZeroFill) != 0 || hdr.int16Value(o::ComputerType) != 0 ||
         hdr.int32Value(o::DataLength) < 0 || hdr.int32Value(o::RsrcLength) < 0 || nameLen < 1 ||
         nameLen > macbinary::MaxNameLength)
+        return 0;
+    // Forks that cannot fit in the entry mean these bytes only look like a header by chance: the
+    // entry is some other file, to be extracted as it is.
+    const std::int64_t entrySize = header.uint32Value(zip::central::UncompressedSize);
+    if (macbinary::rsrcStart(hdr.int32Value(o::DataLength)) + hdr.int32Value(o::RsrcLength) > entrySize)
         return 0;
     if (hdr.uint16Value(o::Crc) == Crc16_MemoryBlock(hdr, 0, o::Crc, 0)) {
         if (hdr.uint32Value(o::Signature) != macbinary::SignatureValue)

@@ -3,13 +3,16 @@
 #include "zip/MacMetadataRestore.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/DateTime.h"
+#include "platform/Exceptions.h"
 #include "platform/FinderInfo.h"
 #include "platform/TextEncoding.h"
 #include "zip/MacBinary.h"
 #include "zip/ZipArchiveData.h"
 #include "zip/ZipEntry.h"
+#include "zip/ZipRecords.h"
 
 namespace lv {
 
@@ -18,14 +21,29 @@ namespace {
 // The Finder flags hasBeenInited (0x0100) and nameLocked (0x1000) describe one volume's state
 // and are never carried over.
 constexpr std::uint8_t RestoredHighFlags = 0xEE;
-constexpr std::uint32_t UnixTypeMask = 0170000;
-constexpr std::uint32_t UnixRegularFile = 0100000;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
     return a.size() == b.size() &&
         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// A Mac name as UTF-8. Names this system wrote are UTF-8 already; a Mac wrote them in the
+// encoding of the name's script: with bit 7 set the script code is in the low 7 bits, without it
+// the name is Roman. nullopt when there is no conversion for that script here.
+std::optional<std::string> macNameAsUtf8(std::string_view name, int script)
+{
+    if (isValidUtf8(name))
+        return std::string(name);
+    const auto encoding = TextEncoding::forMacScript((script & 0x80) ? (script & 0x7F) : int(TextEncoding::MacRoman));
+    if (!encoding)
+        return std::nullopt;
+    try {
+        return convertText(name, *encoding, TextEncoding::utf8());
+    } catch (const RuntimeException&) {
+        return std::nullopt;  // the system has no converter for it
+    }
 }
 
 // Writes `info` unless it equals what the item has: an all-zero value on an item without Finder
@@ -86,12 +104,10 @@ FolderItem applyTypeCreatorName(
 
 FolderItem adjustMacFilename(FolderItem f, std::string_view name, int script, const std::string& entryName)
 {
-    // Roman script only: the bytes are UTF-8 when this system wrote them, Mac Roman when a Mac
-    // did. Other scripts have no encoding here, and the name is left as it is.
-    if (script & 0x80)
+    const std::optional<std::string> decoded = macNameAsUtf8(name, script);
+    if (!decoded)
         return f;
-    std::string utf8 =
-        isValidUtf8(name) ? std::string(name) : convertText(name, TextEncoding::macRoman(), TextEncoding::utf8());
+    std::string utf8 = *decoded;
     const std::string cleaned = ZipArchiveData::cleanName(utf8);
     std::replace(utf8.begin(), utf8.end(), '/', ':');
     const std::string current = f.name();
@@ -128,9 +144,11 @@ bool ZipEntry::ApplyUnixPermissions(const FolderItem& f, std::int32_t attrs)
     if (!ref)
         return false;
     const std::uint32_t mode = std::uint32_t(ZipArchiveData::shiftRight16(attrs));
-    // The permissions of a link, a device or a FIFO say nothing about the regular file made for
-    // it; and set-id and sticky bits from an archive are never applied.
-    if ((mode & UnixTypeMask) != 0 && (mode & UnixTypeMask) != UnixRegularFile && !ref->isFolder())
+    // A mode applies only to what it describes: a directory mode to a folder, a regular file's
+    // (or one without a type) to a file. The permissions of a link, a device or a FIFO say
+    // nothing about the file made for it; set-id and sticky bits from an archive are never applied.
+    const std::uint32_t type = mode & zip::UnixTypeMask;
+    if (ref->isFolder() ? type != zip::UnixDirectory : (type != 0 && type != zip::UnixRegularFile))
         return false;
     return d->updateUnixPermissions(*ref, 0, std::int32_t(mode & 0777)) == 0;
 }

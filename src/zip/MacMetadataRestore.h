@@ -22,7 +22,8 @@ FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const s
 FolderItem applyTypeCreatorName(
     FolderItem f, std::string_view type, std::string_view creator, std::string_view name, const std::string& entryName);
 
-// Renames `f` to the Mac name `name` (script code `script`) when the archive had to store that
+// Renames `f` to the Mac name `name` (script byte `script`: with bit 7 set the name is in the
+// encoding of the script code in its low 7 bits, else Roman) when the archive had to store that
 // name changed: only while `f` still carries the name the entry gave it, and when `name` cleaned
 // of "/" and "\" is that name. A "/" of the Mac name becomes ":", as macOS shows it; the item
 // stays in its folder and never replaces another. Returns the item under its final name.

@@ -11,8 +11,10 @@ namespace {
 
 [[noreturn]] void notOpen() { throw RuntimeException("The fork is not open"); }
 
-// The File Manager's I/O error code stands for any failure of the metadata store.
+// The File Manager's I/O error code stands for any failure of the metadata store, its
+// permission error for a fork the user may not read.
 constexpr std::int32_t IoError = -36;
+constexpr std::int32_t PermissionError = -54;
 
 } // namespace
 
@@ -27,7 +29,12 @@ bool RsrcForkReader::Open()
     m_bytesRead = 0;
     if (m_f.isNull() || !m_f.exists())
         return false;
-    m_fork = MacMetadataStore::readResourceFork(m_f.path()).value_or(std::string());
+    int err = 0;
+    m_fork = MacMetadataStore::readResourceFork(m_f.path(), err).value_or(std::string());
+    if (err != 0) {
+        m_errCode = err == EACCES || err == EPERM ? PermissionError : IoError;
+        return false;
+    }
     m_open = true;
     return true;
 }

@@ -116,7 +116,8 @@ public:
     std::string Read(std::int32_t count) override;
     bool Eof() const override;
     bool HadError() const override { return m_errCode != 0; }
-    // False (code kept) when the fork cannot be read; an item without a fork opens as empty.
+    // False when the fork is there but cannot be read (-54 when the user may not read it, -36
+    // for any other failure), or the item is missing; an item without a fork opens as empty.
     bool Open() override;
     void Close() override;
     // The code and "open or read error (<code>)" when an error is pending.

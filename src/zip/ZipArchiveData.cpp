@@ -24,6 +24,11 @@ std::int32_t errorCode(int err) { return err > 0 ? -err : -1; }
 
 } // namespace
 
+bool ZipArchiveData::equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return equalsIgnoringAsciiCase(a, b);
+}
+
 ZipArchiveData::ZipArchiveData()
 {
     filenameEncoding = findFileNameEncoding();

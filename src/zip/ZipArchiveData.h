@@ -77,6 +77,8 @@ public:
     void setArchiveEncoding(std::optional<TextEncoding> encoding);
     static TextEncoding findFileNameEncoding() { return TextEncoding::utf8(); }
 
+    // Equality of names as the archive compares them: ASCII letters in either case match.
+    static bool equalsIgnoringCase(std::string_view a, std::string_view b);
     // Index of the first entry from `start` whose stored name equals `encName` ignoring ASCII
     // letter case; 0 when none. `start` must be at least 1.
     std::int32_t lookup(std::string_view encName, std::int32_t start) const;

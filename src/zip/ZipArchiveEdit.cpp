@@ -230,7 +230,7 @@ std::int32_t ZipArchive::AddFakeDuplicate(
         record.emplace(c::Size, true);
     record->setUInt16Value(c::NameLength, std::uint16_t(storedName.size()));
     if (date) {
-        const DosDateTime dos = toDosDateTime(*date);
+        const DosDateTime dos = toDosRecordFields(*date);
         record->setUInt16Value(c::Time, dos.time);
         record->setUInt16Value(c::Date, dos.date);
     }

@@ -5,6 +5,8 @@
 // and every record with its name, extra field and comment inside the directory.
 
 #include <algorithm>
+#include <span>
+#include <vector>
 
 #include "platform/Thread.h"
 #include "zip/ZipArchive.h"
@@ -20,6 +22,81 @@ const char* const DirectorySizeCorrupted = "Central Directory is corrupted.";
 std::string dictionaryKey(const std::string& name)
 {
     return !name.empty() && name.back() == '/' ? name.substr(0, name.size() - 1) : name;
+}
+
+// The bytes one entry occupies: its local header, name, extra field and data.
+struct Extent {
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    const ZipEntry* entry = nullptr;
+    std::uint16_t localFlags = 0;
+};
+
+// Records of one local header and its data are the library's duplicates of one entry: they share
+// everything with it and only they carry the data-descriptor flag their local header lacks.
+bool isDuplicateGroup(ZipArchiveData& d, std::span<const Extent> group)
+{
+    namespace c = zip::central;
+    const MemoryBlock& first = group.front().entry->z_Header();
+    std::size_t sources = 0;
+    for (const Extent& x : group) {
+        const MemoryBlock& r = x.entry->z_Header();
+        if (r.uint16Value(c::Method) != first.uint16Value(c::Method) ||
+            r.uint32Value(c::Crc32) != first.uint32Value(c::Crc32) ||
+            r.uint32Value(c::CompressedSize) != first.uint32Value(c::CompressedSize) ||
+            r.uint32Value(c::UncompressedSize) != first.uint32Value(c::UncompressedSize))
+            return false;
+        if (!d.isFakeEntry(r, x.localFlags))
+            ++sources;
+    }
+    return sources == 1;
+}
+
+// Refuses a directory whose entries' data lie outside the file (past the start of the central
+// directory) or overlap another entry's: crafted records could otherwise make a small file
+// stand for many large ones. "" when every entry has bytes of its own.
+std::string checkEntryExtents(ZipArchiveData& d, BinaryStream& zs, std::int64_t dirStart)
+{
+    namespace c = zip::central;
+    namespace l = zip::local;
+    std::vector<Extent> extents;
+    extents.reserve(std::size_t(d.entryCount()));
+    for (std::int32_t i = 1; i <= d.entryCount(); ++i) {
+        const ZipEntry& e = *d.entries_1[std::size_t(i)];
+        Extent x;
+        x.entry = &e;
+        x.start = e.z_Header().uint32Value(c::LocalHeaderOffset);
+        zs.setPosition(std::uint64_t(x.start));
+        const MemoryBlock lh = MemoryBlock::fromString(zs.read(l::Size));
+        zs.clearError();
+        if (lh.size() != l::Size)
+            return "An entry's data lie outside the archive (archive appears to be severely corrupted)";
+        x.localFlags = lh.uint16Value(l::Flags);
+        x.end = x.start + std::int64_t(l::Size);
+        // Bytes that are no local header give the entry no data: its extraction refuses it.
+        if (lh.uint32Value(l::Signature) == zip::LocalHeaderSignature)
+            x.end += lh.uint16Value(l::NameLength) + lh.uint16Value(l::ExtraLength) +
+                std::int64_t(e.z_Header().uint32Value(c::CompressedSize));
+        if (x.end > dirStart)
+            return "An entry's data lie outside the archive (archive appears to be severely corrupted)";
+        extents.push_back(x);
+        if (i % 1024 == 0)
+            Thread::yieldPoint();
+    }
+    std::stable_sort(
+        extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.start < b.start; });
+    std::int64_t previousEnd = 0;
+    for (std::size_t i = 0; i < extents.size();) {
+        std::size_t j = i + 1;
+        while (j < extents.size() && extents[j].start == extents[i].start)
+            ++j;
+        if (extents[i].start < previousEnd ||
+            (j - i > 1 && !isDuplicateGroup(d, std::span<const Extent>(extents).subspan(i, j - i))))
+            return "Entries overlap (archive appears to be severely corrupted)";
+        previousEnd = extents[i].end;
+        i = j;
+    }
+    return {};
 }
 
 } // namespace
@@ -93,8 +170,7 @@ void ZipArchive::z_readDirectory()
                 errmsg = DirectoryCorrupted;
                 return;
             }
-            // The low byte is the zip format version; the high byte names a host.
-            if ((record.uint16Value(c::VersionNeeded) & 0xFF) > zip::VersionNeeded) {
+            if (record.uint16Value(c::VersionNeeded) > zip::VersionNeeded) {
                 errmsg = "Archive was written in a newer format than what this software supports (it supports up to "
                          "v2.0 archives)";
                 return;
@@ -125,6 +201,10 @@ void ZipArchive::z_readDirectory()
         } while (pos < dirEnd);
     }
 
+    if (const std::string refused = checkEntryExtents(*d, zs, dirStart); !refused.empty()) {
+        errmsg = refused;
+        return;
+    }
     d->checkDirectory(dictionary);
     entriesRead = true;
 }

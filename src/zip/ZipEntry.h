@@ -66,6 +66,9 @@ public:
     void GetPath(std::vector<std::string>& parts) const { parts = path; }
     // The last component; "" for a name without components.
     std::string Name() const;
+    // True when `rawPath`, stored the archive's way, is this entry's stored name (ASCII letters
+    // in either case match).
+    bool SameRawPath(std::string_view rawPath) const;
     std::string z_origEncodedName() const { return zipEncName; }
     std::string z_origEncodedComment() const { return zipEncComment; }
     bool hasDittoName() const noexcept { return z_hasDittoName; }
@@ -94,12 +97,24 @@ public:
     bool Extract(const FolderItem& dest);
     bool Extract(const FolderItem& dest, bool decodeMacBinary);
     bool Extract(const FolderItem& dest, bool decodeMacBinary, bool makeExecutable);
+    // The same; `extracted` becomes the item the entry was extracted to, under its final name
+    // (a Mac name restored), or null on failure. A folder entry's Unix mode is not applied here:
+    // see FolderMode.
+    bool Extract(const FolderItem& dest, bool decodeMacBinary, bool makeExecutable, FolderItem& extracted);
+    // The permission bits of a folder entry that carries a directory mode from a host whose modes
+    // count (MS-DOS, Unix, Macintosh); nullopt otherwise. Whoever extracts applies them once the
+    // folder's contents are in place.
+    std::optional<std::uint32_t> FolderMode() const;
     bool Extract(bool decodeMacBinary, SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut,
                  std::optional<MemoryBlock>& mbHdr);
     bool GetMacBinaryHeader(std::optional<MemoryBlock>& mbHdr);
     // The destination below `base`; a null FolderItem when a step fails.
     FolderItem MakeDestination(const FolderItem& base, bool followAliases);
+    // The same; every folder the walk creates on the way is appended to `created` (when given).
+    FolderItem MakeDestination(const FolderItem& base, bool followAliases, std::vector<FolderItem>* created);
     FolderItem MakeDestinationChild(const FolderItem& parent, const std::string& name, bool followAliases);
+    // The MacBinary version of a 128-byte header: 0 (none) to 4 (after III). A header whose
+    // forks would not fit in this entry's uncompressed size is none.
     std::int32_t z_MBHdrLevel(const MemoryBlock& header) const;
     bool z_unzipMBHdr(bool isAppleDouble, std::string_view data, std::optional<MemoryBlock>& mbHdr,
                       std::int32_t& rsrcStart);
@@ -117,6 +132,11 @@ private:
     friend class ZipArchiveData;
 
     void z_checkRawPath();  // ZipNames.cpp
+    // MakeDestinationChild, recording a folder it creates in `created` (ZipEntryExtract.cpp).
+    FolderItem z_destinationChild(const FolderItem& parent, const std::string& name, bool followAliases,
+                                  std::vector<FolderItem>* created);
+    // The host of the record is one whose external attributes hold a Unix mode.
+    bool carriesUnixMode() const;
     void z_setup();         // ZipEntry.cpp
     bool z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut, bool decodeMacBinary,
                  bool isFolder, std::optional<MemoryBlock>& mbHdr);  // ZipEntryUnzip.cpp

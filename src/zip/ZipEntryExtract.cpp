@@ -102,6 +102,13 @@ bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary) { return Ex
 
 bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeExecutable)
 {
+    FolderItem extracted;
+    return Extract(dest, decodeMacBinary, makeExecutable, extracted);
+}
+
+bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeExecutable, FolderItem& extracted)
+{
+    extracted = FolderItem();
     try {
         if (dest.isNull()) {
             errmsg = "No destination given";
@@ -187,16 +194,20 @@ bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeEx
         else if (z_icMapFilename(item.name(), type, creator))
             item = macrestore::applyTypeCreatorName(item, type, creator, {}, Name());
 
-        const std::int32_t attrs = ExternalFileAttributes();
-        const std::int32_t host = OSMadeBy();
-        if (attrs < 0 && (host == zip::HostMSDOS || host == zip::HostUnix || host == zip::HostMacintosh)) {
-            ApplyUnixPermissions(item, attrs);
-        } else if (makeExecutable && !isFolder && !IsTextFile()) {
-            if (const auto ref = d->makeFSRef(item))
-                d->updateUnixPermissions(*ref, -1, MadeExecutable);
+        // A folder's mode waits for its contents (FolderMode): applied now, a read-only mode would
+        // stop the entries that go into it.
+        if (!isFolder) {
+            const std::int32_t attrs = ExternalFileAttributes();
+            if (attrs < 0 && carriesUnixMode()) {
+                ApplyUnixPermissions(item, attrs);
+            } else if (makeExecutable && !IsTextFile()) {
+                if (const auto ref = d->makeFSRef(item))
+                    d->updateUnixPermissions(*ref, -1, MadeExecutable);
+            }
         }
         if (locked && lockFiles)
             macrestore::lockFile(item);
+        extracted = item;
         return true;
     } catch (const std::exception&) {
         errmsg = "Internal error (exception)";
@@ -204,7 +215,26 @@ bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeEx
     }
 }
 
+std::optional<std::uint32_t> ZipEntry::FolderMode() const
+{
+    const std::uint32_t mode = std::uint32_t(ZipArchiveData::shiftRight16(ExternalFileAttributes()));
+    if (!isFolder || !carriesUnixMode() || (mode & zip::UnixTypeMask) != zip::UnixDirectory)
+        return std::nullopt;
+    return mode & 0777;
+}
+
+bool ZipEntry::carriesUnixMode() const
+{
+    const std::int32_t host = OSMadeBy();
+    return host == zip::HostMSDOS || host == zip::HostUnix || host == zip::HostMacintosh;
+}
+
 FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases)
+{
+    return MakeDestination(base, followAliases, nullptr);
+}
+
+FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases, std::vector<FolderItem>* created)
 {
     // Absolute names and names with a NUL byte have no destination. The entry "/" stands for the
     // destination folder itself.
@@ -230,7 +260,7 @@ FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases)
         if (names[i] == "..")
             f = f.parent();
         else if (!isSelfOrEmpty(names[i]))
-            f = MakeDestinationChild(f, path[i], followAliases);
+            f = z_destinationChild(f, path[i], followAliases, created);
         if (f.isNull())
             return {};
         Thread::yieldPoint();
@@ -239,6 +269,12 @@ FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases)
 }
 
 FolderItem ZipEntry::MakeDestinationChild(const FolderItem& parent, const std::string& name, bool followAliases)
+{
+    return z_destinationChild(parent, name, followAliases, nullptr);
+}
+
+FolderItem ZipEntry::z_destinationChild(
+    const FolderItem& parent, const std::string& name, bool followAliases, std::vector<FolderItem>* created)
 {
     try {
         const std::string n = d->decodeFromZip(d->encodeForZip(name));
@@ -255,8 +291,12 @@ FolderItem ZipEntry::MakeDestinationChild(const FolderItem& parent, const std::s
         switch (parent.kind()) {
         case FolderItem::Kind::Missing: {
             FolderItem folder = parent;
-            if (!folder.createAsFolder() && !parent.isFolder())
+            if (folder.createAsFolder()) {
+                if (created)
+                    created->push_back(parent);
+            } else if (!parent.isFolder()) {
                 return {};
+            }
             break;
         }
         case FolderItem::Kind::Folder:

@@ -132,9 +132,20 @@ bool ZipEntry::z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOu
     local.dataStart =
         localOffset + std::int64_t(l::Size) + lh.uint16Value(l::NameLength) + lh.uint16Value(l::ExtraLength);
 
+    // With a data descriptor the local sizes are 0: the central record's hold.
+    if (local.flags & zip::FlagDataDescriptor) {
+        local.crc = header.uint32Value(c::Crc32);
+        local.compressedSize = header.uint32Value(c::CompressedSize);
+        local.size = header.uint32Value(c::UncompressedSize);
+    }
+
     if (thisIsTheAppleDoubleEntry) {
         appleDouble = true;
         macBinary = false;
+        if (local.size < std::int64_t(AppleDoubleHeaderSize)) {
+            errmsg = "The AppleDouble header is too short (<82 bytes)";
+            return false;
+        }
     } else if (macBinary) {
         if (appleDoubleEntry) {
             macBinary = false;
@@ -146,18 +157,6 @@ bool ZipEntry::z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOu
             // This library writes the short ZPIT form for every file it does not wrap, so a
             // user's file that merely begins like a MacBinary header stays as it is.
             macBinary = false;
-        }
-    }
-
-    if (local.flags & zip::FlagDataDescriptor) {
-        local.crc = header.uint32Value(c::Crc32);
-        local.compressedSize = header.uint32Value(c::CompressedSize);
-        local.size = header.uint32Value(c::UncompressedSize);
-        if (appleDouble && local.size < std::int64_t(AppleDoubleHeaderSize)) {
-            if (isFolder)
-                return true;
-            errmsg = "The AppleDouble header is too short (<82 bytes)";
-            return false;
         }
     }
 

@@ -20,21 +20,6 @@ namespace {
 
 constexpr const char* WriteErrorText = "Write error, the archived item may be corrupted";
 
-// The record's MS-DOS fields for a modification date. A year before 1980 counts as 1980 with its
-// month, day and time kept; a date after 2107 is clamped to the last one the fields hold.
-DosDateTime dosFields(std::int64_t unixTime)
-{
-    const std::time_t t = std::time_t(unixTime);
-    std::tm tm{};
-    if (localtime_r(&t, &tm) && tm.tm_year + 1900 < 1980) {
-        DosDateTime dos;
-        dos.date = std::uint16_t(tm.tm_mday | ((tm.tm_mon + 1) << 5));
-        dos.time = std::uint16_t(std::min(tm.tm_sec, 59) / 2 | (tm.tm_min << 5) | (tm.tm_hour << 11));
-        return dos;
-    }
-    return toDosDateTime(unixTime);
-}
-
 } // namespace
 
 std::int32_t ZipArchive::z_zip(SeqDataInputStream* dataIn, std::int64_t dataLen, SeqDataInputStream* rsrcIn,
@@ -116,7 +101,7 @@ std::int32_t ZipArchive::z_writeEntry(bool deflate, SeqDataInputStream* dataIn, 
     if (!d->zipStream)
         throw RuntimeException("The archive is closed");
 
-    const DosDateTime dos = date ? dosFields(*date) : DosDateTime{};
+    const DosDateTime dos = date ? toDosRecordFields(*date) : DosDateTime{};
     if (extra)
         extra->Lock();
 

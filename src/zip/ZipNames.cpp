@@ -77,6 +77,11 @@ std::vector<std::string> ZipArchive::AllEntriesAsRawPaths() const
     return paths;
 }
 
+bool ZipEntry::SameRawPath(std::string_view rawPath) const
+{
+    return ZipArchiveData::equalsIgnoringCase(d->encodeForZip(rawPath), zipEncName);
+}
+
 void ZipEntry::z_checkRawPath()
 {
     path.clear();

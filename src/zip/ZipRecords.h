@@ -24,6 +24,11 @@ inline constexpr std::uint8_t HostMSDOS = 0;
 inline constexpr std::uint8_t HostUnix = 3;
 inline constexpr std::uint8_t HostMacintosh = 7;
 
+// File types of a Unix mode, as external attributes carry it in their upper 16 bits.
+inline constexpr std::uint32_t UnixTypeMask = 0170000;
+inline constexpr std::uint32_t UnixRegularFile = 0100000;
+inline constexpr std::uint32_t UnixDirectory = 0040000;
+
 // Local file header: 30 bytes, then name and extra field.
 namespace local {
 inline constexpr std::size_t Size = 30;

@@ -8,6 +8,9 @@
 #include <functional>
 
 #include "RoadFixture.h"
+#include "platform/DiskSpace.h"
+#include "zip/ExtractionJob.h"
+#include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
 
 namespace lv::test {
@@ -215,24 +218,86 @@ TEST_F(RoadFailureTest, AnEntryThatCannotBeExtracted)
     EXPECT_TRUE(gui.messages()[0].message.starts_with("Extraction of \"Tree/\" failed: ")) << gui.messages()[0].message;
     expectFailureEnding("", DecryptionErrorNotice);
     EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
-    EXPECT_TRUE(fs::is_empty(dest)) << "the partial extraction is removed";
+    // What the job extracted is removed; the file someone else put there stays.
+    EXPECT_EQ(listTree(dest), (std::vector<std::string>{"DecryptedFiles/", "DecryptedFiles/Tree"}));
 }
 
 TEST_F(RoadFailureTest, AFileExtractedEarlierIsNeverOverwritten)
 {
-    // What an earlier entry of the same name leaves (a duplicate, or a name differing only in
-    // case on a file system that ignores case).
-    writeFile(items / "note.txt", "later");
-    const fs::path file = root / "note.cdx";
-    ASSERT_EQ(encrypt({FolderItem(items / "note.txt")}, FolderItem(file), "AES"), JobOutcome::Succeeded);
-    gui.clear();
-    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
-        if (!archiving && step == 1) writeFile(enc.extractionFolder().path() / "note.txt", "earlier");
+    // Two entries of one name (or of names differing only in case on a file system that ignores
+    // case): the second must not overwrite the first in silence.
+    const fs::path file = encryptedArchive(root / "twice.cdx", [&](ZipArchive& a) {
+        addEntry(a, "note.txt", "earlier");
+        addEntry(a, "note.txt", "later");
     });
     EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
     ASSERT_EQ(gui.messages().size(), 1u);
     EXPECT_EQ(gui.messages()[0].message, std::string("Extraction of \"note.txt\" failed: ") +
-                                             ZipThread::FileExtractedAlreadyText);
+                                             ExtractionJob::FileExtractedAlreadyText);
+    expectFailureEnding("", DecryptionErrorNotice);
+    EXPECT_TRUE(fs::is_empty(dest));
+
+    // Nor is a file that appeared in the job's own folder from elsewhere.
+    gui.clear();
+    writeFile(items / "note.txt", "later");
+    ASSERT_EQ(encrypt({FolderItem(items / "note.txt")}, FolderItem(root / "note.cdx"), "AES"), JobOutcome::Succeeded);
+    gui.clear();
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (!archiving && step == 1) writeFile(enc.extractionFolder().path() / "note.txt", "planted");
+    });
+    EXPECT_EQ(decrypt(FolderItem(root / "note.cdx"), FolderItem(dest)), JobOutcome::Failed);
+    EXPECT_EQ(readFile(dest / "DecryptedFiles" / "note.txt"), "planted");
+}
+
+// A file made by someone who knows the key may carry modes for the extraction folder itself.
+TEST_F(RoadFailureTest, FolderModesOfAnArchiveNeverReachTheExtractionFolder)
+{
+    const fs::path file = encryptedArchive(root / "modes.cdx", [&](ZipArchive& a) {
+        addEntry(a, "/", {}, 0100777);
+        addEntry(a, "./", {}, 0040777);
+        addEntry(a, "sub/", {}, 0040555);
+        addEntry(a, "sub/f", "data", 0100640);
+        addEntry(a, "other/", {}, 0100000);
+    });
+    ASSERT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Succeeded);
+    fs::create_directory(root / "new folder");
+    const auto mode = [](const fs::path& p) { return FolderItem(p).mode() & 07777; };
+    const fs::path out = dest / "DecryptedFiles";
+    EXPECT_EQ(mode(out), mode(root / "new folder"));
+    EXPECT_EQ(mode(out / "sub"), 0555u);
+    EXPECT_EQ(mode(out / "sub" / "f"), 0640u);
+    EXPECT_EQ(mode(out / "other"), mode(root / "new folder"));  // a file's mode on a folder
+    EXPECT_EQ(readFile(out / "sub" / "f"), "data");
+
+    // A failed job removes all it made, a folder the archive closed included.
+    gui.clear();
+    const fs::path failing = encryptedArchive(root / "failing.cdx", [&](ZipArchive& a) {
+        addEntry(a, "locked/", {}, 0040000);
+        addEntry(a, "locked/f", "x");
+        addEntry(a, "locked/../../escape", "x");
+    });
+    EXPECT_EQ(decrypt(FolderItem(failing), FolderItem(dest)), JobOutcome::Failed);
+    expectFailureEnding("", DecryptionErrorNotice);
+    EXPECT_EQ(listTree(dest), (std::vector<std::string>{"DecryptedFiles/", "DecryptedFiles/other/",
+                                                        "DecryptedFiles/sub/", "DecryptedFiles/sub/f"}));
+}
+
+// A job that cannot fit on the destination fails at once, with nothing written.
+TEST_F(RoadFailureTest, AnExtractionThatCannotFitFailsBeforeItWrites)
+{
+    const fs::path file = encryptedArchive(root / "big.cdx", [&](ZipArchive& a) {
+        addEntry(a, "small", "small");
+        addEntry(a, "zeros", std::string(5000000, '\0'));
+    });
+    DiskSpace::setProbeForTesting([&](const fs::path& at) {
+        return at == dest ? std::optional<std::uint64_t>(3000000) : std::nullopt;
+    });
+    const JobOutcome outcome = decrypt(FolderItem(file), FolderItem(dest));
+    DiskSpace::setProbeForTesting(nullptr);
+    EXPECT_EQ(outcome, JobOutcome::Failed);
+    ASSERT_EQ(gui.messages().size(), 1u);
+    EXPECT_EQ(gui.messages()[0].message, "There is not enough free space for the extracted files: they need 5.0 MB, "
+                                         "but \"dest\" has only 3.0 MB free.");
     expectFailureEnding("", DecryptionErrorNotice);
     EXPECT_TRUE(fs::is_empty(dest));
 }

@@ -2,7 +2,12 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
+#include "engine/CipherSuite.h"
+#include "engine/crypto/SHA_512.h"
 #include "platform/MacMetadataStore.h"
+#include "zip/SeqStreams.h"
 
 namespace lv::test {
 
@@ -126,6 +131,42 @@ std::vector<std::string> RoadTest::shape() const
             out.push_back(e);
     }
     return out;
+}
+
+fs::path encryptedArchive(const fs::path& out, const std::function<void(ZipArchive&)>& build)
+{
+    const fs::path zip = out.parent_path() / (out.filename().string() + ".zip");
+    {
+        ZipArchive archive;
+        EXPECT_TRUE(archive.Open(FolderItem(zip), true)) << archive.ErrorMessage();
+        build(archive);
+        EXPECT_TRUE(archive.Close()) << archive.ErrorMessage();
+    }
+    SHA_512 digest;
+    digest.Update("key");
+    auto cipher = CipherSuite::makeEncryptor("AES", "key");
+    std::string bytes = LVTagger::headerBytes("AES", digest.Final());
+    bytes += cipher->Encrypt(readFile(zip));
+    bytes += cipher->FinishEncrypt();
+    writeFile(out, bytes);
+    fs::remove(zip);
+    return out;
+}
+
+void addEntry(ZipArchive& archive, const std::string& name, const std::string& bytes, std::optional<std::uint32_t> mode)
+{
+    const fs::path data = fs::temp_directory_path() / ("lvtest-entry-" + std::to_string(::getpid()));
+    writeFile(data, bytes);
+    FileReader reader{FolderItem(data)};
+    const std::int32_t index = archive.AddItemByStreams(name.ends_with('/') ? nullptr : &reader,
+                                                        std::int64_t(bytes.size()), nullptr, 0, std::nullopt, name,
+                                                        nullptr, std::nullopt);
+    fs::remove(data);
+    ASSERT_GE(index, 1) << archive.ErrorMessage();
+    if (mode) {
+        archive.Entry(index)->SetOSMadeBy(3);
+        archive.Entry(index)->SetExternalFileAttributes(std::int32_t(*mode << 16));
+    }
 }
 
 std::vector<FolderItem> makeFixtureTree(const fs::path& dir)

@@ -7,7 +7,9 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "platform/FolderItem.h"
 #include "support/RecordingGui.h"
 #include "support/TempDir.h"
+#include "zip/ZipArchive.h"
 
 namespace lv::test {
 
@@ -81,6 +84,14 @@ protected:
     LVArchiver arc{arch};
     LVEncryptor enc;
 };
+
+// An encrypted file at `out` (AES, key "key") whose body is the archive `build` makes with the
+// zip library, so that a test can hand the decryption any archive it likes.
+std::filesystem::path encryptedArchive(const std::filesystem::path& out, const std::function<void(ZipArchive&)>& build);
+// Adds the entry `name` (a folder entry when it ends in "/") holding `bytes`, without a date;
+// with `mode`, the entry carries that Unix mode in its external attributes, made on Unix.
+void addEntry(ZipArchive& archive, const std::string& name, const std::string& bytes = {},
+              std::optional<std::uint32_t> mode = std::nullopt);
 
 // Builds a tree in `dir`: a folder "Tree" with nested folders, an empty folder, a text-like file, a
 // random file, a file with a resource fork and type/creator, a non-ASCII name; and a loose file

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 
 #include "RoadFixture.h"
 #include "engine/crypto/SHA_512.h"
@@ -112,13 +114,68 @@ TEST_F(RoadTest, DecryptionNeverWritesIntoAnEarlierExtraction)
     ASSERT_EQ(encrypt({FolderItem(items / "note.txt")}, FolderItem(out), "AES"), JobOutcome::Succeeded);
 
     writeFile(dest / "DecryptedFiles" / "note.txt", "earlier");
-    fs::create_directories(dest / "DecryptedFiles3");  // empty: usable once DecryptedFiles2 is taken
+    // Empty, but another job may have just made it: a job only uses a folder it makes itself.
+    fs::create_directories(dest / "DecryptedFiles3");
     ASSERT_EQ(decrypt(FolderItem(out), FolderItem(dest)), JobOutcome::Succeeded);
     ASSERT_EQ(decrypt(FolderItem(out), FolderItem(dest)), JobOutcome::Succeeded);
     EXPECT_EQ(readFile(dest / "DecryptedFiles" / "note.txt"), "earlier");
     EXPECT_EQ(readFile(dest / "DecryptedFiles2" / "note.txt"), "new");
-    EXPECT_EQ(readFile(dest / "DecryptedFiles3" / "note.txt"), "new");
-    EXPECT_EQ(enc.extractionFolder().path(), dest / "DecryptedFiles3");
+    EXPECT_TRUE(fs::is_empty(dest / "DecryptedFiles3"));
+    EXPECT_EQ(readFile(dest / "DecryptedFiles4" / "note.txt"), "new");
+    EXPECT_EQ(enc.extractionFolder().path(), dest / "DecryptedFiles4");
+}
+
+// Two decryptions into one destination at once each extract into a folder of their own, and one
+// that fails removes only what it made.
+TEST_F(RoadTest, TwoDecryptionsIntoOneDestinationAtOnce)
+{
+    const fs::path tree = root / "tree.cdx";
+    ASSERT_EQ(encrypt(makeFixtureTree(items), FolderItem(tree), "AES"), JobOutcome::Succeeded);
+    const fs::path failing = encryptedArchive(root / "failing.cdx", [&](ZipArchive& a) {
+        addEntry(a, "Tree/");
+        addEntry(a, "Tree/readme.txt", "other");
+        addEntry(a, "../escape", "x");
+    });
+
+    // Both extractions wait for each other before their first entry: both have chosen their
+    // folder before either writes.
+    std::mutex mutex;
+    std::condition_variable bothThere;
+    int arrived = 0;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (archiving || step != 1) return;
+        std::unique_lock lock(mutex);
+        ++arrived;
+        bothThere.notify_all();
+        bothThere.wait_for(lock, std::chrono::seconds(60), [&] { return arrived % 2 == 0; });
+    });
+    RecordingGui otherGui;
+    ZipThread otherArch;
+    LVArchiver otherArc{otherArch};
+    LVEncryptor other;
+    JobSettings otherSettings = settings();
+    otherSettings.workFolder = FolderItem(root / "other work");
+    fs::create_directories(otherSettings.workFolder.path());
+
+    for (const fs::path& second : {tree, failing}) {
+        SCOPED_TRACE(second.filename().string());
+        fs::remove_all(dest);
+        fs::create_directories(dest);
+        startDecrypt(FolderItem(tree), FolderItem(dest));
+        LVTagger header;
+        ASSERT_TRUE(header.CheckTag(FolderItem(second)));
+        other.Decrypt(FolderItem(second), FolderItem(dest), header.EncryptionType, "key", header, otherArc,
+                      otherGui.controls(), otherSettings);
+        EXPECT_EQ(enc.waitForJob(), JobOutcome::Succeeded);
+        EXPECT_EQ(other.waitForJob(), second == tree ? JobOutcome::Succeeded : JobOutcome::Failed);
+        EXPECT_NE(enc.extractionFolder(), other.extractionFolder());
+        expectSameTree(items / "Tree", enc.extractionFolder().path() / "Tree");
+        if (second == tree)
+            expectSameTree(items / "Tree", other.extractionFolder().path() / "Tree");
+        else
+            EXPECT_FALSE(fs::exists(other.extractionFolder().path()));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dest), fs::directory_iterator()), second == tree ? 2 : 1);
+    }
 }
 
 TEST_F(RoadTest, AnItemChosenTwiceIsArchivedOnce)

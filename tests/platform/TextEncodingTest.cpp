@@ -66,6 +66,27 @@ TEST(TextEncoding, Utf8Validity)
         EXPECT_EQ(isValidUtf8(text), valid) << testing::PrintToString(text);
 }
 
+TEST(TextEncoding, MacScriptsHaveTheirEncodings)
+{
+    const struct {
+        int script;
+        std::string bytes;
+        std::string utf8;
+    } cases[] = {
+        {0, "caf\x8E", "caf\xC3\xA9"},
+        {7, "\x94\xEE\xF2\xEE", "\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE"},  // Фото
+        {29, "\x87\x88", "\xC3\xA1\xC4\x85"},                             // áą
+        {1, "\x93\xFA", "\xE6\x97\xA5"},                                 // 日
+    };
+    for (const auto& c : cases) {
+        const auto encoding = TextEncoding::forMacScript(c.script);
+        ASSERT_TRUE(encoding) << c.script;
+        EXPECT_EQ(convertText(c.bytes, *encoding, utf8), c.utf8) << c.script;
+    }
+    EXPECT_FALSE(TextEncoding::forMacScript(26));  // Tibetan: no conversion here
+    EXPECT_FALSE(TextEncoding::forMacScript(-1));
+}
+
 TEST(TextEncoding, UnknownEncodingIsMisuse)
 {
     EXPECT_THROW(convertText("a", TextEncoding{0x1234}, utf8), RuntimeException);

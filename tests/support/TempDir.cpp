@@ -1,5 +1,6 @@
 #include "TempDir.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +61,20 @@ std::string randomBytes(std::size_t size, unsigned seed)
     std::string out(size, '\0');
     for (auto& c : out)
         c = char(gen() & 0xFF);
+    return out;
+}
+
+std::vector<std::string> listTree(const std::filesystem::path& root)
+{
+    std::vector<std::string> out;
+    for (auto it = std::filesystem::recursive_directory_iterator(root);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        std::string rel = std::filesystem::relative(it->path(), root).string();
+        if (it->is_directory() && !it->is_symlink())
+            rel += "/";
+        out.push_back(rel);
+    }
+    std::sort(out.begin(), out.end());
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lv::test {
 
@@ -28,6 +29,8 @@ void writeFile(const std::filesystem::path& file, std::string_view bytes);
 std::string readFile(const std::filesystem::path& file);
 // `size` pseudo-random bytes from a fixed seed.
 std::string randomBytes(std::size_t size, unsigned seed = 1);
+// Every path below `root`, relative, sorted ("dir/" for folders).
+std::vector<std::string> listTree(const std::filesystem::path& root);
 // Runs a shell command and returns its exit status; its standard output goes to `output` if given.
 int runCommand(const std::string& command, std::string* output = nullptr);
 // Quotes a path for the shell.

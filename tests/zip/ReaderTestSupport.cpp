@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
 
@@ -98,26 +99,16 @@ std::string extractAll(const std::filesystem::path& archivePath, const std::file
     ZipArchive archive;
     if (!archive.Open(FolderItem(archivePath), false))
         return archive.ErrorMessage();
+    ExtractionJob job{FolderItem(dest)};
     for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
-        const ZipEntryPtr entry = archive.Entry(i);
-        if (!entry->Extract(entry->MakeDestination(FolderItem(dest), false), true))
-            return "Extraction of \"" + entry->RawPath() + "\" failed: " + entry->ErrorMessage();
+        std::string error;
+        if (!job.extract(*archive.Entry(i), error))
+            return error;
     }
-    return archive.Close() ? std::string() : archive.ErrorMessage();
-}
-
-std::vector<std::string> listTree(const std::filesystem::path& root)
-{
-    std::vector<std::string> out;
-    for (auto it = std::filesystem::recursive_directory_iterator(root);
-         it != std::filesystem::recursive_directory_iterator(); ++it) {
-        std::string rel = std::filesystem::relative(it->path(), root).string();
-        if (it->is_directory() && !it->is_symlink())
-            rel += "/";
-        out.push_back(rel);
-    }
-    std::sort(out.begin(), out.end());
-    return out;
+    if (!archive.Close())
+        return archive.ErrorMessage();
+    job.finish();
+    return {};
 }
 
 std::optional<std::string> userXattr(const std::filesystem::path& file, const std::string& name)

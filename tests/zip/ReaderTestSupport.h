@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace lv::test {
 
 // One member of a hand-built archive. `data` is stored as given; `deflated()` compresses it
@@ -80,12 +82,10 @@ std::string unixType1Extra(std::int32_t accessTime, std::int32_t modificationTim
 std::string appleDouble(
     std::string_view type, std::string_view creator, std::uint16_t finderFlags, std::string_view resourceFork);
 
-// Opens `archive` and extracts every entry below `dest` as the extraction worker does; "" on
-// success, else the worker's message for the first failing entry (or the archive's text).
+// Opens `archive` and extracts every entry below `dest` as the extraction worker does (without
+// its clean-up after a failure); "" on success, else the worker's message for the first failing
+// entry (or the archive's text).
 std::string extractAll(const std::filesystem::path& archive, const std::filesystem::path& dest);
-
-// Every path below `root`, relative, sorted ("dir/" for folders).
-std::vector<std::string> listTree(const std::filesystem::path& root);
 
 // The value of a user extended attribute of `file` (never through a link); nullopt when absent.
 std::optional<std::string> userXattr(const std::filesystem::path& file, const std::string& name);

@@ -22,6 +22,9 @@ std::string openError(const TempDir& dir, const std::string& bytes)
 
 RawZip oneEntry() { return layoutZip({RawEntry("a.txt", "hello")}); }
 
+const char* const OutsideTheArchive = "An entry's data lie outside the archive (archive appears to be severely corrupted)";
+const char* const OverlappingEntries = "Entries overlap (archive appears to be severely corrupted)";
+
 struct CraftedDirectory {
     const char* what;
     std::string bytes;
@@ -36,6 +39,26 @@ TEST(ZipDirectoryReader, CraftedDirectoriesFailWithTheirTexts)
     std::string badSignature = z.bytes();
     setBytes(badSignature, dirStart, "PK\x01\x09");
     RawZip newer = layoutZip({RawEntry("a.txt", "hello").withVersionNeeded(45)});
+    RawZip hostByte = layoutZip({RawEntry("a.txt", "hello").withVersionNeeded(0x0314)});
+
+    // Crafted records that make a small file stand for more data than it holds.
+    std::string hugeSize = z.bytes();
+    setBytes(hugeSize, 18, le32(0x7FFFFFF0)); // compressed size, local and central
+    setBytes(hugeSize, 22, le32(0x7FFFFFF0));
+    setBytes(hugeSize, dirStart + 20, le32(0x7FFFFFF0));
+    setBytes(hugeSize, dirStart + 24, le32(0x7FFFFFF0));
+    std::string tenRecords;
+    for (int i = 0; i < 10; ++i)
+        tenRecords += z.central;
+    const std::string sharing = z.locals + tenRecords +
+        endRecord(0, 0, 10, 10, std::uint32_t(tenRecords.size()), dirStart);
+    // The second record points into the middle of the first one's data.
+    const RawZip inner = layoutZip({RawEntry("b", "inner data")});
+    const RawZip outer = layoutZip({RawEntry("a", "head" + inner.locals + "tail"), RawEntry("b", "inner data")});
+    std::string innerCentral = outer.central;
+    setBytes(innerCentral, 46 + 1 + 42, le32(30 + 1 + 4));
+    const std::string inside = outer.locals.substr(0, outer.localOffsets[1]) + innerCentral +
+        endRecord(0, 0, 2, 2, std::uint32_t(innerCentral.size()), outer.localOffsets[1]);
 
     const std::vector<CraftedDirectory> cases = {
         {"end record only", endRecord(0, 0, 0, 0, 0, 0), "File does not appear to by a Zip file ('PK' header missing)"},
@@ -56,6 +79,11 @@ TEST(ZipDirectoryReader, CraftedDirectoriesFailWithTheirTexts)
         {"bad record signature", badSignature, "Central Directory is corrupted"},
         {"version needed 45", newer.bytes(),
             "Archive was written in a newer format than what this software supports (it supports up to v2.0 archives)"},
+        {"version needed 2.0 with a high byte", hostByte.bytes(),
+            "Archive was written in a newer format than what this software supports (it supports up to v2.0 archives)"},
+        {"data past the directory", hugeSize, OutsideTheArchive},
+        {"records sharing one local entry", sharing, OverlappingEntries},
+        {"a record inside another's data", inside, OverlappingEntries},
     };
     TempDir dir;
     for (const CraftedDirectory& c : cases)
@@ -120,11 +148,6 @@ TEST(ZipEntryReader, CorruptDataFailsTheEntry)
     std::string storedSizes = stored.bytes();
     setBytes(storedSizes, 22, le32(4999)); // local uncompressed size
     setBytes(storedSizes, stored.locals.size() + 24, le32(4999));
-    std::string hugeSize = stored.bytes();
-    setBytes(hugeSize, 18, le32(0x7FFFFFF0)); // compressed size, local and central
-    setBytes(hugeSize, 22, le32(0x7FFFFFF0));
-    setBytes(hugeSize, stored.locals.size() + 20, le32(0x7FFFFFF0));
-    setBytes(hugeSize, stored.locals.size() + 24, le32(0x7FFFFFF0));
     // The first entry's signature is the file's own: point the entry at bytes that are no header.
     std::string localSignature = stored.bytes();
     setBytes(localSignature, stored.locals.size() + 42, le32(7));
@@ -138,7 +161,6 @@ TEST(ZipEntryReader, CorruptDataFailsTheEntry)
         {"flipped byte, stored", storedFlip, "Data appears to be corrupted"},
         {"flipped byte, deflated", deflatedFlip, nullptr},
         {"stored sizes that differ", storedSizes, "Data appears to be corrupted"},
-        {"sizes past the end of the file", hugeSize, "Data appears to be corrupted"},
         {"local signature", localSignature,
             "Invalid Local File Header signature (archive appears to be severely corrupted)"},
         {"local CRC differs from central", mismatch, "File Headers mismatch"},

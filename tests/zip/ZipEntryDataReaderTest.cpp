@@ -167,6 +167,7 @@ TEST(CallerStreams, FailuresOfTheSinksFailTheEntry)
 TEST(MacBinaryHeaderDecoding, LevelsOfRecognition)
 {
     ZipEntry entry(std::make_shared<ZipArchiveData>(), std::nullopt, "e", nullptr, "");
+    entry.z_Header().setUInt32Value(24, 1000);  // room for the forks the headers claim
     auto withCrc = [](MemoryBlock h) {
         h.setUInt16Value(macbinary::offset::Crc, Crc16_MemoryBlock(h, 0, macbinary::offset::Crc));
         return h;
@@ -204,6 +205,7 @@ TEST(MacBinaryHeaderDecoding, LevelsOfRecognition)
         {"byte 82", changed(82, 1), 0, 0},
         {"byte 127", changed(127, 1), 0, 0},
         {"negative fork length", changed(87, 0x80), 0, 0},
+        {"forks beyond the entry", macBinaryHeader(900, 20, "name"), 0, 0},
     };
     for (const Case& c : cases) {
         entry.EnableMacBinary1Detection(false);
@@ -213,16 +215,57 @@ TEST(MacBinaryHeaderDecoding, LevelsOfRecognition)
     }
 }
 
-TEST(MacBinaryHeaderDecoding, HeaderClaimingMoreThanTheEntryHoldsIsCorrupt)
+// A file whose first 128 bytes pass every test of a MacBinary II header by chance (as one entry
+// of a Java archive does) is no MacBinary stream when the forks it claims cannot fit in it.
+TEST(MacBinaryHeaderDecoding, HeaderWhoseForksCannotFitIsPlainData)
 {
     ZipConfig::UsePlugin = true;
     TempDir dir;
-    const std::string payload = macBinaryHeader(0x7FFFFF80, 0x7FFFFF00, "big").toString() + randomBytes(1000, 3);
-    ZipArchive archive;
-    ASSERT_TRUE(archive.Open(FolderItem(archiveOf(dir, "big", payload, false)), false));
-    EXPECT_FALSE(archive.Entry(1)->Extract(FolderItem(dir / "big"), true));
-    EXPECT_EQ(archive.Entry(1)->ErrorMessage(), "Data appears to be corrupted");
-    EXPECT_FALSE(fs::exists(dir / "big"));
+    MemoryBlock chance(macbinary::HeaderSize, false);
+    chance.setStringValue(0, randomBytes(macbinary::HeaderSize, 5));
+    chance.setByteValue(0, 0);
+    chance.setByteValue(1, 32);
+    chance.setByteValue(82, 0);
+    chance.setUInt32Value(83, 19201);
+    chance.setUInt32Value(87, 687895040);
+    chance.setStringValue(102, "none");
+    chance.setUInt16Value(124, Crc16_MemoryBlock(chance, 0, 124));
+    chance.setUInt16Value(126, 0);
+    const std::string plain = chance.toString() + randomBytes(528, 6);
+    ASSERT_EQ(plain.size(), 656u);
+
+    // The same size holds a real MacBinary stream whose resource fork is not padded.
+    const std::string data = randomBytes(300, 7), rsrc = randomBytes(144, 8);
+    const std::string real = macBinaryHeader(300, 144, "real").toString() + pad(data) + rsrc;
+    ASSERT_EQ(real.size(), 656u);
+
+    for (const bool deflate : {false, true}) {
+        for (const std::uint16_t flags : {0, 8}) {
+            SCOPED_TRACE(std::to_string(deflate) + " " + std::to_string(flags));
+            const fs::path zip = dir / "t.zip";
+            RawEntry a("chance.bin", plain), b("real", real);
+            if (deflate) {
+                a = a.deflated();
+                b = b.deflated();
+            }
+            writeFile(zip, layoutZip({a.withFlags(flags), b.withFlags(flags)}).bytes());
+            fs::remove_all(dir / "out");
+            ASSERT_EQ(extractAll(zip, dir / "out"), "");
+            EXPECT_EQ(readFile(dir / "out" / "chance.bin"), plain);
+            EXPECT_EQ(MacMetadataStore::readResourceFork(dir / "out" / "chance.bin"), std::nullopt);
+            EXPECT_EQ(readFile(dir / "out" / "real"), data);
+            EXPECT_EQ(MacMetadataStore::readResourceFork(dir / "out" / "real"), rsrc);
+
+            ZipArchive archive;
+            ASSERT_TRUE(archive.Open(FolderItem(zip), false));
+            std::optional<MemoryBlock> header;
+            EXPECT_FALSE(archive.Entry(1)->GetMacBinaryHeader(header));
+            EXPECT_EQ(archive.Entry(1)->ErrorMessage(), "");
+            EXPECT_FALSE(header);
+            ASSERT_TRUE(archive.Entry(2)->GetMacBinaryHeader(header)) << archive.Entry(2)->ErrorMessage();
+            EXPECT_EQ(header->uint32Value(83), 300u);
+        }
+    }
 
     // A short entry has no header to fetch, and that is no failure.
     ZipArchive small;
@@ -249,6 +292,25 @@ TEST(MacBinaryHeaderDecoding, MacNameIsRestoredWithoutReplacingAnything)
     ASSERT_EQ(extractAll(zip, dir / "again"), "");
     EXPECT_EQ(readFile(dir / "again" / "A:B\\C"), "mine");
     EXPECT_EQ(readFile(dir / "again" / "A-B-C"), "data");
+
+    // A name a Mac wrote in the encoding of its script (script byte with bit 7 set).
+    const struct {
+        std::uint8_t script;
+        std::string macName, stored, restored;
+    } scripts[] = {
+        {0x80, "caf\x8E/x", "caf\xC3\xA9-x", "caf\xC3\xA9:x"},
+        {0x87, "\x94\xEE\xF2\xEE/1", "\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE-1", "\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE:1"},
+        {0x9A, "\xA0/1", "\xC2\xA0-1", "\xC2\xA0-1"},  // Tibetan: no conversion, the name stays
+    };
+    for (const auto& c : scripts) {
+        MemoryBlock header = macBinaryHeader(4, 0, c.macName);
+        header.setByteValue(macbinary::offset::Script, c.script);
+        header.setUInt16Value(macbinary::offset::Crc, Crc16_MemoryBlock(header, 0, macbinary::offset::Crc));
+        const fs::path scriptZip = archiveOf(dir, c.stored, header.toString() + pad("data"), false);
+        const fs::path out = dir / ("script" + std::to_string(c.script));
+        ASSERT_EQ(extractAll(scriptZip, out), "") << int(c.script);
+        EXPECT_EQ(listTree(out), std::vector<std::string>{c.restored}) << int(c.script);
+    }
 }
 
 class AbortingMonitor final : public ZipProgressNotifier {

@@ -6,8 +6,11 @@
 
 #include "ReaderTestSupport.h"
 #include "WriterTestSupport.h"
+#include "platform/DiskSpace.h"
 #include "platform/FolderItem.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
 
@@ -169,6 +172,88 @@ TEST(ZipExtractSafety, UsersFileThatLooksLikeMacBinaryIsNotDecoded)
         EXPECT_EQ(readFile(out / "looks.bin"), contents) << deflate;
         EXPECT_EQ(listTree(out), std::vector<std::string>{"looks.bin"});
     }
+}
+
+// Folder modes from an archive: only a directory mode, only on a folder the job made below its
+// root, only once the folder's contents are in; the job's clean-up removes all it made anyway.
+// Run as a user to whom permissions apply.
+TEST(ZipExtractSafety, FolderModesComeLastAndNeverReachTheRoot)
+{
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms::all);
+    const std::uint32_t regular = 0100000, directory = 0040000;
+    writeFile(dir / "t.zip",
+        layoutZip({RawEntry("/").withAttributes(3, (regular | 0777) << 16),
+                      RawEntry("./").withAttributes(3, (directory | 0777) << 16),
+                      RawEntry("ro/").withAttributes(3, (directory | 0555) << 16),
+                      RawEntry("ro/inner/").withAttributes(3, (directory | 0500) << 16), RawEntry("ro/inner/f", "f"),
+                      RawEntry("asfile/").withAttributes(3, (regular | 0444) << 16), RawEntry("asfile/g", "g"),
+                      RawEntry("closed/").withAttributes(3, directory << 16), RawEntry("closed/h", "h")})
+            .bytes());
+    const int status = runInChild(
+        [&] {
+            const fs::path root = dir / "out";
+            fs::create_directory(root);
+            fs::permissions(root, fs::perms(0750));
+            ZipConfig::UsePlugin = true;
+            ZipArchive archive;
+            if (!archive.Open(FolderItem(dir / "t.zip"), false))
+                return 2;
+            ExtractionJob job{FolderItem(root)};
+            for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
+                std::string error;
+                if (!job.extract(*archive.Entry(i), error)) {
+                    std::fprintf(stderr, "%s\n", error.c_str());
+                    return 3;
+                }
+            }
+            job.finish();
+            auto mode = [&](const char* rel) { return FolderItem(root / rel).mode() & 07777; };
+            if (mode(".") != 0750 || mode("ro") != 0555 || mode("ro/inner") != 0500 || mode("closed") != 0 ||
+                (mode("asfile") & 0700) != 0700 || readFile(root / "asfile" / "g") != "g")
+                return 4;
+            // Everything the job made goes, however its modes closed it; the root stays.
+            if (!job.removeCreated() || !fs::is_empty(root))
+                return 5;
+            return 0;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+}
+
+// What the entries declare is weighed against the destination's free space before anything is
+// written: whole blocks per entry, an AppleDouble companion's fork with its partner.
+TEST(ZipExtractSafety, RoomIsCheckedAgainstWhatTheEntriesDeclare)
+{
+    TempDir dir;
+    const std::string ux = unixType1Extra(1262304000, 1262304000);
+    writeFile(dir / "t.zip",
+        layoutZip({RawEntry("one", "1"), RawEntry("d/"), RawEntry("zeros", std::string(2000000, '\0')).deflated(),
+                      RawEntry("f", "data").withExtra(ux),
+                      RawEntry("._f", appleDouble("TEXT", "ttxt", 0, std::string(5000, 'r'))).withExtra(ux)})
+            .bytes());
+    ZipArchive archive;
+    ASSERT_TRUE(archive.Open(FolderItem(dir / "t.zip"), false));
+    ASSERT_EQ(archive.EntryCount(), 4);
+    const std::uint64_t need = 4096 + 0 + 2002944 + 8192;
+    EXPECT_EQ(ExtractionJob::bytesNeeded(archive), need);
+
+    ExtractionJob job{FolderItem(dir / "out")};
+    std::optional<std::uint64_t> free;
+    DiskSpace::setProbeForTesting([&](const fs::path& at) {
+        EXPECT_EQ(at, dir.path());  // the root's parent while the root does not exist
+        return free;
+    });
+    for (const auto& [room, fits] :
+        std::vector<std::pair<std::optional<std::uint64_t>, bool>>{{need, true}, {std::nullopt, true}, {1500000, false}}) {
+        free = room;
+        EXPECT_EQ(job.checkRoom(archive).empty(), fits);
+    }
+    EXPECT_EQ(job.checkRoom(archive),
+        "There is not enough free space for the extracted files: they need 2.0 MB, but \"" +
+            dir.path().filename().string() + "\" has only 1.5 MB free.");
+    DiskSpace::setProbeForTesting(nullptr);
+    EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
 TEST(LvzipExtract, PrintsTheFirstFailureAndExitsNonZero)

@@ -99,7 +99,22 @@ TEST(EntryNames, LookupByRawPath)
     EXPECT_THROW(archive.EntryIdxByRawPath("Docs/", 0), OutOfBoundsException);
     EXPECT_THROW(archive.EntryIdxByRawPath("Docs/", 5), OutOfBoundsException);
     EXPECT_EQ(archive.AllEntriesAsRawPaths(), (std::vector<std::string>{"Docs/", "Docs/Read.txt", "docs/read.txt"}));
+    EXPECT_TRUE(archive.Entry(2)->SameRawPath("Docs/Read.txt"));
+    EXPECT_TRUE(archive.Entry(2)->SameRawPath("DOCS/read.TXT"));
+    EXPECT_FALSE(archive.Entry(2)->SameRawPath("/Docs/Read.txt"));
+    EXPECT_FALSE(archive.Entry(2)->SameRawPath("Docs/Read"));
+    EXPECT_TRUE(archive.Entry(1)->SameRawPath("docs/"));
+    EXPECT_FALSE(archive.Entry(1)->SameRawPath("Docs"));
     EXPECT_TRUE(archive.Close());
+
+    // The path is compared in the archive's own encoding.
+    ZipArchive roman;
+    ASSERT_TRUE(roman.Open(FolderItem(dir / "r.zip"), true, ZipArchive::EncodedAsMacDefault()));
+    ASSERT_EQ(roman.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, "\xC3\x84pfel", nullptr, std::nullopt), 1);
+    EXPECT_EQ(roman.Entry(1)->z_origEncodedName(), "\x80pfel");
+    EXPECT_TRUE(roman.Entry(1)->SameRawPath("\xC3\x84PFEL"));
+    EXPECT_FALSE(roman.Entry(1)->SameRawPath("\x80pfel"));
+    EXPECT_TRUE(roman.Close());
 }
 
 TEST(SharedState, SmallOperations)
@@ -229,9 +244,14 @@ TEST(EntryRecord, DatesOutsideTheDosRangeAreClamped)
     for (const Case& c : cases) {
         const std::int32_t i = archive.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, "d", nullptr, c.date);
         ASSERT_GE(i, 1);
-        const MemoryBlock& record = archive.Entry(i)->z_Header();
-        EXPECT_EQ(record.uint16Value(zip::central::Date), c.dosDate) << c.what;
-        EXPECT_EQ(record.uint16Value(zip::central::Time), c.dosTime) << c.what;
+        // A duplicate given the date gets the same fields.
+        const std::int32_t dup = archive.AddFakeDuplicate(archive.Entry(i), "dup", c.date, nullptr);
+        ASSERT_GE(dup, 1);
+        for (const std::int32_t at : {i, dup}) {
+            const MemoryBlock& record = archive.Entry(at)->z_Header();
+            EXPECT_EQ(record.uint16Value(zip::central::Date), c.dosDate) << c.what << " " << at;
+            EXPECT_EQ(record.uint16Value(zip::central::Time), c.dosTime) << c.what << " " << at;
+        }
     }
     const std::int32_t none = archive.AddItemByStreams(nullptr, 0, nullptr, 0, std::nullopt, "n", nullptr, std::nullopt);
     EXPECT_FALSE(archive.Entry(none)->Time());

@@ -5,10 +5,13 @@
 #include <fcntl.h>
 
 #include "WriterTestSupport.h"
+#include "support/ChildProcess.h"
 #include "platform/Exceptions.h"
 #include "platform/MacMetadataStore.h"
 #include "platform/compression/Crc.h"
 #include "zip/SeqStreams.h"
+#include "zip/MacBinary.h"
+#include "zip/ZipArchive.h"
 #include "zip/ZipBinaryStream.h"
 
 namespace lv::test {
@@ -114,6 +117,49 @@ TEST(ResourceFork, ReaderServesTheForkInPiecesAndWriterStoresIt)
     missing.GetErrorDescription(code, message);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(message, "");
+}
+
+// A fork that is there but may not be read is an error, never an empty fork, and the entry that
+// would hold it fails for that reason.
+TEST(ResourceFork, ForkThatCannotBeReadFailsToOpen)
+{
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms::all);
+    const int status = runInChild(
+        [&] {
+            const fs::path f = dir / "f";
+            writeFile(f, "data");
+            if (!MacMetadataStore::writeResourceFork(f, "fork"))
+                return 2;
+            RsrcForkReader none{FolderItem(dir / "none")};
+            writeFile(dir / "none", "no fork");
+            if (!none.Open() || !none.Eof())
+                return 3;
+            // Neither the file's attribute nor its companion can be read any more.
+            fs::permissions(f, fs::perms::owner_write);
+            if (fs::exists(MacMetadataStore::companionPath(f)))
+                fs::permissions(MacMetadataStore::companionPath(f), fs::perms::owner_write);
+            RsrcForkReader reader{FolderItem(f)};
+            std::int32_t code = 0;
+            std::string message;
+            if (reader.Open())
+                return 4;
+            reader.GetErrorDescription(code, message);
+            if (code != -54 || message != "open or read error (-54)")
+                return 5;
+
+            ZipArchive archive;
+            if (!archive.Open(FolderItem(dir / "a.zip"), true))
+                return 6;
+            const auto header = archive.MakeMacBinaryHeader(0, 4, "f", "TEXT", "ttxt", std::nullopt, std::nullopt);
+            RsrcForkReader rsrc{FolderItem(f)};
+            if (archive.AddItemByStreams(nullptr, 0, &rsrc, 4, header, "f", nullptr, std::nullopt) != -38 ||
+                archive.ErrorMessage() != "Opening the source rsrc stream failed")
+                return 7;
+            return 0;
+        },
+        true);
+    EXPECT_EQ(status, 0);
 }
 
 // An archive-like stream on a fresh file.

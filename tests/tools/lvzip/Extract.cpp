@@ -1,10 +1,12 @@
 // lvzip extract: unpacks an archive the way the extraction worker does: every entry in order
 // below the destination folder (created when missing), with MacBinary and AppleDouble decoding,
-// stopping at the first entry that fails.
+// stopping at the first entry that fails, folder modes applied at the end. What was extracted
+// before a failure stays.
 
 #include <cstdio>
 
 #include "Commands.h"
+#include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
 
@@ -25,11 +27,11 @@ int extract(int argc, char** argv)
         std::fprintf(stderr, "%s\n", archive.ErrorMessage().c_str());
         return 1;
     }
+    lv::ExtractionJob job(dest);
     for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
-        const lv::ZipEntryPtr entry = archive.Entry(i);
-        if (!entry->Extract(entry->MakeDestination(dest, false), true)) {
-            std::fprintf(
-                stderr, "Extraction of \"%s\" failed: %s\n", entry->RawPath().c_str(), entry->ErrorMessage().c_str());
+        std::string error;
+        if (!job.extract(*archive.Entry(i), error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
             return 1;
         }
     }
@@ -37,6 +39,7 @@ int extract(int argc, char** argv)
         std::fprintf(stderr, "%s\n", archive.ErrorMessage().c_str());
         return 1;
     }
+    job.finish();
     return 0;
 }
 
