@@ -17,8 +17,8 @@
 #include "app/UserDialogs.h"
 #include "engine/JobSettings.h"
 #include "engine/KeyCheck.h"
+#include "engine/WorkFolder.h"
 #include "platform/Exceptions.h"
-#include "platform/SpecialFolders.h"
 
 namespace lv {
 
@@ -159,11 +159,7 @@ bool Lockvane::UnhandledException(int errorNumber)
     showing = false;
     // The box says the program quits: it does, by the normal path.
     QTimer::singleShot(0, this, [this] {
-        if (m_quitting) return;
-        m_quitting = true;
-        stopJobs();
-        Close();
-        QApplication::quit();
+        if (!m_quitting) quitNow();
     });
     return true;
 }
@@ -230,11 +226,19 @@ bool Lockvane::requestQuit()
 {
     if (m_quitting) return true;
     if (CancelClose()) return false;
+    quitNow();
+    return true;
+}
+
+void Lockvane::quitNow()
+{
     m_quitting = true;
     stopJobs();
+    // The other windows close first: what they store as they close reaches the settings file.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && (!m_window || w != m_window->widget())) w->close();
     Close();
     QApplication::quit();
-    return true;
 }
 
 void Lockvane::stopJobs()
@@ -248,15 +252,6 @@ void Lockvane::stopJobs()
     if (m_globals.arch) m_globals.arch->wait();
 }
 
-void Lockvane::deleteWorkFiles()
-{
-    try {
-        const FolderItem folder = SpecialFolders::temporary();
-        folder.child(WorkFileName).remove();
-        folder.child(WorkArchiveName).remove();
-    } catch (const RuntimeException&) {
-        // No private temporary folder: no work files of ours either.
-    }
-}
+void Lockvane::deleteWorkFiles() { removeStaleWorkFiles(); }
 
 } // namespace lv

@@ -81,12 +81,15 @@ public:
     DBusNotifier& notifier() { return *m_notifier; }
     QtWindowAttention& attention() { return *m_attention; }
 
-    // Deletes the work files of a job ("Lockvane.cdx" and "Lockvane.zip").
+    // Deletes the work files a job left ("Lockvane.cdx" and "Lockvane.zip"), in every work folder
+    // no running job holds.
     static void deleteWorkFiles();
 
 private:
     void openNextDocument();
     void stopJobs();
+    // Stops the jobs, closes the other windows, runs Close and ends the event loop.
+    void quitNow();
 
     Globals& m_globals;
     Preferences& m_prefs;

@@ -73,17 +73,24 @@ protected:
 
 TEST_F(LockvaneTest, StartUpCreatesWorkersSetsTheCipherAndDeletesStaleWorkFiles)
 {
-    const FolderItem temp = SpecialFolders::temporary();
-    test::writeFile(temp.child("Lockvane.cdx").path(), "stale");
-    test::writeFile(temp.child("Lockvane.zip").path(), "stale plaintext");
+    // A crashed job's work files, in the runtime and in the cache work folder.
+    std::vector<FolderItem> folders;
+    for (const fs::path& candidate : SpecialFolders::temporaryCandidates()) {
+        folders.push_back(SpecialFolders::privateFolder(candidate));
+        test::writeFile(folders.back().child("Lockvane.cdx").path(), "stale");
+        test::writeFile(folders.back().child("Lockvane.zip").path(), "stale plaintext");
+    }
+    ASSERT_EQ(folders.size(), 2u);
     EXPECT_TRUE(globals.CurrentEncryptionType.empty());
 
     app->start({});
 
     EXPECT_TRUE(globals.enc && globals.arc && globals.Checker && globals.arch);
     EXPECT_EQ(globals.CurrentEncryptionType, "Blowfish");
-    EXPECT_FALSE(temp.child("Lockvane.cdx").exists());
-    EXPECT_FALSE(temp.child("Lockvane.zip").exists());
+    for (const FolderItem& folder : folders) {
+        EXPECT_FALSE(folder.child("Lockvane.cdx").exists());
+        EXPECT_FALSE(folder.child("Lockvane.zip").exists());
+    }
     EXPECT_FALSE(MainMenu::shared().item("FileRemoveItem")->isEnabled());
     EXPECT_TRUE(window->window.isVisible());
 }

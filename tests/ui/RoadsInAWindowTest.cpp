@@ -73,8 +73,9 @@ protected:
 
     static bool workFilesGone()
     {
-        const FolderItem temp = SpecialFolders::temporary();
-        return !temp.child("Lockvane.zip").exists() && !temp.child("Lockvane.cdx").exists();
+        for (const fs::path& folder : SpecialFolders::temporaryCandidates())
+            if (fs::exists(folder / "Lockvane.zip") || fs::exists(folder / "Lockvane.cdx")) return false;
+        return true;
     }
 };
 

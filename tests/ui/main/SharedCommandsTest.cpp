@@ -1,8 +1,11 @@
 #include <QAction>
+#include <QComboBox>
 
 #include "app/MainMenu.h"
 #include "ui/UiFixture.h"
+#include "ui/dialogs/Dialogs.h"
 #include "ui/dialogs/swKey.h"
+#include "ui/dialogs/wPrefs.h"
 #include "ui/main/SharedCommands.h"
 
 namespace lv {
@@ -80,6 +83,21 @@ TEST_F(SharedCommandsTest, UserGuide)
         EXPECT_EQ(dialogs().prompts,
                   c.asks ? std::vector<std::string>{"Please locate the User Guide."} : std::vector<std::string>{});
     }
+}
+
+TEST_F(SharedCommandsTest, QuitClosesTheOtherWindowsBeforeTheSettingsAreWritten)
+{
+    dialogs::showPreferences();
+    wPrefs* window = wPrefs::current();
+    ASSERT_NE(window, nullptr);
+    window->cbExtension->setEditText(".pdf");  // remembered in the list when the window closes
+    ASSERT_TRUE(Lockvane::App()->requestQuit());
+    settle();
+    EXPECT_EQ(wPrefs::current(), nullptr);
+    Preferences written;
+    written.ReadPrefs();
+    EXPECT_EQ(written.DefaultFileExtension, "pdf");
+    EXPECT_EQ(written.Extensions.back(), ".pdf");
 }
 
 } // namespace
