@@ -15,13 +15,21 @@ namespace {
 
 constexpr int MaxNumberedFolders = 10000;
 constexpr std::uint64_t Block = 4096;
+// Folders held open at once; a deep or wide tree has the ones it needs opened again.
+constexpr std::size_t MaxOpenFolders = 256;
+constexpr const char* NoDestinationText = "No destination given";
 
-std::string quoted(const FolderItem& f) { return "\"" + f.displayName() + "\""; }
+std::string quoted(const FolderItem& f)
+{
+    std::string out = "\"";
+    out.append(f.displayName()).push_back('"');
+    return out;
+}
 
 std::uint64_t inBlocks(std::uint64_t bytes) { return (bytes + Block - 1) / Block * Block; }
 
 // `path` with the leading components `from` replaced by `to`; nullopt when it does not start there.
-std::optional<std::filesystem::path> moved(const std::filesystem::path& path, const std::filesystem::path& from,
+std::optional<std::filesystem::path> movedPath(const std::filesystem::path& path, const std::filesystem::path& from,
                                            const std::filesystem::path& to)
 {
     auto p = path.begin();
@@ -89,53 +97,151 @@ std::string ExtractionJob::checkRoom(const ZipArchive& archive) const
 
 bool ExtractionJob::extract(ZipEntry& entry, std::string& error)
 {
+    // A closed archive leaves the entry to say so.
+    if (!entry.d->zipStream)
+        return extractEntry(entry, nullptr, error);
+    const ZipEntry::ArchiveReader reader{*entry.d->zipStream, entry.d->zipStream->length(), ChunkSize};
+    return extractEntry(entry, &reader, error);
+}
+
+bool ExtractionJob::extract(ZipEntry& entry, const ZipEntry::ArchiveReader& reader, std::string& error)
+{
+    return extractEntry(entry, &reader, error);
+}
+
+bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader* reader, std::string& error)
+{
     const auto fail = [&](const std::string& reason) {
         error = "Extraction of \"" + entry.RawPath() + "\" failed: " + reason;
         return false;
     };
-    std::vector<FolderItem> madeOnTheWay;
-    FolderItem target;
-    try {
-        target = entry.MakeDestination(m_root, false, &madeOnTheWay);
-    } catch (...) {
-        for (const FolderItem& f : madeOnTheWay)
-            record(f);
-        throw;
+    const auto components = entry.DestinationComponents();
+    if (!components)
+        return fail(NoDestinationText);
+    FolderPtr folder;
+    std::string name;
+    if (components->empty()) {
+        // The entry of the root itself, in the folder the user chose.
+        int err = 0;
+        folder = std::make_shared<const FolderHandle>(FolderHandle::open(m_root.parent().path(), err, true));
+        name = m_root.name();
+    } else {
+        folder = openFolder(*components, components->size() - 1);
+        name = components->back();
     }
-    for (const FolderItem& f : madeOnTheWay)
-        record(f);
+    if (!folder || !folder->isOpen())
+        return fail(NoDestinationText);
+    const FolderItem target = folder->item(name);
 
-    const bool existed = !target.isNull() && target.exists();
     // A file there came from an earlier entry of the same name (duplicates, or names that differ
     // only in case on a file system that ignores it) or, in a root of the job's own, from
     // someone else: the entry must not overwrite it in silence.
-    if (existed && !entry.IsDirectory() && !target.isFolder() && (m_ownsRoot || createdHere(target)))
-        return fail(FileExtractedAlreadyText);
-
+    const char* refuse = m_ownsRoot || createdHere(target) ? FileExtractedAlreadyText : nullptr;
     FolderItem extracted;
-    if (!entry.Extract(target, m_decodeMacBinary, true, extracted))
+    bool created = false;
+    if (!entry.z_extractAt({*folder, name, m_decodeMacBinary, true, reader, m_workNames, refuse}, extracted, created))
         return fail(entry.ErrorMessage());
 
-    std::lock_guard lock(m_mutex);
-    if (!existed) {
-        m_created.push_back(extracted);
-        m_createdPaths.insert(extracted.path());
-    } else if (!(extracted == target) && m_createdPaths.count(target.path())) {
-        // A folder of the job's got its Mac name back: what was made in it moved along.
-        for (FolderItem& f : m_created)
-            if (const auto p = moved(f.path(), target.path(), extracted.path()))
-                f = FolderItem(*p);
-        m_createdPaths.clear();
-        for (const FolderItem& f : m_created)
-            m_createdPaths.insert(f.path());
+    const bool moved = !(extracted == target);
+    {
+        std::lock_guard lock(m_mutex);
+        if (created) {
+            m_created.push_back(extracted);
+            m_createdPaths.insert(extracted.path().native());
+        } else if (moved && m_createdPaths.count(target.path().native())) {
+            // A folder of the job's got its Mac name back: what was made in it moved along.
+            for (FolderItem& f : m_created)
+                if (const auto p = movedPath(f.path(), target.path(), extracted.path()))
+                    f = FolderItem(*p);
+            m_createdPaths.clear();
+            for (const FolderItem& f : m_created)
+                m_createdPaths.insert(f.path().native());
+        }
+        if (const auto mode = entry.FolderMode();
+            mode && !(extracted == m_root) && m_createdPaths.count(extracted.path().native()))
+            m_folderModes.emplace_back(extracted, *mode);
     }
-    if (const auto mode = entry.FolderMode(); mode && !(extracted == m_root) && m_createdPaths.count(extracted.path()))
-        m_folderModes.emplace_back(extracted, *mode);
+    // The open folders may hold the old name.
+    if (moved && entry.IsDirectory())
+        closeFolders();
     return true;
+}
+
+ExtractionJob::FolderPtr ExtractionJob::openRoot()
+{
+    int err = 0;
+    FolderHandle root = FolderHandle::open(m_root.path(), err);
+    if (!root.isOpen() && err == ENOENT) {
+        const FolderHandle parent = FolderHandle::open(m_root.parent().path(), err, true);
+        if (!parent.isOpen())
+            return nullptr;
+        if (const int made = parent.makeFolder(m_root.name(), 0777); made == 0)
+            record(m_root);
+        else if (made != EEXIST)
+            return nullptr;
+        root = FolderHandle::open(m_root.path(), err);
+    }
+    return root.isOpen() ? std::make_shared<const FolderHandle>(std::move(root)) : nullptr;
+}
+
+ExtractionJob::FolderPtr ExtractionJob::openFolder(const std::vector<std::string>& components, std::size_t count)
+{
+    const auto keyOf = [&](std::size_t n) {
+        std::string key;
+        for (std::size_t i = 0; i < n; ++i)
+            key.append(components[i]).push_back('/');
+        return key;
+    };
+    std::lock_guard lock(m_foldersMutex);
+    // The deepest folder on the way that is open already.
+    std::size_t depth = count;
+    FolderPtr folder;
+    for (;; --depth) {
+        if (const auto it = m_folders.find(keyOf(depth)); it != m_folders.end()) {
+            folder = it->second;
+            break;
+        }
+        if (depth == 0)
+            break;
+    }
+    if (!folder) {
+        if (!(folder = openRoot()))
+            return nullptr;
+        m_folders.emplace(std::string(), folder);
+    }
+    if (m_folders.size() + (count - depth) > MaxOpenFolders)
+        m_folders.clear();
+    for (; depth < count; ++depth) {
+        // Only a real folder is entered: a link on the way is never followed, and a file or
+        // special file there ends the walk.
+        const std::string& name = components[depth];
+        int err = 0;
+        FolderHandle child = folder->openFolder(name, err);
+        if (!child.isOpen() && err == ENOENT) {
+            const int made = folder->makeFolder(name, 0777);
+            if (made == 0)
+                record(folder->item(name));
+            else if (made != EEXIST)
+                return nullptr;
+            child = folder->openFolder(name, err);
+        }
+        if (!child.isOpen())
+            return nullptr;
+        folder = std::make_shared<const FolderHandle>(std::move(child));
+        m_folders.emplace(keyOf(depth + 1), folder);
+    }
+    return folder;
+}
+
+void ExtractionJob::closeFolders()
+{
+    std::lock_guard lock(m_foldersMutex);
+    m_folders.clear();
 }
 
 void ExtractionJob::finish()
 {
+    closeFolders();
     std::lock_guard lock(m_mutex);
     // Deepest first: a folder closed to its owner would keep the modes below it from being set.
     std::stable_sort(m_folderModes.begin(), m_folderModes.end(), [](const auto& a, const auto& b) {
@@ -149,6 +255,7 @@ void ExtractionJob::finish()
 
 bool ExtractionJob::removeCreated()
 {
+    closeFolders();
     std::lock_guard lock(m_mutex);
     std::vector<FolderItem> items = m_created;
     if (m_ownsRoot)
@@ -172,13 +279,13 @@ void ExtractionJob::record(const FolderItem& item)
 {
     std::lock_guard lock(m_mutex);
     m_created.push_back(item);
-    m_createdPaths.insert(item.path());
+    m_createdPaths.insert(item.path().native());
 }
 
 bool ExtractionJob::createdHere(const FolderItem& item) const
 {
     std::lock_guard lock(m_mutex);
-    return m_createdPaths.count(item.path()) != 0;
+    return m_createdPaths.count(item.path().native()) != 0;
 }
 
 } // namespace lv

@@ -6,27 +6,38 @@
 // created the modes their entries carry only once everything is extracted (so a read-only folder
 // mode cannot stop the entries that go into it), and never changes the root itself.
 //
-// A job may extract entries from several threads at once; its record is kept under a lock.
+// Items are made through descriptors of their folders, which the job keeps open (a bounded
+// number) until `closeFolders`, `finish` or `removeCreated`; work file names come from one
+// random source per job.
+//
+// Several threads may extract entries of one job at once, each reading the archive through a
+// stream of its own; the record and the open folders are kept under locks. Entries that share
+// a place must not be extracted at the same time.
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "platform/FolderHandle.h"
 #include "platform/FolderItem.h"
+#include "platform/WorkFileNames.h"
+#include "zip/ZipEntry.h"
 
 namespace lv {
 
 class ZipArchive;
-class ZipEntry;
 
 class ExtractionJob {
 public:
     static constexpr const char* FileExtractedAlreadyText =
         "A file of that name was extracted already. Won't replace that.";
+    // The step in which an entry's data are copied.
+    static constexpr std::int64_t ChunkSize = std::int64_t(1) << 20;
 
     // Extracts below `root`, made when missing. A file there that this job did not make is
     // replaced by an entry of its name.
@@ -49,27 +60,44 @@ public:
     // parent when the job claimed the root or the root does not exist yet).
     std::string checkRoom(const ZipArchive& archive) const;
 
-    // Extracts one entry to its place below the root. False with the message for the user
-    // ("Extraction of "name" failed: reason") in `error`.
+    // Extracts one entry to its place below the root, through the archive's own stream. False
+    // with the message for the user ("Extraction of "name" failed: reason") in `error`.
     bool extract(ZipEntry& entry, std::string& error);
-    // After the last entry: the folders this job created get their entries' modes, deepest first.
+    // The same, reading the archive through `reader` (a stream of the calling thread's own), so
+    // that several threads can extract entries at once.
+    bool extract(ZipEntry& entry, const ZipEntry::ArchiveReader& reader, std::string& error);
+    // After the last entry: the folders this job created get their entries' modes, deepest
+    // first, and the folders it holds open are let go.
     void finish();
     // Removes everything this job created, the newest first, and the root when the job claimed
     // it; what others put there stays. True when all of it is gone.
     bool removeCreated();
+    // Lets go of the folders the job holds open; a later extract opens them again.
+    void closeFolders();
 
 private:
+    using FolderPtr = std::shared_ptr<const FolderHandle>;
+
+    bool extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader* reader, std::string& error);
+    // The folder of the first `count` components below the root, made where missing (and
+    // recorded); nullptr when something other than a folder is on the way.
+    FolderPtr openFolder(const std::vector<std::string>& components, std::size_t count);
+    FolderPtr openRoot();
     void record(const FolderItem& item);
     bool createdHere(const FolderItem& item) const;
 
     FolderItem m_root;
     bool m_decodeMacBinary = true;
     bool m_ownsRoot = false;
+    WorkFileNames m_workNames{".lvextract-"};
 
     mutable std::mutex m_mutex;
     std::vector<FolderItem> m_created;           // in the order they were made
-    std::set<std::filesystem::path> m_createdPaths;
+    std::unordered_set<std::string> m_createdPaths;
     std::vector<std::pair<FolderItem, std::uint32_t>> m_folderModes;
+
+    std::mutex m_foldersMutex;                   // taken before m_mutex, never after
+    std::unordered_map<std::string, FolderPtr> m_folders;  // by their components joined with "/"
 };
 
 } // namespace lv

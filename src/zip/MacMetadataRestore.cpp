@@ -89,12 +89,12 @@ FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const s
     return f;
 }
 
-FolderItem applyTypeCreatorName(
-    FolderItem f, std::string_view type, std::string_view creator, std::string_view name, const std::string& entryName)
+FolderItem applyTypeCreatorName(FolderItem f, std::string_view type, std::string_view creator, std::string_view name,
+                                const std::string& entryName, const FinderInfo* known)
 {
     if (!f.exists())
         return f;
-    const FinderInfo before = f.finderInfo();
+    const FinderInfo before = known ? *known : f.finderInfo();
     FinderInfo info = before;
     info.setType(type);
     info.setCreator(creator);
@@ -143,14 +143,8 @@ bool ZipEntry::ApplyUnixPermissions(const FolderItem& f, std::int32_t attrs)
     const std::optional<FolderItem> ref = d->makeFSRef(f);
     if (!ref)
         return false;
-    const std::uint32_t mode = std::uint32_t(ZipArchiveData::shiftRight16(attrs));
-    // A mode applies only to what it describes: a directory mode to a folder, a regular file's
-    // (or one without a type) to a file. The permissions of a link, a device or a FIFO say
-    // nothing about the file made for it; set-id and sticky bits from an archive are never applied.
-    const std::uint32_t type = mode & zip::UnixTypeMask;
-    if (ref->isFolder() ? type != zip::UnixDirectory : (type != 0 && type != zip::UnixRegularFile))
-        return false;
-    return d->updateUnixPermissions(*ref, 0, std::int32_t(mode & 0777)) == 0;
+    const auto bits = z_permissionBits(std::uint32_t(ZipArchiveData::shiftRight16(attrs)), ref->isFolder());
+    return bits && d->updateUnixPermissions(*ref, 0, std::int32_t(*bits)) == 0;
 }
 
 } // namespace lv

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FinderInfo.h"
 #include "platform/FolderItem.h"
 #include "platform/MemoryBlock.h"
 
@@ -18,9 +19,10 @@ namespace lv::macrestore {
 // `locked` tells whether the header marks the file locked (byte 81, files only).
 FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const std::string& entryName, bool& locked);
 
-// Type and creator of a ZPIT field, then its name when there is one.
-FolderItem applyTypeCreatorName(
-    FolderItem f, std::string_view type, std::string_view creator, std::string_view name, const std::string& entryName);
+// Type and creator of a ZPIT field, then its name when there is one. `known`: the Finder
+// information the item has, when the caller knows it (an item just made has none).
+FolderItem applyTypeCreatorName(FolderItem f, std::string_view type, std::string_view creator, std::string_view name,
+                                const std::string& entryName, const FinderInfo* known = nullptr);
 
 // Renames `f` to the Mac name `name` (script byte `script`: with bit 7 set the name is in the
 // encoding of the script code in its low 7 bits, else Roman) when the archive had to store that

@@ -1,12 +1,19 @@
 #include "zip/SeqStreams.h"
 
 #include "platform/Exceptions.h"
+#include "platform/PosixIo.h"
 
 namespace lv {
 
 namespace {
 
 [[noreturn]] void notOpen() { throw RuntimeException("The stream is not open"); }
+
+void describeWriteError(bool error, std::int32_t& code, std::string& message)
+{
+    code = error ? -1 : 0;
+    message = error ? "open or write error" : "";
+}
 
 } // namespace
 
@@ -105,8 +112,7 @@ bool FileWriter::Close()
 
 void FileWriter::GetErrorDescription(std::int32_t& code, std::string& message) const
 {
-    code = m_error ? -1 : 0;
-    message = m_error ? "open or write error" : "";
+    describeWriteError(m_error, code, message);
 }
 
 bool FileWriter::Skip(std::int32_t count)
@@ -124,6 +130,70 @@ bool FileWriter::Flush()
     if (!m_bs)
         notOpen();
     if (std::int64_t(m_bs->length()) != m_written)
+        m_error = true;
+    return !m_error;
+}
+
+// --- DescriptorWriter ---
+
+bool DescriptorWriter::Open()
+{
+    m_open = true;
+    return !m_error;
+}
+
+bool DescriptorWriter::Write(std::string_view data)
+{
+    if (!m_open)
+        notOpen();
+    if (m_error)
+        return false;
+    if (m_block.empty() && data.size() >= BlockSize)
+        return writeOut(data);
+    m_block.append(data);
+    if (m_block.size() >= BlockSize) {
+        const bool ok = writeOut(m_block);
+        m_block.clear();
+        return ok;
+    }
+    return true;
+}
+
+bool DescriptorWriter::Close()
+{
+    if (!m_open)
+        return !m_error;
+    m_open = false;
+    Flush();
+    m_block = std::string();
+    return !m_error;
+}
+
+void DescriptorWriter::GetErrorDescription(std::int32_t& code, std::string& message) const
+{
+    describeWriteError(m_error, code, message);
+}
+
+bool DescriptorWriter::Skip(std::int32_t count)
+{
+    if (!m_open)
+        notOpen();
+    if (count > 0)
+        return Write(std::string(std::size_t(count), '\0'));
+    return !m_error;
+}
+
+bool DescriptorWriter::Flush()
+{
+    if (!m_block.empty() && !m_error)
+        writeOut(m_block);
+    m_block.clear();
+    return !m_error;
+}
+
+bool DescriptorWriter::writeOut(std::string_view data)
+{
+    if (posix::writeAll(m_fd, data) != 0)
         m_error = true;
     return !m_error;
 }

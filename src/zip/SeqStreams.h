@@ -6,7 +6,7 @@
 // sets the stream's error state until `ClearError` or the next successful `Open`. Misuse (reading
 // or writing a stream that is not open) raises RuntimeException.
 //
-// Implementations: SeqStreams.cpp (FileReader, FileWriter), RsrcForkStreams.cpp
+// Implementations: SeqStreams.cpp (FileReader, FileWriter, DescriptorWriter), RsrcForkStreams.cpp
 // (RsrcForkReader, RsrcForkWriter).
 
 #include <cstdint>
@@ -102,6 +102,34 @@ private:
     bool m_error = false;
     BinaryStreamPtr m_bs;
     std::int64_t m_written = 0;
+};
+
+// The data fork of a new, empty file open for writing, which the caller owns and closes.
+// Writes are gathered into large blocks (a small file takes one write). Like FileWriter, one
+// Open-Close cycle; Close writes what is gathered.
+class DescriptorWriter final : public SeqDataOutputStream {
+public:
+    static constexpr std::size_t BlockSize = std::size_t(1) << 20;
+
+    explicit DescriptorWriter(int fd) : m_fd(fd) {}
+    ~DescriptorWriter() override { Close(); }
+
+    bool Write(std::string_view data) override;
+    bool Open() override;
+    bool Close() override;
+    // -1 and "open or write error" when an error is pending.
+    void GetErrorDescription(std::int32_t& code, std::string& message) const override;
+    bool Skip(std::int32_t count) override;
+    void ClearError() override { m_error = false; }
+    bool Flush() override;
+
+private:
+    bool writeOut(std::string_view data);
+
+    int m_fd;
+    bool m_open = false;
+    bool m_error = false;
+    std::string m_block;
 };
 
 // The resource fork of a file, as MacMetadataStore keeps it. Open reads the whole fork (it lives

@@ -99,6 +99,32 @@ std::string checkEntryExtents(ZipArchiveData& d, BinaryStream& zs, std::int64_t 
     return {};
 }
 
+// The directory's bytes, read ahead in large blocks so that a record costs no system call of its
+// own, and never more than a block beyond what is asked.
+class ReadAhead {
+public:
+    static constexpr std::size_t BlockSize = std::size_t(1) << 20;
+
+    explicit ReadAhead(BinaryStream& stream) : m_stream(stream) {}
+
+    // The `count` bytes at `at`; fewer where the file ends.
+    std::string read(std::int64_t at, std::size_t count)
+    {
+        if (at < m_start || at + std::int64_t(count) > m_start + std::int64_t(m_block.size())) {
+            m_stream.setPosition(std::uint64_t(at));
+            m_block = m_stream.read(std::max(count, BlockSize));
+            m_start = at;
+        }
+        const std::size_t from = std::size_t(at - m_start);
+        return from < m_block.size() ? m_block.substr(from, count) : std::string();
+    }
+
+private:
+    BinaryStream& m_stream;
+    std::int64_t m_start = 0;
+    std::string m_block;
+};
+
 } // namespace
 
 void ZipArchive::z_readDirectory()
@@ -159,13 +185,13 @@ void ZipArchive::z_readDirectory()
     if (declared != 0 || dirSize != 0) {
         const std::int64_t dirEnd = dirStart + dirSize;
         std::int64_t pos = dirStart;
+        ReadAhead directory(zs);
         do {
             if (pos + std::int64_t(c::Size) > dirEnd) {
                 errmsg = DirectoryCorrupted;
                 return;
             }
-            zs.setPosition(std::uint64_t(pos));
-            MemoryBlock record = MemoryBlock::fromString(zs.read(c::Size));
+            MemoryBlock record = MemoryBlock::fromString(directory.read(pos, c::Size));
             if (record.uint32Value(c::Signature) != zip::CentralHeaderSignature) {
                 errmsg = DirectoryCorrupted;
                 return;
@@ -178,14 +204,15 @@ void ZipArchive::z_readDirectory()
             const std::int64_t nameLength = record.uint16Value(c::NameLength);
             const std::int64_t extraLength = record.uint16Value(c::ExtraLength);
             const std::int64_t commentLength = record.uint16Value(c::CommentLength);
-            pos += std::int64_t(c::Size) + nameLength + extraLength + commentLength;
+            const std::int64_t namePos = pos + std::int64_t(c::Size);
+            pos = namePos + nameLength + extraLength + commentLength;
             if (pos > dirEnd) {
                 errmsg = DirectoryCorrupted;
                 return;
             }
-            std::string name = zs.read(std::size_t(nameLength));
-            const std::string extraBytes = zs.read(std::size_t(extraLength));
-            std::string comment = zs.read(std::size_t(commentLength));
+            std::string name = directory.read(namePos, std::size_t(nameLength));
+            const std::string extraBytes = directory.read(namePos + nameLength, std::size_t(extraLength));
+            std::string comment = directory.read(namePos + nameLength + extraLength, std::size_t(commentLength));
 
             ZipExtraFieldPtr extra = MakeZipExtraField(std::string_view(extraBytes));
             extra->Lock();

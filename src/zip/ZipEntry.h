@@ -11,7 +11,7 @@
 // Implementations: ZipEntry.cpp (constructor, record accessors, comment, attributes and
 // switches, local extra field, z_setup), ZipNames.cpp (RawPath, GetPath, z_checkRawPath);
 // ZipEntryUnzip.cpp (z_unzip, Verify, Extract into streams), ZipEntryExtract.cpp (Extract to a
-// destination, MakeDestination, MakeDestinationChild), MacHeaderDecoding.cpp (MacBinary and
+// destination, MakeDestination, MakeDestinationChild, DestinationComponents), MacHeaderDecoding.cpp (MacBinary and
 // AppleDouble headers), MacMetadataRestore.cpp (Mac metadata and Unix permissions).
 
 #include <cstdint>
@@ -28,11 +28,22 @@
 
 namespace lv {
 
+class FolderHandle;
 class SeqDataOutputStream;
+class WorkFileNames;
 class ZipArchive;
 
 class ZipEntry {
 public:
+    // Where a read takes the archive's bytes from: a stream on the archive file (one of the
+    // reading thread's own lets several entries be read at once), the file's length, and the
+    // step of the copy.
+    struct ArchiveReader {
+        BinaryStream& stream;
+        std::uint64_t length;
+        std::int64_t chunkSize;
+    };
+
     // `header` nullopt gives a blank 46-byte record. A null `extra` becomes an empty locked
     // field; a given one is stored as it is (callers lock it first).
     ZipEntry(ZipArchiveDataPtr d, std::optional<MemoryBlock> header, std::string zipEncName,
@@ -113,6 +124,11 @@ public:
     // The same; every folder the walk creates on the way is appended to `created` (when given).
     FolderItem MakeDestination(const FolderItem& base, bool followAliases, std::vector<FolderItem>* created);
     FolderItem MakeDestinationChild(const FolderItem& parent, const std::string& name, bool followAliases);
+    // The components of the entry's place below the destination folder, as MakeDestination
+    // reaches it ("", "." and each ".." with the component before it dropped): empty for the
+    // destination folder itself; nullopt when the name has no place there (absolute, a NUL byte,
+    // climbing above the folder).
+    std::optional<std::vector<std::string>> DestinationComponents() const;
     // The MacBinary version of a 128-byte header: 0 (none) to 4 (after III). A header whose
     // forks would not fit in this entry's uncompressed size is none.
     std::int32_t z_MBHdrLevel(const MemoryBlock& header) const;
@@ -130,6 +146,29 @@ public:
 private:
     friend class ZipArchive;
     friend class ZipArchiveData;
+    friend class ExtractionJob;
+
+    // One extraction to the item `name` in the open folder `folder` (ZipEntryExtract.cpp):
+    // Extract's work, through the archive's own stream when `reader` is null. With
+    // `refuseExisting`, a file entry fails with that text where anything but a folder is already.
+    // `created` tells whether this call made the item (it did not exist before).
+    struct ExtractRequest {
+        const FolderHandle& folder;
+        const std::string& name;
+        bool decodeMacBinary;
+        bool makeExecutable;
+        const ArchiveReader* reader;
+        WorkFileNames& workNames;
+        const char* refuseExisting;
+    };
+    bool z_extractAt(const ExtractRequest& request, FolderItem& extracted, bool& created);
+    // The entry's extra field has Mac type, creator or name to give the item.
+    bool z_bringsMacMetadata() const;
+    // The entry's date and permissions on the new file open as `fd`, as Extract gives them.
+    void z_setDateAndMode(int fd, bool makeExecutable) const;
+    // The permission bits of a Unix `mode` for a folder or a file; nullopt when the mode is of
+    // another kind of item.
+    static std::optional<std::uint32_t> z_permissionBits(std::uint32_t mode, bool forFolder);
 
     void z_checkRawPath();  // ZipNames.cpp
     // MakeDestinationChild, recording a folder it creates in `created` (ZipEntryExtract.cpp).
@@ -138,8 +177,11 @@ private:
     // The host of the record is one whose external attributes hold a Unix mode.
     bool carriesUnixMode() const;
     void z_setup();         // ZipEntry.cpp
+    // ZipEntryUnzip.cpp; the first form reads through the archive's own stream.
     bool z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut, bool decodeMacBinary,
-                 bool isFolder, std::optional<MemoryBlock>& mbHdr);  // ZipEntryUnzip.cpp
+                 bool isFolder, std::optional<MemoryBlock>& mbHdr);
+    bool z_unzip(const ArchiveReader& reader, SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut,
+                 bool decodeMacBinary, bool isFolder, std::optional<MemoryBlock>& mbHdr);
 
     std::string sysEncComment;
     std::string zipEncName;

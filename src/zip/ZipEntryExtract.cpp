@@ -7,19 +7,25 @@
 // through; a FIFO, socket or device is never opened. A file's data are written to a new work
 // file beside the destination and put in place only once they are complete, so a failed
 // extraction never destroys a file that was there before: it removes only what it created.
+//
+// The item is made through a descriptor of its folder (mkdirat, openat, renameat2), and a file
+// whose entry brings no Mac metadata gets its date and mode through its own descriptor before it
+// is put in place: a few system calls per file. Mac metadata go by path, as the metadata store
+// needs, once the item is in place.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <random>
 
 #include "platform/Exceptions.h"
+#include "platform/FolderHandle.h"
 #include "platform/MacMetadataStore.h"
 #include "platform/Thread.h"
+#include "platform/WorkFileNames.h"
 #include "zip/MacMetadataRestore.h"
 #include "zip/SeqStreams.h"
 #include "zip/ZipEntry.h"
@@ -29,28 +35,17 @@ namespace lv {
 
 namespace {
 
-constexpr std::int32_t MadeExecutable = 0511;
+constexpr std::uint32_t MadeExecutable = 0511;
+constexpr int WorkFileAttempts = 16;
+constexpr const char* FileCreationFailed = "Creating destination file failed";
 
 bool isSelfOrEmpty(const std::string& component) { return component.empty() || component == "."; }
 
-// A new, empty regular file with a name of its own in `folder`, created exclusively and never
-// through a link; the null item when none could be made.
-FolderItem createWorkFile(const FolderItem& folder)
+// The work file names of extractions outside a job.
+WorkFileNames& sharedWorkNames()
 {
-    std::random_device random;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        char name[40];
-        std::snprintf(name, sizeof name, ".lvextract-%08x%08x", unsigned(random()), unsigned(random()));
-        FolderItem f = folder.child(name);
-        const int fd = ::open(f.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return f;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    return {};
+    static WorkFileNames names(".lvextract-");
+    return names;
 }
 
 bool isPresent(const std::filesystem::path& p)
@@ -109,38 +104,79 @@ bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeEx
 bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeExecutable, FolderItem& extracted)
 {
     extracted = FolderItem();
+    if (dest.isNull()) {
+        errmsg = "No destination given";
+        return false;
+    }
+    // The caller's folder, reached as the caller names it.
+    const FolderItem parent = dest.parent();
+    int err = 0;
+    const FolderHandle folder = FolderHandle::open(parent.isNull() ? std::filesystem::path(".") : parent.path(), err, true);
+    if (!folder.isOpen()) {
+        errmsg = isFolder ? "Folder creation failed" : FileCreationFailed;
+        return false;
+    }
+    const std::string name = dest.name();
+    bool created = false;
+    return z_extractAt({folder, name, decodeMacBinary, makeExecutable, nullptr, sharedWorkNames(), nullptr}, extracted,
+                       created);
+}
+
+bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted, bool& created)
+{
+    extracted = FolderItem();
+    created = false;
+    const FolderHandle& folder = request.folder;
+    const std::string& name = request.name;
+    const FolderItem dest = folder.item(name);
     try {
-        if (dest.isNull()) {
-            errmsg = "No destination given";
-            return false;
-        }
-        const FolderItem::Kind kind = dest.kind();
+        struct stat st {};
+        int err = 0;
+        const FolderItem::Kind kind = folder.kindOf(name, st, err);
         std::optional<MemoryBlock> mbHdr;
-        FolderItem item = dest;
+        const auto unzip = [&](SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut, bool folderRead) {
+            return request.reader ? z_unzip(*request.reader, dataOut, rsrcOut, request.decodeMacBinary, folderRead, mbHdr)
+                                  : z_unzip(dataOut, rsrcOut, request.decodeMacBinary, folderRead, mbHdr);
+        };
+        FileDescriptor data;  // a file's data, open until its date and mode are set
+        std::string work;     // its work file's name
 
         if (isFolder) {
-            std::optional<CreatedItem> created;
+            std::optional<CreatedItem> made;
             if (kind == FolderItem::Kind::Missing) {
-                FolderItem folder = dest;
-                if (folder.createAsFolder())
-                    created.emplace(dest);
-                if (!dest.isFolder()) {
+                const int madeErr = folder.makeFolder(name, 0777);
+                if (madeErr == 0)
+                    made.emplace(dest);
+                // Made meanwhile as the folder of another entry is as good.
+                else if (madeErr != EEXIST || folder.kindOf(name, st, err) != FolderItem::Kind::Folder) {
                     errmsg = "Folder creation failed";
                     return false;
                 }
             } else if (kind != FolderItem::Kind::Folder) {
                 errmsg = "Archive entry is a folder but a file exists at the destination already. Won't replace that.";
                 return false;
-            } else if (!dest.isWritable()) {
+            } else if (!folder.isWritable(name, st)) {
                 errmsg = "Destination file is write protected";
                 return false;
             }
             RsrcForkWriter rsrcOut(dest);
-            if (!z_unzip(nullptr, decodeMacBinary ? &rsrcOut : nullptr, decodeMacBinary, true, mbHdr))
+            if (!unzip(nullptr, request.decodeMacBinary ? &rsrcOut : nullptr, true))
                 return false;
-            if (created)
-                created->keep();
+            if (made) {
+                made->keep();
+                created = true;
+            }
+            if (!mbHdr && !z_bringsMacMetadata()) {
+                if (const auto date = Time())
+                    folder.setModificationDate(name, *date);
+                extracted = dest;
+                return true;
+            }
         } else {
+            if (request.refuseExisting && kind != FolderItem::Kind::Missing && kind != FolderItem::Kind::Folder) {
+                errmsg = request.refuseExisting;
+                return false;
+            }
             if (kind == FolderItem::Kind::Folder) {
                 errmsg = "Archive entry is a file but a folder exists at the destination already. Won't replace that.";
                 return false;
@@ -150,49 +186,72 @@ bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeEx
                          "that.";
                 return false;
             }
-            if (kind == FolderItem::Kind::File && !dest.isWritable()) {
+            if (kind == FolderItem::Kind::File && !folder.isWritable(name, st)) {
                 errmsg = "Destination file is write protected";
                 return false;
             }
-            const FolderItem work = createWorkFile(dest.parent());
-            if (work.isNull()) {
-                errmsg = "Creating destination file failed";
+            for (int attempt = 0; attempt < WorkFileAttempts && !data; ++attempt) {
+                work = request.workNames.next();
+                data = folder.createFile(work, 0666, err);
+                if (!data && err != EEXIST)
+                    break;
+            }
+            if (!data) {
+                errmsg = FileCreationFailed;
                 return false;
             }
-            CreatedItem created(work);
+            CreatedItem workFile(folder.item(work));
             {
-                FileWriter dataOut(work);
-                RsrcForkWriter rsrcOut(work);
-                if (!z_unzip(&dataOut, decodeMacBinary ? &rsrcOut : nullptr, decodeMacBinary, false, mbHdr))
+                DescriptorWriter dataOut(data.get());
+                RsrcForkWriter rsrcOut(folder.item(work));
+                if (!unzip(&dataOut, request.decodeMacBinary ? &rsrcOut : nullptr, false))
                     return false;
             }
-            // A link at the destination is replaced itself, never what it points to.
+            const bool quick = !mbHdr && !z_bringsMacMetadata();
+            // Without Mac metadata to add, date and mode go on now, through the descriptor.
+            if (quick)
+                z_setDateAndMode(data.get(), request.makeExecutable);
+            if (data.close() != 0) {
+                errmsg = "File write error (disk full?)";
+                return false;
+            }
+            // A link at the destination is replaced itself, never what it points to. Only a
+            // header brings a resource fork, which may live in a companion that moves along.
             if (kind == FolderItem::Kind::Missing) {
-                FolderItem moved = work;
-                if (!moved.moveTo(dest)) {
-                    errmsg = "Creating destination file failed";
+                FolderItem moved = folder.item(work);
+                if (mbHdr ? !moved.moveTo(dest) : folder.moveNoReplace(work, name) != 0) {
+                    errmsg = FileCreationFailed;
                     return false;
                 }
-            } else if (!replaceWith(work, dest)) {
+                created = true;
+            } else if (!replaceWith(folder.item(work), dest)) {
                 errmsg = kind == FolderItem::Kind::Alias ? "Destination exists as an alias file that can't be deleted"
-                                                         : "Creating destination file failed";
+                                                         : FileCreationFailed;
                 return false;
             }
-            created.keep();
+            workFile.keep();
+            if (quick) {
+                extracted = dest;
+                return true;
+            }
         }
 
         // What the archive knows about the item. Failures here are not reported: the data are
         // in place.
+        FolderItem item = dest;
         if (const auto date = Time())
             item.setModificationDate(*date);
+        // What was made or replaced here has no Finder information yet.
+        const FinderInfo none;
+        const FinderInfo* before = created || !isFolder ? &none : nullptr;
         bool locked = false;
         std::string type, creator, macName;
         if (mbHdr)
             item = macrestore::applyMacBinaryHeader(item, *mbHdr, Name(), locked);
         else if (extra && extra->GetTypeCreatorName(type, creator, macName))
-            item = macrestore::applyTypeCreatorName(item, type, creator, macName, Name());
+            item = macrestore::applyTypeCreatorName(item, type, creator, macName, Name(), before);
         else if (z_icMapFilename(item.name(), type, creator))
-            item = macrestore::applyTypeCreatorName(item, type, creator, {}, Name());
+            item = macrestore::applyTypeCreatorName(item, type, creator, {}, Name(), before);
 
         // A folder's mode waits for its contents (FolderMode): applied now, a read-only mode would
         // stop the entries that go into it.
@@ -200,9 +259,9 @@ bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeEx
             const std::int32_t attrs = ExternalFileAttributes();
             if (attrs < 0 && carriesUnixMode()) {
                 ApplyUnixPermissions(item, attrs);
-            } else if (makeExecutable && !IsTextFile()) {
+            } else if (request.makeExecutable && !IsTextFile()) {
                 if (const auto ref = d->makeFSRef(item))
-                    d->updateUnixPermissions(*ref, -1, MadeExecutable);
+                    d->updateUnixPermissions(*ref, -1, std::int32_t(MadeExecutable));
             }
         }
         if (locked && lockFiles)
@@ -215,12 +274,51 @@ bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeEx
     }
 }
 
-std::optional<std::uint32_t> ZipEntry::FolderMode() const
+bool ZipEntry::z_bringsMacMetadata() const
 {
-    const std::uint32_t mode = std::uint32_t(ZipArchiveData::shiftRight16(ExternalFileAttributes()));
-    if (!isFolder || !carriesUnixMode() || (mode & zip::UnixTypeMask) != zip::UnixDirectory)
+    std::string type, creator, macName;
+    if (extra && extra->GetTypeCreatorName(type, creator, macName)) {
+        FinderInfo info;
+        info.setType(type);
+        info.setCreator(creator);
+        return !macName.empty() || !info.isZero();
+    }
+    return z_icMapFilename(Name(), type, creator);
+}
+
+void ZipEntry::z_setDateAndMode(int fd, bool makeExecutable) const
+{
+    if (const auto date = Time()) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(*date), 0}};
+        ::futimens(fd, times);
+    }
+    const std::int32_t attrs = ExternalFileAttributes();
+    if (attrs < 0 && carriesUnixMode()) {
+        if (const auto bits = z_permissionBits(std::uint32_t(ZipArchiveData::shiftRight16(attrs)), false))
+            ::fchmod(fd, mode_t(*bits));
+    } else if (makeExecutable && !IsTextFile()) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0)
+            ::fchmod(fd, mode_t((st.st_mode & 07777) | MadeExecutable));
+    }
+}
+
+std::optional<std::uint32_t> ZipEntry::z_permissionBits(std::uint32_t mode, bool forFolder)
+{
+    // A mode applies only to what it describes: a directory mode to a folder, a regular file's
+    // (or one without a type) to a file. The permissions of a link, a device or a FIFO say
+    // nothing about the file made for it; set-id and sticky bits from an archive are never applied.
+    const std::uint32_t type = mode & zip::UnixTypeMask;
+    if (forFolder ? type != zip::UnixDirectory : (type != 0 && type != zip::UnixRegularFile))
         return std::nullopt;
     return mode & 0777;
+}
+
+std::optional<std::uint32_t> ZipEntry::FolderMode() const
+{
+    if (!isFolder || !carriesUnixMode())
+        return std::nullopt;
+    return z_permissionBits(std::uint32_t(ZipArchiveData::shiftRight16(ExternalFileAttributes())), true);
 }
 
 bool ZipEntry::carriesUnixMode() const
@@ -266,6 +364,26 @@ FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases,
         Thread::yieldPoint();
     }
     return f;
+}
+
+std::optional<std::vector<std::string>> ZipEntry::DestinationComponents() const
+{
+    if (zipEncName.find('\0') != std::string::npos || (!zipEncName.empty() && zipEncName[0] == '/' && zipEncName != "/"))
+        return std::nullopt;
+    std::vector<std::string> components;
+    for (const std::string& component : path) {
+        std::string n = d->decodeFromZip(d->encodeForZip(component));
+        if (n == "..") {
+            if (components.empty())
+                return std::nullopt;
+            components.pop_back();
+        } else if (!isSelfOrEmpty(n)) {
+            if (n.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
+                return std::nullopt;
+            components.push_back(std::move(n));
+        }
+    }
+    return components;
 }
 
 FolderItem ZipEntry::MakeDestinationChild(const FolderItem& parent, const std::string& name, bool followAliases)

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
 
 #include "platform/ByteOrder.h"
 #include "platform/Exceptions.h"
 #include "platform/Thread.h"
 #include "platform/compression/Crc.h"
+#include "platform/compression/InflateBuffer.h"
 #include "platform/compression/ZStream.h"
 #include "zip/MacBinary.h"
 #include "zip/SeqStreams.h"
@@ -30,19 +32,31 @@ const char* const Corrupted = "Data appears to be corrupted";
 
 std::string inflateError(int value) { return "An error " + std::to_string(value) + " occured while deflation"; }
 
+// Entries up to this size (and their deflate data up to this size) are inflated whole in
+// memory, which is much faster than streaming; longer ones stream, so that memory stays bounded.
+constexpr std::int64_t WholeInflateLimit = std::int64_t(8) << 20;
+
 // The bytes of one entry: straight from the archive for a stored entry (never past the entry's
 // own data, with a running CRC-32, since the records' CRC is the only check a stored entry
-// has), or from the inflater for a deflated one.
+// has), or inflated for a deflated one: whole in memory when the entry is small and its data are
+// sound, else through the streaming inflater, which also decides how damaged data fail.
 class EntrySource {
 public:
     // Stored data of `length` bytes at the stream's position.
     EntrySource(BinaryStream& stream, std::int64_t length) : m_stream(stream), m_storedLeft(length) {}
-    // Deflated data of `length` bytes at the stream's position, framed as one gzip member.
-    EntrySource(BinaryStream& stream, std::int64_t length, std::string prefix, std::string trailer)
-        : m_stream(stream),
-          m_reader(std::make_unique<ZipBinaryStreamReader>(stream, length, std::move(prefix), std::move(trailer))),
-          m_inflater(std::make_unique<ZStream>(false, nullptr, m_reader.get()))
+    // Deflated data of `length` bytes at the stream's position that inflate to `size` bytes
+    // with the CRC-32 `crc`, framed as one gzip member for the streaming inflater.
+    EntrySource(BinaryStream& stream, std::int64_t length, std::int64_t size, std::uint32_t crc, std::string prefix,
+        std::string trailer)
+        : m_stream(stream)
     {
+        const std::uint64_t start = stream.position();
+        if (length > 0 && length <= WholeInflateLimit && size <= WholeInflateLimit && inflateInMemory(length, size, crc))
+            return;
+        m_whole.reset();
+        m_stream.setPosition(start);
+        m_reader = std::make_unique<ZipBinaryStreamReader>(stream, length, std::move(prefix), std::move(trailer));
+        m_inflater = std::make_unique<ZStream>(false, nullptr, m_reader.get());
     }
 
     int inflaterError() const { return m_inflater ? m_inflater->ErrorValue() : 0; }
@@ -50,6 +64,12 @@ public:
     // Up to `count` bytes; false with `error` set when the inflater failed.
     bool read(std::int64_t count, std::string& out, int& error)
     {
+        if (m_inMemory) {
+            const std::size_t n = std::size_t(std::min<std::int64_t>(count, std::int64_t(m_wholeSize - m_wholePos)));
+            out.assign(m_whole.get() + m_wholePos, n);
+            m_wholePos += n;
+            return true;
+        }
         if (!m_inflater) {
             out = m_stream.read(std::size_t(std::min(count, m_storedLeft)));
             m_storedLeft -= std::int64_t(out.size());
@@ -67,7 +87,7 @@ public:
     bool endsHere(int& error)
     {
         error = 0;
-        if (!m_inflater || m_inflater->ErrorValue() == ZStream::StreamEnd)
+        if (m_inMemory || !m_inflater || m_inflater->ErrorValue() == ZStream::StreamEnd)
             return true;
         const std::string more = m_inflater->Read(1);
         error = m_inflater->ErrorValue();
@@ -78,13 +98,32 @@ public:
         return error == ZStream::StreamEnd;
     }
 
-    bool isStored() const { return !m_inflater; }
+    bool isStored() const { return !m_inflater && !m_inMemory; }
     std::uint32_t storedCrc() const { return m_crc; }
 
 private:
+    // The whole entry inflated at once; false (nothing kept) unless the data are exactly one
+    // deflate stream of `size` bytes with CRC-32 `crc`: the streaming inflater then judges them.
+    bool inflateInMemory(std::int64_t length, std::int64_t size, std::uint32_t crc)
+    {
+        const std::string compressed = m_stream.read(std::size_t(length));
+        if (std::int64_t(compressed.size()) != length)
+            return false;
+        m_wholeSize = std::size_t(size);
+        m_whole = std::make_unique_for_overwrite<char[]>(m_wholeSize);
+        const auto in = std::span(reinterpret_cast<const std::uint8_t*>(compressed.data()), compressed.size());
+        const auto out = std::span(reinterpret_cast<std::uint8_t*>(m_whole.get()), m_wholeSize);
+        m_inMemory = inflateWhole(in, out) && Crc32(std::string_view(m_whole.get(), m_wholeSize)) == crc;
+        return m_inMemory;
+    }
+
     BinaryStream& m_stream;
     std::int64_t m_storedLeft = 0;
     std::uint32_t m_crc = 0;
+    bool m_inMemory = false;
+    std::unique_ptr<char[]> m_whole;
+    std::size_t m_wholeSize = 0;
+    std::size_t m_wholePos = 0;
     std::unique_ptr<ZipBinaryStreamReader> m_reader;
     std::unique_ptr<ZStream> m_inflater;
 };
@@ -103,17 +142,24 @@ struct LocalHeader {
 bool ZipEntry::z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut, bool decodeMacBinary, bool isFolder,
     std::optional<MemoryBlock>& mbHdr)
 {
+    mbHdr.reset();
+    if (!d->zipStream) {
+        errmsg = "Archive is closed";
+        return false;
+    }
+    ArchiveReader reader{*d->zipStream, d->zipStream->length(), d->copyChunkSize};
+    return z_unzip(reader, dataOut, rsrcOut, decodeMacBinary, isFolder, mbHdr);
+}
+
+bool ZipEntry::z_unzip(const ArchiveReader& reader, SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut,
+    bool decodeMacBinary, bool isFolder, std::optional<MemoryBlock>& mbHdr)
+{
     namespace c = zip::central;
     namespace l = zip::local;
     mbHdr.reset();
     bool macBinary = decodeMacBinary;
     bool appleDouble = false;
-
-    if (!d->zipStream) {
-        errmsg = "Archive is closed";
-        return false;
-    }
-    BinaryStream& zs = *d->zipStream;
+    BinaryStream& zs = reader.stream;
 
     // The local header, read whole; a short read is as bad as a wrong signature.
     const std::int64_t localOffset = header.uint32Value(c::LocalHeaderOffset);
@@ -179,7 +225,7 @@ bool ZipEntry::z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOu
     // Sizes beyond the library's 32-bit signed range, data that would lie past the end of the
     // file, and a stored entry whose two sizes differ are corrupt: nothing is read for them.
     if (local.size > zip::MaxOffset || local.compressedSize > zip::MaxOffset ||
-        local.dataStart + local.compressedSize > std::int64_t(zs.length()) ||
+        local.dataStart + local.compressedSize > std::int64_t(reader.length) ||
         (local.method == zip::MethodStored && local.compressedSize != local.size)) {
         errmsg = Corrupted;
         return false;
@@ -196,7 +242,8 @@ bool ZipEntry::z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOu
         auto* t = reinterpret_cast<std::uint8_t*>(trailer.data());
         bytes::storeLE32(std::span<std::uint8_t, 4>(t, 4), local.crc);
         bytes::storeLE32(std::span<std::uint8_t, 4>(t + 4, 4), std::uint32_t(local.size));
-        source = std::make_unique<EntrySource>(zs, local.compressedSize, zlib_prefix.toString(), std::move(trailer));
+        source = std::make_unique<EntrySource>(
+            zs, local.compressedSize, local.size, local.crc, zlib_prefix.toString(), std::move(trailer));
         if (source->inflaterError() != 0) {
             errmsg = inflateError(source->inflaterError());
             return false;
@@ -214,7 +261,7 @@ bool ZipEntry::z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOu
         }
         current = dataOut;
     }
-    const std::int64_t chunk = std::max<std::int64_t>(d->copyChunkSize, MinChunkSize);
+    const std::int64_t chunk = std::max<std::int64_t>(reader.chunkSize, MinChunkSize);
     const std::int64_t total = local.size;
     std::int64_t remaining = total;
     std::int64_t bytesRead = 0;
@@ -324,7 +371,7 @@ bool ZipEntry::z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOu
     // The companion brings the resource fork and the Finder info; a companion never has one of
     // its own read, however the names were crafted.
     if (!decodeFailure && decodeMacBinary && appleDoubleEntry && !thisIsTheAppleDoubleEntry) {
-        if (!appleDoubleEntry->z_unzip(nullptr, rsrcOut, true, isFolder, mbHdr)) {
+        if (!appleDoubleEntry->z_unzip(reader, nullptr, rsrcOut, true, isFolder, mbHdr)) {
             errmsg = appleDoubleEntry->errmsg;
             decodeFailure = true;
         } else if (mbHdr) {
