@@ -3,6 +3,7 @@
 #include "engine/LVEncryptor.h"
 #include "engine/ScopeExit.h"
 #include "zip/ExtractionJob.h"
+#include "zip/ParallelExtraction.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipEntry.h"
 
@@ -133,12 +134,22 @@ void ZipThread::decompressTask()
         // A job that cannot fit fails before it writes anything.
         if (const std::string refused = m_extraction->checkRoom(*zar); !refused.empty()) return fail(refused);
 
-        for (std::int32_t i = 1; i <= count; ++i) {
-            step(false, i);
-            Thread::yieldPoint();
-            std::string error;
-            if (!m_extraction->extract(*zar->Entry(i), error)) return fail(error);
+        std::optional<ParallelExtraction::Failure> failure;
+        {
+            // The entries go to a pool of threads; each one done is reported here.
+            ParallelExtraction pool(*zar, *m_extraction);
+            ParallelExtraction::StepHook hook;
+            if (g_stepHook) hook = [](std::int32_t index) { step(false, index); };
+            failure = pool.run(hook, [this](ZipEntry& entry) {
+                bool abort = false;
+                zipProgress(entry, entry.Size(), entry.Size(), abort);
+            });
         }
+        if (failure && failure->exception) {
+            m_failureText = failure->message;
+            return;
+        }
+        if (failure) return fail(failure->message);
         if (!zar->Close()) return fail(zar->ErrorMessage());
         m_extraction->finish();
         m_extracted = true;

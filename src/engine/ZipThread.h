@@ -33,9 +33,9 @@ public:
     void Compress(std::unique_ptr<ZipArchive> archive, std::vector<FolderItem> items, bool followAliases,
                   std::int32_t mbMode, LVEncryptor& caller);
     // Starts extracting every entry of `archive` through `job` (which the caller keeps, to remove
-    // what it created when the job fails); errors are shown through `controls`. Nothing is
-    // extracted when the entries cannot fit on the destination's file system. Returns at once;
-    // `extracted` tells the outcome once the run has ended.
+    // what it created when the job fails), on a pool of threads, one per core; errors are shown
+    // through `controls`. Nothing is extracted when the entries cannot fit on the destination's
+    // file system. Returns at once; `extracted` tells the outcome once the run has ended.
     void Decompress(std::unique_ptr<ZipArchive> archive, std::shared_ptr<ExtractionJob> job, JobControls controls);
 
     // After an extraction run: true when every entry was extracted and the archive closed.
@@ -53,7 +53,8 @@ public:
     void showError(const std::string& message);
 
     // Test hook: called on the worker before each item it adds (`archiving` true) and each entry
-    // it extracts, with the 1-based step number. Set it only while no worker runs.
+    // it extracts (on the thread of the pool that extracts it), with the 1-based step number.
+    // Set it only while no worker runs.
     using StepHook = std::function<void(bool archiving, std::int32_t step)>;
     static void setStepHookForTesting(StepHook hook);
 

@@ -12,7 +12,7 @@
 //
 // Several threads may extract entries of one job at once, each reading the archive through a
 // stream of its own; the record and the open folders are kept under locks. Entries that share
-// a place must not be extracted at the same time.
+// a place (see ExtractionSchedule) must not be extracted at the same time.
 
 #include <cstdint>
 #include <filesystem>

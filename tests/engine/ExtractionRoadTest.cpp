@@ -1,0 +1,97 @@
+// The extraction of a decryption runs on a pool of threads: a failure or a Cancel in the middle
+// of it still ends the job cleanly, and a job leaves no thread or descriptor behind.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "RoadFixture.h"
+#include "zip/ZipArchive.h"
+
+namespace lv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::size_t entriesIn(const char* folder)
+{
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder)) ++n;
+    return n;
+}
+
+// Threads and open descriptors of this process.
+std::pair<std::size_t, std::size_t> threadsAndDescriptors()
+{
+    return {entriesIn("/proc/self/task"), entriesIn("/proc/self/fd")};
+}
+
+// Many entries in several folders, `size` bytes of text each, deflated.
+fs::path manyEntries(const fs::path& out, int count, std::size_t size, const std::string& failing = {})
+{
+    return encryptedArchive(out, [&](ZipArchive& a) {
+        for (int i = 0; i < count; ++i) {
+            if (i == count / 2 && !failing.empty()) addEntry(a, failing, "x");
+            std::string text = "entry " + std::to_string(i) + "\n";
+            while (text.size() < size) text += text;
+            text.resize(size);
+            addEntry(a, "d" + std::to_string(i % 7) + "/f" + std::to_string(i), text, 0100644);
+        }
+    });
+}
+
+using ExtractionRoadTest = RoadTest;
+
+TEST_F(ExtractionRoadTest, ManyEntriesComeOutAndTheJobLeavesNoThreadOrDescriptor)
+{
+    const fs::path file = manyEntries(root / "many.cdx", 300, 20000);
+    ASSERT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Succeeded);
+    const auto before = threadsAndDescriptors();
+    fs::remove_all(dest / "DecryptedFiles");
+    ASSERT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Succeeded);
+    EXPECT_EQ(threadsAndDescriptors(), before);
+    EXPECT_EQ(listTree(dest / "DecryptedFiles").size(), 307u);
+    EXPECT_EQ(readFile(dest / "DecryptedFiles" / "d3" / "f157").substr(0, 10), "entry 157\n");
+    EXPECT_TRUE(workLeftovers().empty());
+}
+
+TEST_F(ExtractionRoadTest, AFailingEntryInTheMiddleFailsTheJobAndLeavesNothing)
+{
+    const fs::path file = manyEntries(root / "failing.cdx", 300, 20000, "d1/../../escape");
+    const auto before = threadsAndDescriptors();
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
+    ASSERT_EQ(gui.messages().size(), 1u);
+    EXPECT_EQ(gui.messages()[0].message, "Extraction of \"d1/../../escape\" failed: No destination given");
+    EXPECT_TRUE(gui.hasEvent("reset"));
+    EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_TRUE(workLeftovers().empty());
+    EXPECT_EQ(threadsAndDescriptors(), before);
+}
+
+TEST_F(ExtractionRoadTest, CancelInTheMiddleStopsWithinASecondAndLeavesNothing)
+{
+    const fs::path file = manyEntries(root / "large.cdx", 64, 512 * 1024);
+    const auto before = threadsAndDescriptors();
+    // One thread of the pool waits at the twentieth entry while the others go on.
+    Pause pause;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (!archiving && step == 20) pause.reach();
+    });
+    startDecrypt(FolderItem(file), FolderItem(dest));
+    ASSERT_TRUE(pause.waitReached());
+    EXPECT_FALSE(fs::is_empty(dest / "DecryptedFiles"));
+    const auto cancelled = std::chrono::steady_clock::now();
+    enc.Kill();
+    pause.release();
+    EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(1));
+    EXPECT_TRUE(gui.messages().empty());
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_TRUE(workLeftovers().empty());
+    EXPECT_EQ(threadsAndDescriptors(), before);
+}
+
+} // namespace
+} // namespace lv::test
