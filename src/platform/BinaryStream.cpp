@@ -100,6 +100,27 @@ std::string BinaryStream::read(std::size_t count)
     return out;
 }
 
+std::size_t BinaryStream::read(std::span<char> into)
+{
+    if (m_fd < 0) {
+        fail(EBADF);
+        return 0;
+    }
+    std::size_t done = 0;
+    while (done < into.size() && m_position + done <= kMaxOffset) {
+        const ssize_t n = ::pread(m_fd, into.data() + done, into.size() - done, off_t(m_position + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail(errno);
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+    }
+    m_position += done;
+    return done;
+}
+
 bool BinaryStream::write(std::string_view bytes)
 {
     if (m_fd < 0 || !m_writable) {

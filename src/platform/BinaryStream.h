@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,8 @@ public:
 
     // Up to `count` bytes from the current position; fewer at the end or after an error.
     std::string read(std::size_t count);
+    // The same into `into`, without a buffer of its own: the count of bytes read.
+    std::size_t read(std::span<char> into);
     // Writes all of `bytes` at the current position; false (and the sticky error) on failure.
     bool write(std::string_view bytes);
 

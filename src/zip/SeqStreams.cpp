@@ -148,7 +148,8 @@ bool DescriptorWriter::Write(std::string_view data)
         notOpen();
     if (m_error)
         return false;
-    if (m_block.empty() && data.size() >= BlockSize)
+    // Large pieces go out as they are; small ones are gathered.
+    if (m_block.empty() && data.size() >= SmallPiece)
         return writeOut(data);
     m_block.append(data);
     if (m_block.size() >= BlockSize) {

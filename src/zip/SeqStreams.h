@@ -105,11 +105,13 @@ private:
 };
 
 // The data fork of a new, empty file open for writing, which the caller owns and closes.
-// Writes are gathered into large blocks (a small file takes one write). Like FileWriter, one
-// Open-Close cycle; Close writes what is gathered.
+// Small writes are gathered into blocks of up to 1 MiB, large ones go out as they come: a file
+// takes one write per block. Like FileWriter, one Open-Close cycle; Close writes what is
+// gathered.
 class DescriptorWriter final : public SeqDataOutputStream {
 public:
     static constexpr std::size_t BlockSize = std::size_t(1) << 20;
+    static constexpr std::size_t SmallPiece = std::size_t(64) << 10;
 
     explicit DescriptorWriter(int fd) : m_fd(fd) {}
     ~DescriptorWriter() override { Close(); }

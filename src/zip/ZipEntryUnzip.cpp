@@ -61,22 +61,29 @@ public:
 
     int inflaterError() const { return m_inflater ? m_inflater->ErrorValue() : 0; }
 
-    // Up to `count` bytes; false with `error` set when the inflater failed.
-    bool read(std::int64_t count, std::string& out, int& error)
+    // Up to `count` bytes, valid until the next read; false with `error` set when the inflater
+    // failed.
+    bool read(std::int64_t count, std::string_view& out, int& error)
     {
         if (m_inMemory) {
             const std::size_t n = std::size_t(std::min<std::int64_t>(count, std::int64_t(m_wholeSize - m_wholePos)));
-            out.assign(m_whole.get() + m_wholePos, n);
+            out = std::string_view(m_whole.get() + m_wholePos, n);
             m_wholePos += n;
             return true;
         }
         if (!m_inflater) {
-            out = m_stream.read(std::size_t(std::min(count, m_storedLeft)));
+            const std::size_t want = std::size_t(std::min(count, m_storedLeft));
+            if (m_chunkCapacity < want) {
+                m_chunk = std::make_unique_for_overwrite<char[]>(want);
+                m_chunkCapacity = want;
+            }
+            out = std::string_view(m_chunk.get(), m_stream.read(std::span(m_chunk.get(), want)));
             m_storedLeft -= std::int64_t(out.size());
             m_crc = Crc32(out, m_crc);
             return true;
         }
-        out = m_inflater->Read(std::size_t(count));
+        m_inflated = m_inflater->Read(std::size_t(count));
+        out = m_inflated;
         error = m_inflater->ErrorValue();
         return error == ZStream::NoError || error == ZStream::StreamEnd;
     }
@@ -106,12 +113,12 @@ private:
     // deflate stream of `size` bytes with CRC-32 `crc`: the streaming inflater then judges them.
     bool inflateInMemory(std::int64_t length, std::int64_t size, std::uint32_t crc)
     {
-        const std::string compressed = m_stream.read(std::size_t(length));
-        if (std::int64_t(compressed.size()) != length)
+        const auto compressed = std::make_unique_for_overwrite<char[]>(std::size_t(length));
+        if (m_stream.read(std::span(compressed.get(), std::size_t(length))) != std::size_t(length))
             return false;
         m_wholeSize = std::size_t(size);
         m_whole = std::make_unique_for_overwrite<char[]>(m_wholeSize);
-        const auto in = std::span(reinterpret_cast<const std::uint8_t*>(compressed.data()), compressed.size());
+        const auto in = std::span(reinterpret_cast<const std::uint8_t*>(compressed.get()), std::size_t(length));
         const auto out = std::span(reinterpret_cast<std::uint8_t*>(m_whole.get()), m_wholeSize);
         m_inMemory = inflateWhole(in, out) && Crc32(std::string_view(m_whole.get(), m_wholeSize)) == crc;
         return m_inMemory;
@@ -120,6 +127,9 @@ private:
     BinaryStream& m_stream;
     std::int64_t m_storedLeft = 0;
     std::uint32_t m_crc = 0;
+    std::unique_ptr<char[]> m_chunk;  // the last piece of a stored entry
+    std::size_t m_chunkCapacity = 0;
+    std::string m_inflated;           // the last piece from the streaming inflater
     bool m_inMemory = false;
     std::unique_ptr<char[]> m_whole;
     std::size_t m_wholeSize = 0;
@@ -318,7 +328,7 @@ bool ZipEntry::z_unzip(const ArchiveReader& reader, SeqDataOutputStream* dataOut
             adjustment = -n;
         }
 
-        std::string buf;
+        std::string_view buf;
         int inflater = 0;
         if (!source->read(n, buf, inflater)) {
             decodeFailure = true;
@@ -338,7 +348,7 @@ bool ZipEntry::z_unzip(const ArchiveReader& reader, SeqDataOutputStream* dataOut
                 break;
             }
             if (mbHdr) {
-                buf.clear();
+                buf = {};
                 split = true;
                 dataLeft = mbHdr->int32Value(macbinary::offset::DataLength);
                 rsrcLeft = mbHdr->int32Value(macbinary::offset::RsrcLength);

@@ -36,7 +36,8 @@ fs::path manyEntries(const fs::path& out, int count, std::size_t size, const std
             std::string text = "entry " + std::to_string(i) + "\n";
             while (text.size() < size) text += text;
             text.resize(size);
-            addEntry(a, "d" + std::to_string(i % 7) + "/f" + std::to_string(i), text, 0100644);
+            addEntry(a, std::string("d").append(std::to_string(i % 7)).append("/f").append(std::to_string(i)), text,
+                     0100644);
         }
     });
 }

@@ -27,7 +27,7 @@ std::vector<RawEntry> manyEntries(int folders, int filesPerFolder)
 {
     std::vector<RawEntry> entries;
     for (int f = 0; f < folders; ++f) {
-        const std::string folder = "f" + std::to_string(f) + "/";
+        const std::string folder = std::string("f").append(std::to_string(f)).append("/");
         entries.push_back(RawEntry(folder).withAttributes(3, 0040750u << 16));
         for (int i = 0; i < filesPerFolder; ++i) {
             const std::string name = folder + "file" + std::to_string(i);
@@ -129,7 +129,7 @@ TEST(ParallelExtraction, EntriesOfOnePlaceTakeTurnsInOrder)
     const std::string first = randomBytes(3u << 20, 3);
     std::vector<RawEntry> entries = {RawEntry("d/f", first).deflated(), RawEntry("d/f", "later")};
     for (int i = 0; i < 20; ++i)
-        entries.push_back(RawEntry("e" + std::to_string(i), "x"));
+        entries.push_back(RawEntry(std::string("e").append(std::to_string(i)), "x"));
     writeFile(dir / "t.zip", layoutZip(entries).bytes());
     extractRepeatedly(dir / "t.zip", dir / "out", [&](const auto& refused, ExtractionJob& job) {
         ASSERT_TRUE(refused);
