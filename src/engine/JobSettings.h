@@ -2,6 +2,8 @@
 // What a job copies of the user's settings when it starts, so that a change made while it runs
 // (or a later job) never alters it.
 
+#include <cstddef>
+
 #include "platform/FolderItem.h"
 
 namespace lv {
@@ -13,6 +15,10 @@ struct JobSettings {
     // The folder of the work files "Lockvane.zip" and "Lockvane.cdx"; null: the user's
     // temporary folder.
     FolderItem workFolder;
+    // Archiving: the threads that compress entries (0: one per core) and the most bytes of
+    // entry data they hold in memory at once, whatever the job's size.
+    unsigned archiveWorkers = 0;
+    std::size_t archiveMemory = std::size_t(256) << 20;
 };
 
 // The fixed names of the work files and of the extraction folder.

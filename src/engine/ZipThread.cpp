@@ -86,8 +86,8 @@ void ZipThread::compressTask()
             if (added < 1) {
                 failed = true;
             } else if (item.isFolder()) {
-                const ZipEntryPtr entry = zar->Entry(added);
-                failed = !zar->AddFolderContents(item, entry->RawPath(), mb_mode, followAliases);
+                // The folder entry's own name, without waiting for the entries written behind.
+                failed = !zar->AddFolderContents(item, ZipArchive::CleanName(item.name()), mb_mode, followAliases);
             }
             if (failed) {
                 showError(zar->ErrorMessage());

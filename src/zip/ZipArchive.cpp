@@ -1,6 +1,7 @@
 #include "zip/ZipArchive.h"
 
 #include "platform/Exceptions.h"
+#include "zip/WriteBehind.h"
 
 namespace lv {
 
@@ -25,6 +26,7 @@ ZipArchive::~ZipArchive()
         // Also a thread end while the directory was written: the file is incomplete.
         closed = false;
     }
+    writeBehind.reset();
     if (!closed && createdAndOpen)
         d->theFile.remove();
     if (d) {
@@ -98,14 +100,34 @@ bool ZipArchive::Open(const FolderItem& file, bool forWrite, std::optional<TextE
     }
 }
 
+bool ZipArchive::z_settle() const
+{
+    return !writeBehind || writeBehind->drain();
+}
+
+void ZipArchive::SetProgressMonitor(ZipProgressNotifier* monitor)
+{
+    z_settle();
+    d->monitor = monitor;
+}
+
 bool ZipArchive::Close()
 {
     if (!d || !d->zipStream)
         return true;
     bool ok = true;
+    // Entries written behind go in first; a failure no add has reported yet is reported here.
+    if (writeBehind) {
+        if (!writeBehind->drain() && !writeBehind->failureReported()) {
+            errmsg = writeBehind->failure()->message;
+            writeBehind->markFailureReported();
+            ok = false;
+        }
+        writeBehind.reset();
+    }
     // An archive that is not writable is never written, whatever was edited in memory.
     if (writeMode)
-        ok = z_writeDirectory();
+        ok = z_writeDirectory() && ok;
     else
         d->dirty = false;
     if (!d->zipStream->close() && writeMode && ok) {
@@ -124,6 +146,7 @@ ZipEntryPtr ZipArchive::Entry(std::int32_t index) const
 {
     if (!entriesRead)
         throw RuntimeException("The archive is not open");
+    z_settle();
     if (index < 1 || index > d->entryCount())
         throw OutOfBoundsException();
     return d->entries_1[std::size_t(index)];
@@ -133,6 +156,7 @@ std::int32_t ZipArchive::EntryCount() const
 {
     if (!entriesRead)
         throw RuntimeException("The archive is not open");
+    z_settle();
     return d->entryCount();
 }
 
