@@ -18,10 +18,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "DataSet.h"
 #include "app/Globals.h"
 #include "app/Preferences.h"
 #include "engine/CipherSuite.h"
@@ -182,56 +182,6 @@ int decryptCommand(std::vector<std::string> args)
 
 // --- the data set --------------------------------------------------------------------------------
 
-struct DataSetShape {
-    int textFiles;
-    std::size_t textBytes;
-    int randomFiles;
-    std::size_t randomBytes;
-};
-
-constexpr DataSetShape FullDataSet{40, 3'000'000, 10, 5 * 1024 * 1024};
-constexpr DataSetShape QuickDataSet{4, 1'000'000, 2, 1024 * 1024};
-
-void writeWhole(const fs::path& file, const std::string& bytes)
-{
-    std::ofstream out(file, std::ios::binary);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + file.string());
-}
-
-// Text-like files (words of a small vocabulary in lines) and incompressible ones, from a fixed
-// seed: the same bytes on every machine.
-void makeDataSet(const fs::path& dir, const DataSetShape& shape)
-{
-    static const char* const words[] = {
-        "the", "of", "and", "to", "in", "archive", "folder", "file", "key", "cipher", "block", "stream",
-        "encrypted", "header", "digest", "window", "progress", "status", "entry", "zip", "deflate",
-        "Lockvane", "resource", "fork", "data", "type", "creator", "date", "name", "path", "chunk",
-        "thread", "cancel", "finished", "error", "message", "notification", "desktop", "settings"};
-    std::mt19937 gen(20261210);
-    fs::create_directories(dir / "text");
-    fs::create_directories(dir / "random");
-    for (int f = 0; f < shape.textFiles; ++f) {
-        std::string text;
-        text.reserve(shape.textBytes + 100);
-        while (text.size() < shape.textBytes) {
-            const unsigned count = 6 + gen() % 10;
-            for (unsigned w = 0; w < count; ++w) {
-                text += words[gen() % std::size(words)];
-                text += w + 1 < count ? ' ' : '\n';
-            }
-            if (gen() % 7 == 0) text += std::to_string(gen() % 100000) + "\n";
-        }
-        text.resize(shape.textBytes);
-        writeWhole(dir / "text" / ("document-" + std::to_string(f) + ".txt"), text);
-    }
-    for (int f = 0; f < shape.randomFiles; ++f) {
-        std::string bytes(shape.randomBytes, '\0');
-        for (auto& b : bytes) b = char(gen() >> 24);
-        writeWhole(dir / "random" / ("noise-" + std::to_string(f) + ".bin"), bytes);
-    }
-}
-
 std::uintmax_t treeBytes(const fs::path& dir)
 {
     std::uintmax_t sum = 0;
@@ -243,8 +193,9 @@ std::uintmax_t treeBytes(const fs::path& dir)
 int datasetCommand(const std::vector<std::string>& args)
 {
     if (args.size() != 1) return usage();
-    makeDataSet(args[0], FullDataSet);
-    std::cout << "Data set in " << args[0] << ": " << treeBytes(args[0]) / 1e6 << " MB\n";
+    const bench::DataSetSummary summary = bench::makeDataSet(args[0], false);
+    std::cout << "Data set in " << args[0] << ": " << double(summary.bytes) / 1e6 << " MB in " << summary.files
+              << " files\n";
     return Ok;
 }
 
@@ -256,7 +207,7 @@ int benchCommand(const std::vector<std::string>& args)
     if (rest.size() != 1) return usage();
     const fs::path dir = fs::absolute(rest[0]);
     const fs::path data = dir / "data";
-    if (!fs::exists(data)) makeDataSet(data, quick ? QuickDataSet : FullDataSet);
+    if (!fs::exists(data)) bench::makeDataSet(data, quick);
     const double inputMB = double(treeBytes(data)) / 1e6;
     std::printf("input %.1f MB in %s\n", inputMB, data.c_str());
     std::printf("%-9s %-10s %10s %10s %12s\n", "cipher", "mode", "enc MB/s", "dec MB/s", "output MB");

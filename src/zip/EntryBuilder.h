@@ -9,20 +9,23 @@
 // stream; a piece that does not shrink goes in as stored deflate blocks. A piece keeps its
 // plain bytes too, so that the writer may still store the whole entry.
 //
-// The encoders are made once per worker thread.
+// The encoders are made once per worker thread; buffers come from and go back to `pool`.
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "platform/BufferPool.h"
+#include "platform/ByteBuffer.h"
 #include "zip/EntryPayload.h"
 
 namespace lv {
 
 struct BuiltPayload {
-    std::vector<std::uint8_t> stored;  // deflate data, or the plain bytes when `deflated` is false
-    std::vector<std::uint8_t> plain;   // pieces only: the plain bytes
-    std::uint32_t crc = 0;             // CRC-32 of the plain bytes
+    ByteBuffer stored;  // deflate data, or the plain bytes when `deflated` is false
+    ByteBuffer plain;   // pieces only: the plain bytes from `plainStart` on
+    std::size_t plainStart = 0;
+    std::uint32_t crc = 0;  // CRC-32 of the plain bytes
     bool deflated = false;
     std::optional<PayloadError> error;
 };
@@ -30,9 +33,10 @@ struct BuiltPayload {
 namespace EntryBuilder {
 
 // The whole payload, deflated when `deflate` and it shrinks.
-BuiltPayload whole(EntryPayload& payload, bool deflate);
+BuiltPayload whole(EntryPayload& payload, bool deflate, BufferPool& pool);
 // Bytes [offset, offset + length) of the payload; `last` when they end it.
-BuiltPayload piece(EntryPayload& payload, std::uint64_t offset, std::uint64_t length, bool last, bool deflate);
+BuiltPayload piece(EntryPayload& payload, std::uint64_t offset, std::uint64_t length, bool last, bool deflate,
+                   BufferPool& pool);
 
 } // namespace EntryBuilder
 

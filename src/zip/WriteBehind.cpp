@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/BufferPool.h"
 #include "platform/ByteOrder.h"
 #include "platform/Thread.h"
 #include "platform/WorkerPool.h"
@@ -21,7 +22,7 @@ using namespace zip;
 namespace {
 
 constexpr std::size_t OutputBuffer = std::size_t(4) << 20;
-constexpr std::size_t MaxWhole = std::size_t(4) << 20;
+constexpr std::size_t MaxWhole = std::size_t(32) << 20;
 constexpr std::size_t MaxPiece = std::size_t(1) << 20;
 constexpr std::size_t MinPiece = std::size_t(64) << 10;
 constexpr std::chrono::milliseconds WaitStep{20};
@@ -63,18 +64,20 @@ struct WriteBehind::Unit {
 };
 
 struct WriteBehind::Shared {
+    explicit Shared(std::size_t bound) : pool(bound / 2) {}
     std::mutex mutex;
     std::condition_variable changed;
-    std::size_t inFlight = 0;
+    std::size_t inFlight = 0;  // bytes reserved for or held by units not yet written
     std::atomic<bool> stopping{false};
+    BufferPool pool;  // buffers of written units, for the next ones; counts against the bound
 };
 
 WriteBehind::WriteBehind(ZipArchive& archive, Limits limits)
     : m_archive(archive),
       m_limits(limits),
-      m_wholeLimit(std::clamp(limits.memoryBound / 4, MinPiece, MaxWhole)),
+      m_wholeLimit(std::clamp(limits.memoryBound / 8, MinPiece, MaxWhole)),
       m_pieceSize(std::clamp(limits.memoryBound / 16, MinPiece, MaxPiece)),
-      m_shared(std::make_shared<Shared>()),
+      m_shared(std::make_shared<Shared>(limits.memoryBound)),
       m_outStart(archive.startOfDirInArchive)
 {
     m_limits.workers = std::max(m_limits.workers, 1u);
@@ -135,11 +138,15 @@ std::int32_t WriteBehind::add(NewEntry e)
 
 void WriteBehind::queue(std::shared_ptr<Unit> unit)
 {
-    // Room first: finished entries are written until the unit fits the bound.
+    // Room first: kept buffers are freed, then finished entries written, until the unit fits.
     for (;;) {
         {
             std::unique_lock lock(m_shared->mutex);
-            if (m_queue.empty() || m_shared->inFlight + unit->cost <= m_limits.memoryBound) {
+            const std::size_t bound = m_limits.memoryBound;
+            if (m_queue.empty() || m_shared->inFlight + unit->cost <= bound) {
+                const std::size_t left = m_queue.empty() ? 0 : bound - m_shared->inFlight - unit->cost;
+                if (m_shared->pool.pooledBytes() > left)
+                    m_shared->pool.shrinkTo(left);
                 m_shared->inFlight += unit->cost;
                 break;
             }
@@ -163,9 +170,9 @@ void WriteBehind::queue(std::shared_ptr<Unit> unit)
             if (!shared->stopping) {
                 Job& job = *unit->job;
                 try {
-                    result = unit->whole ? EntryBuilder::whole(*job.payload, job.deflate)
+                    result = unit->whole ? EntryBuilder::whole(*job.payload, job.deflate, shared->pool)
                                          : EntryBuilder::piece(*job.payload, unit->offset, unit->length, unit->last,
-                                                               job.deflate);
+                                                               job.deflate, shared->pool);
                 } catch (const std::exception&) {
                     result = {};
                     result.error = PayloadError{zipResult::ReadWriteError, "Not enough memory to compress the item"};
@@ -174,11 +181,9 @@ void WriteBehind::queue(std::shared_ptr<Unit> unit)
             const std::size_t kept = result.stored.capacity() + result.plain.capacity();
             std::lock_guard lock(shared->mutex);
             unit->result = std::move(result);
-            // What the unit keeps until it is written may be less than was reserved for it.
-            if (kept < unit->cost) {
-                shared->inFlight -= unit->cost - kept;
-                unit->cost = kept;
-            }
+            // What the unit holds until it is written, rather than what was reserved for it.
+            shared->inFlight = shared->inFlight - std::min(shared->inFlight, unit->cost) + kept;
+            unit->cost = kept;
             unit->done = true;
             shared->changed.notify_all();
         });
@@ -209,8 +214,9 @@ bool WriteBehind::writeHead(bool wait)
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->inFlight -= std::min(m_shared->inFlight, unit->cost);
-        unit->result = {};
     }
+    m_shared->pool.give(std::move(unit->result.stored));
+    m_shared->pool.give(std::move(unit->result.plain));
     Thread::yieldPoint();
     return true;
 }
@@ -234,13 +240,15 @@ void WriteBehind::write(Unit& unit)
     }
     if (unit.offset == 0) {
         // The first piece decides: an entry whose start does not shrink is stored.
-        job.deflated = job.deflate && r.stored.size() < r.plain.size();
+        job.deflated = job.deflate && r.stored.size() < unit.length;
         job.crc = r.crc;
         writeLocalHeader(job, job.deflated, 0, 0);
     } else {
         job.crc = Crc32Combine(job.crc, r.crc, unit.length);
     }
-    const std::vector<std::uint8_t>& bytes = job.deflated ? r.stored : r.plain;
+    const std::span<const std::uint8_t> bytes =
+        job.deflated ? std::span<const std::uint8_t>(r.stored)
+                     : std::span<const std::uint8_t>(r.plain).subspan(r.plainStart, std::size_t(unit.length));
     if (!fitsArchive(job, job.written + std::int64_t(bytes.size())) || !append(bytes))
         return;
     job.written += std::int64_t(bytes.size());

@@ -5,10 +5,11 @@
 // local header is written, nothing is written twice, except the two fields of an entry built in
 // pieces.
 //
-// Memory in flight (payloads read and their compressed forms, not yet written) stays below a
-// bound whatever the job's size: adding waits, writing finished entries meanwhile, while the
-// bound is reached. A payload longer than a few MiB is built in pieces, so that one large file
-// is compressed on every core and never held whole.
+// Memory in flight (payloads read, their compressed forms not yet written, and the buffers kept
+// for reuse) stays below a bound whatever the job's size: adding waits, writing finished entries
+// meanwhile, while the bound is reached. A payload longer than an eighth of the bound (32 MiB at
+// most) is built in pieces of up to 1 MiB, so that one large file is compressed on every core and
+// never held whole. Data that does not shrink in a quick sample is not deflated at all.
 //
 // A failure found behind (an item that cannot be opened or read, a file that changed, a write
 // error) drops that entry and everything queued after it, and stays: every later add returns it.
@@ -24,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteBuffer.h"
 #include "zip/EntryPayload.h"
 #include "zip/ZipEntry.h"
 
@@ -94,7 +96,7 @@ private:
 
     // Output: bytes from m_outStart on wait in m_out; entries written but not yet on disk wait
     // in m_written, and go into the entry list once their last byte is.
-    std::vector<std::uint8_t> m_out;
+    ByteBuffer m_out;
     std::int64_t m_outStart = 0;
     struct Written {
         ZipEntryPtr entry;

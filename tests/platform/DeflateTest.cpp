@@ -9,7 +9,7 @@
 namespace lv {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = ByteBuffer;
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 

@@ -47,7 +47,7 @@ PieceDeflater::~PieceDeflater()
 }
 
 void PieceDeflater::compress(std::span<const std::uint8_t> before, std::span<const std::uint8_t> in, bool last,
-                             std::vector<std::uint8_t>& out)
+                             ByteBuffer& out)
 {
     z_stream& zs = m_impl->zs;
     deflateReset(&zs);
@@ -74,7 +74,7 @@ void PieceDeflater::compress(std::span<const std::uint8_t> before, std::span<con
     }
 }
 
-void appendStoredBlocks(std::span<const std::uint8_t> in, bool last, std::vector<std::uint8_t>& out)
+void appendStoredBlocks(std::span<const std::uint8_t> in, bool last, ByteBuffer& out)
 {
     constexpr std::size_t MaxBlock = 65535;
     do {

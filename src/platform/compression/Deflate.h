@@ -17,6 +17,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/ByteBuffer.h"
+
 struct libdeflate_compressor;
 
 namespace lv {
@@ -50,7 +52,7 @@ public:
     // `before` (its last DictionarySize bytes are used; empty for the first piece). `last` ends
     // the stream; otherwise the piece ends byte-aligned and the stream goes on.
     void compress(std::span<const std::uint8_t> before, std::span<const std::uint8_t> in, bool last,
-                  std::vector<std::uint8_t>& out);
+                  ByteBuffer& out);
 
 private:
     struct Impl;
@@ -60,6 +62,6 @@ private:
 // Appends `in` to `out` as stored deflate blocks (at most 65535 bytes each); `last` ends the
 // stream. The piece must start byte-aligned: at the start of the stream or after a piece that
 // did not end it.
-void appendStoredBlocks(std::span<const std::uint8_t> in, bool last, std::vector<std::uint8_t>& out);
+void appendStoredBlocks(std::span<const std::uint8_t> in, bool last, ByteBuffer& out);
 
 } // namespace lv
