@@ -10,8 +10,6 @@
 // private folder, the job's status lines printed as they come. The exit status is 0 on success,
 // 1 when a job failed (or the key is wrong), 2 for bad usage.
 
-#include <botan/mem_ops.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,8 +26,8 @@
 #include "engine/LVArchiver.h"
 #include "engine/LVEncryptor.h"
 #include "engine/LVTagger.h"
+#include "engine/KeyCheck.h"
 #include "engine/ZipThread.h"
-#include "engine/crypto/SHA_512.h"
 #include "support/RecordingGui.h"
 
 namespace fs = std::filesystem;
@@ -96,10 +94,11 @@ public:
     }
 
     bool decrypt(const FolderItem& file, const lv::LVTagger& header, const FolderItem& dest, const std::string& key,
-                 bool echo)
+                 std::unique_ptr<lv::BodyCipher> body, bool echo)
     {
         return run(echo, [&] {
-            enc.Decrypt(file, dest, header.EncryptionType, key, header, arc, gui.controls(), settings(true));
+            enc.Decrypt(file, dest, header.EncryptionType, key, header, arc, gui.controls(), settings(true),
+                        std::move(body));
         });
     }
 
@@ -113,9 +112,11 @@ private:
     fs::path m_dir;
 };
 
-// Reads the header and checks the key's digest against it, as the key sheet does. Prints the
-// reason and returns false when the file cannot be decrypted with `key`.
-bool checkKey(const FolderItem& file, const std::string& key, lv::LVTagger& header)
+// Reads the header and checks the key's digest against it, as the key sheet does; the body's keys
+// are derived beside the check. Prints the reason and returns false when the file cannot be
+// decrypted with `key`.
+bool checkKey(const FolderItem& file, const std::string& key, lv::LVTagger& header,
+              std::unique_ptr<lv::BodyCipher>& body)
 {
     if (!header.CheckTag(file)) {
         std::cerr << "Not an encrypted file: " << file.shellPath() << "\n";
@@ -125,15 +126,12 @@ bool checkKey(const FolderItem& file, const std::string& key, lv::LVTagger& head
         std::cout << "This file was produced by a later version of Lockvane and cannot be decrypted by this version.\n";
         return false;
     }
-    lv::SHA_512 hash;
-    hash.Update(key);
-    const std::string digest = hash.Final();
-    if (digest.size() != header.q.size() ||
-        !Botan::constant_time_compare(reinterpret_cast<const std::uint8_t*>(digest.data()),
-                                      reinterpret_cast<const std::uint8_t*>(header.q.data()), digest.size())) {
+    lv::KeyCheckResult check = lv::checkKeyForDecryption(file, header, key);
+    if (!check.matches) {
         std::cout << "Incorrect Key.\n";
         return false;
     }
+    body = std::move(check.body);
     return true;
 }
 
@@ -173,9 +171,10 @@ int decryptCommand(std::vector<std::string> args)
     const FolderItem file(fs::absolute(rest[0]).lexically_normal());
     const FolderItem dest(fs::absolute(rest[1]).lexically_normal());
     lv::LVTagger header;
-    if (!checkKey(file, key, header)) return JobFailed;
+    std::unique_ptr<lv::BodyCipher> body;
+    if (!checkKey(file, key, header, body)) return JobFailed;
     Session session;
-    if (!session.decrypt(file, header, dest, key, true)) return JobFailed;
+    if (!session.decrypt(file, header, dest, key, std::move(body), true)) return JobFailed;
     std::cout << "Extracted into " << session.enc.extractionFolder().shellPath() << "\n";
     return Ok;
 }
@@ -229,8 +228,9 @@ int benchCommand(const std::vector<std::string>& args)
             bool ok = session.encrypt({FolderItem(data)}, FolderItem(out), cipher, key, compress, false);
             const auto t1 = Clock::now();
             lv::LVTagger header;
-            ok = ok && header.CheckTag(FolderItem(out)) &&
-                 session.decrypt(FolderItem(out), header, FolderItem(dest), key, false);
+            std::unique_ptr<lv::BodyCipher> body;
+            ok = ok && checkKey(FolderItem(out), key, header, body) &&
+                 session.decrypt(FolderItem(out), header, FolderItem(dest), key, std::move(body), false);
             const auto t2 = Clock::now();
             ok = ok && treeBytes(dest) == treeBytes(data);
 

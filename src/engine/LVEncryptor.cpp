@@ -16,7 +16,7 @@
 #include "engine/Notices.h"
 #include "engine/ScopeExit.h"
 #include "engine/ZipThread.h"
-#include "engine/crypto/SHA_512.h"
+#include "engine/crypto/EncryptionKeys.h"
 #include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
 #include "zip/ZipArchive.h"
@@ -27,6 +27,7 @@ namespace lv {
 namespace {
 
 constexpr std::chrono::milliseconds ExtractionPoll{20};
+constexpr std::chrono::milliseconds KeysPoll{5};
 constexpr int MaxExtractionFolders = 10000;
 
 std::string quoted(const FolderItem& f)
@@ -90,9 +91,11 @@ void LVEncryptor::Encrypt(std::vector<FolderItem> items, FolderItem target, std:
 }
 
 void LVEncryptor::Decrypt(FolderItem file, FolderItem destFolder, std::string cipher, std::string key,
-                          const LVTagger& header, LVArchiver& archiver, JobControls controls, JobSettings settings)
+                          const LVTagger& header, LVArchiver& archiver, JobControls controls, JobSettings settings,
+                          std::unique_ptr<BodyCipher> preparedBody)
 {
     beginJob(archiver, controls, std::move(settings));
+    m_preparedBody = std::move(preparedBody);
     DoEncrypt = false;
     Target = std::move(destFolder);
     zSource = std::move(file);
@@ -152,18 +155,18 @@ void LVEncryptor::wipeKey() noexcept
 {
     if (!Key.empty()) Botan::secure_scrub_memory(Key.data(), Key.size());
     Key.clear();
+    m_preparedBody.reset();
 }
 
 void LVEncryptor::prepareKeys()
 {
-    try {
-        SHA_512 hash;
-        hash.Update(Key);
-        m_keyDigest = hash.Final();
-        m_cipher = CipherSuite::makeEncryptor(Method, Key);
-        if (m_cipher) m_bodyStart = m_cipher->Encrypt({});
-    } catch (const std::exception&) {
-        discardPreparedKeys();
+    // A Cancel meanwhile ends this thread at once; the derivation then ends on its own.
+    EncryptionKeys derivation(Method, Key);
+    while (!derivation.ready()) Thread::sleepFor(KeysPoll);
+    if (std::optional<EncryptionKeys::Keys> keys = derivation.take()) {
+        m_keyDigest = std::move(keys->digest);
+        m_cipher = std::move(keys->cipher);
+        m_bodyHeader = std::move(keys->bodyHeader);
     }
 }
 
@@ -172,7 +175,7 @@ void LVEncryptor::discardPreparedKeys() noexcept
     if (!m_keyDigest.empty()) Botan::secure_scrub_memory(m_keyDigest.data(), m_keyDigest.size());
     m_keyDigest.clear();
     m_cipher.reset();
-    m_bodyStart.clear();
+    m_bodyHeader.clear();
 }
 
 void LVEncryptor::awaitEngineThread()
@@ -232,6 +235,10 @@ void LVEncryptor::finishJob(bool encrypting)
 void LVEncryptor::endEncryptionStage(bool succeeded)
 {
     awaitEngineThread();
+    // Its threads end before the files they use go.
+    m_encryption.reset();
+    m_workOut.reset();
+    m_stageError.clear();
     if (!m_settings.workFolder.isNull()) {
         m_settings.workFolder.child(WorkArchiveName).remove();
         if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
@@ -309,48 +316,13 @@ bool LVEncryptor::EncryptStart(std::string& error)
     return true;
 }
 
-// --- the cipher loops ----------------------------------------------------------------------------
-
-bool LVEncryptor::cipherLoop(const Stream& in, const Stream& out, std::uint64_t length, std::size_t chunk,
-                             const std::function<std::string(std::string_view)>& transform, std::string& error)
-{
-    // One chunk in memory at a time; each pass gives Cancel its chance first.
-    while (in.stream.position() < length) {
-        checkpoint();
-        const std::string block = in.stream.read(chunk);
-        if (in.stream.hadError()) {
-            error = streamFailure(in.failureText, in.file, in.stream);
-            return false;
-        }
-        if (block.empty()) {
-            error = std::string(in.failureText) + " " + quoted(in.file) + ": it became shorter while it was read.";
-            return false;
-        }
-        if (!out.stream.write(transform(block))) {
-            error = streamFailure(out.failureText, out.file, out.stream);
-            return false;
-        }
-        showProgress(in.stream.position(), length);
-    }
-    return true;
-}
-
 // --- the encryption stage, on the archiving worker -----------------------------------------------
 
-bool LVEncryptor::EncryptTask(std::string& error)
+bool LVEncryptor::beginEncryptionStage(std::string& error)
 {
     awaitEngineThread();
     TEMPtarget = workFolder().child(WorkFileName);
     zSource = workFolder().child(WorkArchiveName);
-
-    BinaryStreamPtr in = zSource.openAsBinaryFile(false);
-    if (!in) {
-        error = failureOf("The work archive could not be opened", zSource);
-        return false;
-    }
-    const std::uint64_t length = in->length();
-    setMaximum(length);
-
     {
         BinaryStreamPtr created = TEMPtarget.createBinaryFile(0600);
         if (!created || !created->close()) {
@@ -372,39 +344,65 @@ bool LVEncryptor::EncryptTask(std::string& error)
         error = failureOf("The header could not be written to", TEMPtarget);
         return false;
     }
-    BinaryStreamPtr out = TEMPtarget.openAsBinaryFile(true);
-    if (!out) {
+    m_workOut = TEMPtarget.openAsBinaryFile(true);
+    if (!m_workOut) {
         error = failureOf("The work file could not be opened", TEMPtarget);
         return false;
     }
-    out->setPosition(std::uint64_t(tagger.TagLength));
-    if (auto* status = controls().status) status->setText(EncryptingText);
+    m_workOut->setPosition(std::uint64_t(tagger.TagLength));
 
     std::unique_ptr<BodyCipher> cipher = std::move(m_cipher);
-    const std::string bodyStart = std::move(m_bodyStart);
-    if (!cipher) cipher = CipherSuite::makeEncryptor(Method, Key);
-    const std::size_t chunk = CipherSuite::chunkSize(Method);
+    std::string bodyHeader = std::move(m_bodyHeader);
     if (!cipher) {
-        error = "Unknown cipher \"" + Method + "\".";
+        cipher = CipherSuite::makeEncryptor(Method, Key);
+        if (!cipher) {
+            error = "Unknown cipher \"" + Method + "\".";
+            return false;
+        }
+        bodyHeader = cipher->beginEncrypting();
+    }
+    m_encryption = std::make_unique<BodyEncryption>(std::move(cipher), bodyHeader, zSource, *m_workOut, TEMPtarget);
+    return true;
+}
+
+void LVEncryptor::archiveBytesFinal(std::int64_t end)
+{
+    // The keys take a while; the archiving worker never waits for them here.
+    if (!m_encryption && m_stageError.empty() && !isRunning()) {
+        try {
+            if (!beginEncryptionStage(m_stageError) && m_stageError.empty()) m_stageError = StageErrorText;
+        } catch (const std::exception& e) {
+            m_stageError = e.what();
+        }
+    }
+    if (m_encryption) m_encryption->available(std::uint64_t(end));
+}
+
+bool LVEncryptor::EncryptTask(std::string& error)
+{
+    if (!m_stageError.empty()) {
+        error = m_stageError;
         return false;
     }
-    const Stream source{*in, zSource, "The work archive could not be read"};
-    const Stream sink{*out, TEMPtarget, "The work file could not be written"};
-    if (!out->write(bodyStart)) {
-        error = streamFailure(sink.failureText, TEMPtarget, *out);
+    if (!m_encryption && !beginEncryptionStage(error)) return false;
+    const std::uint64_t length = zSource.length();
+    m_encryption->complete(length);
+    setMaximum(length);
+    if (auto* status = controls().status) status->setText(EncryptingText);
+    showProgress(m_encryption->done(), length);
+    const auto idle = [&] {
+        checkpoint();
+        showProgress(m_encryption->done(), length);
+    };
+    if (!m_encryption->finish(idle, error)) return false;
+    showProgress(length, length);
+    if (!m_workOut->sync() || !m_workOut->close()) {
+        error = "The work file \"" + TEMPtarget.displayName() + "\" could not be written: " +
+                std::generic_category().message(m_workOut->lastErrorCode());
         return false;
     }
-    if (!cipherLoop(source, sink, length, chunk, [&](std::string_view b) { return cipher->Encrypt(b); }, error))
-        return false;
-    if (!out->write(cipher->FinishEncrypt()) || !out->sync()) {
-        error = streamFailure("The work file could not be written", TEMPtarget, *out);
-        return false;
-    }
-    if (!out->close()) {
-        error = streamFailure("The work file could not be written", TEMPtarget, *out);
-        return false;
-    }
-    in->close();
+    m_encryption.reset();
+    m_workOut.reset();
     checkpoint();
 
     // Never replaces a file that appeared at the target meanwhile; works across file systems.
@@ -470,13 +468,15 @@ bool LVEncryptor::DecryptTask(std::string& error, bool& extractionCreated)
         return false;
     }
     const std::uint64_t length = in->length();
-    in->setPosition(std::uint64_t(std::max<std::int32_t>(m_tagLength, 0)));
+    const std::uint64_t bodyStart = std::uint64_t(std::max<std::int32_t>(m_tagLength, 0));
+    in.reset();
     setMaximum(length);
     if (auto* status = controls().status) status->setText(DecryptingText);
 
     FolderItem archiveFile = workFolder().child(WorkArchiveName);
-    auto cipher = CipherSuite::makeDecryptor(Method, Key);
-    const std::size_t chunk = CipherSuite::chunkSize(Method);
+    std::unique_ptr<BodyCipher> cipher = std::move(m_preparedBody);
+    const bool begun = cipher != nullptr;
+    if (!cipher) cipher = CipherSuite::makeDecryptor(Method, Key);
     if (!cipher) {
         error = "The file names an unknown cipher.";
         return false;
@@ -486,22 +486,16 @@ bool LVEncryptor::DecryptTask(std::string& error, bool& extractionCreated)
         error = failureOf("The work archive could not be created", archiveFile);
         return false;
     }
-    const Stream source{*in, zSource, "The encrypted file could not be read"};
-    const Stream sink{*out, archiveFile, "The work archive could not be written"};
-    if (!cipherLoop(source, sink, length, chunk, [&](std::string_view b) { return cipher->Decrypt(b); }, error))
-        return false;
-    const std::string last = cipher->FinishDecrypt();
     // A changed or cut body: what was deciphered so far is no archive of the user's; the clean-up
     // deletes it.
-    if (cipher->failed()) {
-        error = cipher->errorText();
+    const auto progress = [&](std::uint64_t position) { showProgress(position, length); };
+    if (!decryptBody(*cipher, begun, zSource, bodyStart, length, *out, archiveFile, progress, [&] { checkpoint(); },
+                     error))
         return false;
-    }
-    if (!out->write(last) || !out->close()) {
+    if (!out->close()) {
         error = streamFailure("The work archive could not be written", archiveFile, *out);
         return false;
     }
-    in->close();
     wipeKey();
 
     setMaximum(0);

@@ -77,6 +77,8 @@ void ZipThread::compressTask()
         job.markStopped();
     });
     try {
+        // The encryption stage follows the archive as its bytes become final.
+        zar->SetFinalBytesListener([&job](std::int64_t end) { job.archiveBytesFinal(end); });
         bool failed = false;
         std::int32_t index = 0;
         for (const FolderItem& item : source) {

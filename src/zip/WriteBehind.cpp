@@ -360,6 +360,7 @@ bool WriteBehind::writeAt(std::int64_t offset, std::span<const std::uint8_t> byt
 
 void WriteBehind::commitWritten()
 {
+    const std::int64_t before = m_archive.startOfDirInArchive;
     while (!m_written.empty() && m_written.front().end <= m_outStart) {
         Written& w = m_written.front();
         m_archive.d->entries_1.push_back(w.entry);
@@ -368,6 +369,8 @@ void WriteBehind::commitWritten()
         --m_entriesAhead;
         m_written.pop_front();
     }
+    if (m_archive.startOfDirInArchive != before && m_archive.finalBytesListener)
+        m_archive.finalBytesListener(m_archive.startOfDirInArchive);
 }
 
 void WriteBehind::fail(PayloadError error, Job* job)

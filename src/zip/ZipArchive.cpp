@@ -19,6 +19,8 @@ void ZipArchive::z_setup()
 ZipArchive::~ZipArchive()
 {
     const bool createdAndOpen = d && d->zipStream && justCreated;
+    // An archive dropped without Close is nobody's to read.
+    finalBytesListener = nullptr;
     bool closed = false;
     try {
         closed = Close();
@@ -130,6 +132,7 @@ bool ZipArchive::Close()
         ok = z_writeDirectory() && ok;
     else
         d->dirty = false;
+    const std::int64_t length = std::int64_t(d->zipStream->length());
     if (!d->zipStream->close() && writeMode && ok) {
         errmsg = "Closing the archive file failed";
         ok = false;
@@ -139,6 +142,8 @@ bool ZipArchive::Close()
     entriesRead = false;
     justCreated = false;
     marked = false;
+    if (ok && writeMode && finalBytesListener)
+        finalBytesListener(length);
     return ok;
 }
 

@@ -29,6 +29,7 @@
 // operations (ZipArchiveEdit.cpp).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +85,11 @@ public:
     std::string ErrorMessage() const { return errmsg; }
     std::string Comment() const { return comment_; }
     void SetProgressMonitor(ZipProgressNotifier* monitor);
+    // Told on the adding thread how far the archive's bytes are final: every byte before `end`
+    // stays as it is from then on (entries written whole, and at Close the whole file), so that
+    // a reader may follow the writer. Only while entries are added; edits may rewrite bytes.
+    using FinalBytesListener = std::function<void(std::int64_t end)>;
+    void SetFinalBytesListener(FinalBytesListener listener) { finalBytesListener = std::move(listener); }
     ZipProgressNotifier* ProgressMonitor() const { return d->monitor; }
     bool IsOpen() const { return d->zipStream != nullptr; }
     bool IsWritable() const { return d->zipStream != nullptr && writeMode; }
@@ -249,6 +255,7 @@ private:
     unsigned parallelWorkers = 0;
     std::size_t parallelMemory = 0;
     std::unique_ptr<WriteBehind> writeBehind;
+    FinalBytesListener finalBytesListener;
 };
 
 } // namespace lv

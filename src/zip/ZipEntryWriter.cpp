@@ -302,6 +302,8 @@ std::int32_t ZipArchive::z_writeEntry(bool deflate, SeqDataInputStream* dataIn, 
     rec.setUInt32Value(central::LocalHeaderOffset, std::uint32_t(startOfDirInArchive));
     startOfDirInArchive = dataEnd;
     d->entries_1.push_back(entry);
+    if (finalBytesListener)
+        finalBytesListener(startOfDirInArchive);
     return d->entryCount();
 }
 
