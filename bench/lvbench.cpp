@@ -2,7 +2,7 @@
 //
 //   lvbench encrypt --cipher Blowfish|Serpent|AES [--store] --key KEY OUT ITEM...
 //   lvbench decrypt --key KEY FILE DESTFOLDER
-//   lvbench dataset DIR             the benchmark data set (fixed seed) in DIR
+//   lvbench dataset [--quick] DIR   the benchmark data set (fixed seed) in DIR
 //   lvbench bench [--quick] DIR     the data set in DIR/data, then both roads for every cipher,
 //                                   compressed and stored, with MB/s and output sizes
 //
@@ -43,7 +43,7 @@ int usage()
 {
     std::cerr << "usage: lvbench encrypt --cipher Blowfish|Serpent|AES [--store] --key KEY OUT ITEM...\n"
                  "       lvbench decrypt --key KEY FILE DESTFOLDER\n"
-                 "       lvbench dataset DIR\n"
+                 "       lvbench dataset [--quick] DIR\n"
                  "       lvbench bench [--quick] DIR\n";
     return Usage;
 }
@@ -191,9 +191,11 @@ std::uintmax_t treeBytes(const fs::path& dir)
 
 int datasetCommand(const std::vector<std::string>& args)
 {
-    if (args.size() != 1) return usage();
-    const bench::DataSetSummary summary = bench::makeDataSet(args[0], false);
-    std::cout << "Data set in " << args[0] << ": " << double(summary.bytes) / 1e6 << " MB in " << summary.files
+    const bool quick = !args.empty() && args[0] == "--quick";
+    if (args.size() != (quick ? 2u : 1u)) return usage();
+    const std::string dir = args.back();
+    const bench::DataSetSummary summary = bench::makeDataSet(dir, quick);
+    std::cout << "Data set in " << dir << ": " << double(summary.bytes) / 1e6 << " MB in " << summary.files
               << " files\n";
     return Ok;
 }

@@ -82,6 +82,7 @@ BodyEncryption::BodyEncryption(std::unique_ptr<BodyCipher> cipher, const std::st
         throw RuntimeException("The work archive " + quoted(source) + " could not be opened: " + errnoText(errno));
     m_sink.write(bodyHeader);
     m_bodyStart = m_sink.position();
+    m_bodyHeaderSize = bodyHeader.size();
     std::vector<ChunkPipeline::Stage> stages;
     stages.push_back([this](ChunkPipeline::Chunk& c, std::string&) {
         m_cipher->encipherBlocks(c.bytes);
@@ -177,7 +178,10 @@ bool BodyEncryption::finish(const std::function<void()>& idle, std::string& erro
         return false;
     const std::string end = m_cipher->finishEncrypting(tail);
     m_sink.setPosition(m_bodyStart + m_read);
-    return writeOut(m_sink, std::span(reinterpret_cast<const std::uint8_t*>(end.data()), end.size()), m_sinkFile, error);
+    if (!writeOut(m_sink, std::span(reinterpret_cast<const std::uint8_t*>(end.data()), end.size()), m_sinkFile, error))
+        return false;
+    m_bodyEnd = m_sink.position();
+    return true;
 }
 
 // --- decryption ----------------------------------------------------------------------------------

@@ -47,6 +47,8 @@ public:
     bool finish(const std::function<void()>& idle, std::string& error);
     // Source bytes enciphered and written so far.
     std::uint64_t done() const noexcept { return m_done.load(); }
+    // After finish: the body's length in the sink.
+    std::uint64_t bodyLength() const noexcept { return m_bodyEnd - m_bodyStart + m_bodyHeaderSize; }
 
 private:
     bool fill(ChunkPipeline::Chunk& chunk, bool& end, std::string& error);
@@ -57,6 +59,8 @@ private:
     BinaryStream& m_sink;
     FolderItem m_sinkFile;
     std::uint64_t m_bodyStart = 0;  // sink offset of the first ciphertext byte
+    std::uint64_t m_bodyHeaderSize = 0;
+    std::uint64_t m_bodyEnd = 0;    // sink offset behind the tag, once finished
 
     std::mutex m_mutex;
     std::condition_variable m_more;

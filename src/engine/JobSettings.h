@@ -18,7 +18,7 @@ struct JobSettings {
     // Archiving: the threads that compress entries (0: one per core) and the most bytes of
     // entry data they hold in memory at once, whatever the job's size.
     unsigned archiveWorkers = 0;
-    std::size_t archiveMemory = std::size_t(192) << 20;
+    std::size_t archiveMemory = std::size_t(160) << 20;
 };
 
 // The fixed names of the work files and of the extraction folder.

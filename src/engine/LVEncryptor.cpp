@@ -28,6 +28,7 @@ namespace {
 
 constexpr std::chrono::milliseconds ExtractionPoll{20};
 constexpr std::chrono::milliseconds KeysPoll{5};
+constexpr std::size_t DigestSize = 64;
 constexpr int MaxExtractionFolders = 10000;
 
 std::string quoted(const FolderItem& f)
@@ -70,7 +71,7 @@ void LVEncryptor::beginJob(LVArchiver& archiver, JobControls controls, JobSettin
     m_outcome = JobOutcome::Running;
     m_handedOver = false;
     m_progressShift = 0;
-    discardPreparedKeys();
+    m_keys.reset();
     {
         std::lock_guard lock(m_mutex);
         m_extractionFolder = FolderItem();
@@ -158,26 +159,6 @@ void LVEncryptor::wipeKey() noexcept
     m_preparedBody.reset();
 }
 
-void LVEncryptor::prepareKeys()
-{
-    // A Cancel meanwhile ends this thread at once; the derivation then ends on its own.
-    EncryptionKeys derivation(Method, Key);
-    while (!derivation.ready()) Thread::sleepFor(KeysPoll);
-    if (std::optional<EncryptionKeys::Keys> keys = derivation.take()) {
-        m_keyDigest = std::move(keys->digest);
-        m_cipher = std::move(keys->cipher);
-        m_bodyHeader = std::move(keys->bodyHeader);
-    }
-}
-
-void LVEncryptor::discardPreparedKeys() noexcept
-{
-    if (!m_keyDigest.empty()) Botan::secure_scrub_memory(m_keyDigest.data(), m_keyDigest.size());
-    m_keyDigest.clear();
-    m_cipher.reset();
-    m_bodyHeader.clear();
-}
-
 void LVEncryptor::awaitEngineThread()
 {
     if (Thread::current() != this) wait();
@@ -244,7 +225,7 @@ void LVEncryptor::endEncryptionStage(bool succeeded)
         if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
     }
     wipeKey();
-    discardPreparedKeys();
+    m_keys.reset();
 }
 
 // --- the engine thread ---------------------------------------------------------------------------
@@ -310,9 +291,10 @@ bool LVEncryptor::EncryptStart(std::string& error)
     error = ZipArchive::NameClash(Source);
     if (!error.empty()) return false;
     checkpoint();
+    // The derivations begin first; the archiving worker takes their results when they are ready.
+    m_keys = std::make_unique<EncryptionKeys>(Method, Key);
     if (!m_archiver->Archive(Source, *this, error)) return false;
     m_handedOver = true;
-    prepareKeys();
     return true;
 }
 
@@ -323,36 +305,16 @@ bool LVEncryptor::beginEncryptionStage(std::string& error)
     awaitEngineThread();
     TEMPtarget = workFolder().child(WorkFileName);
     zSource = workFolder().child(WorkArchiveName);
-    {
-        BinaryStreamPtr created = TEMPtarget.createBinaryFile(0600);
-        if (!created || !created->close()) {
-            error = failureOf("The work file could not be created", TEMPtarget);
-            return false;
-        }
-    }
-    LVTagger tagger;
-    tagger.EncryptionType = Method;
-    bool tagged = false;
-    if (!m_keyDigest.empty()) {
-        tagger.q = m_keyDigest;
-        tagged = tagger.CreateTagWithDigest(TEMPtarget);
-    } else {
-        tagger.q = Key;
-        tagged = tagger.CreateTag(TEMPtarget);
-    }
-    if (!tagged) {
-        error = failureOf("The header could not be written to", TEMPtarget);
-        return false;
-    }
-    m_workOut = TEMPtarget.openAsBinaryFile(true);
+    // The header goes in once the key's digest is made; the body begins where it will end.
+    m_workOut = TEMPtarget.createBinaryFile(0600);
     if (!m_workOut) {
-        error = failureOf("The work file could not be opened", TEMPtarget);
+        error = failureOf("The work file could not be created", TEMPtarget);
         return false;
     }
-    m_workOut->setPosition(std::uint64_t(tagger.TagLength));
+    m_workOut->setPosition(LVTagger::headerBytes(Method, std::string(DigestSize, '\0')).size());
 
-    std::unique_ptr<BodyCipher> cipher = std::move(m_cipher);
-    std::string bodyHeader = std::move(m_bodyHeader);
+    std::string bodyHeader;
+    std::unique_ptr<BodyCipher> cipher = m_keys ? m_keys->takeCipher(bodyHeader) : nullptr;
     if (!cipher) {
         cipher = CipherSuite::makeEncryptor(Method, Key);
         if (!cipher) {
@@ -368,7 +330,7 @@ bool LVEncryptor::beginEncryptionStage(std::string& error)
 void LVEncryptor::archiveBytesFinal(std::int64_t end)
 {
     // The keys take a while; the archiving worker never waits for them here.
-    if (!m_encryption && m_stageError.empty() && !isRunning()) {
+    if (!m_encryption && m_stageError.empty() && m_keys && m_keys->cipherReady()) {
         try {
             if (!beginEncryptionStage(m_stageError) && m_stageError.empty()) m_stageError = StageErrorText;
         } catch (const std::exception& e) {
@@ -378,12 +340,21 @@ void LVEncryptor::archiveBytesFinal(std::int64_t end)
     if (m_encryption) m_encryption->available(std::uint64_t(end));
 }
 
+void LVEncryptor::awaitKeys(bool digest)
+{
+    while (m_keys && !(digest ? m_keys->digestReady() : m_keys->cipherReady())) {
+        checkpoint();
+        Thread::sleepFor(KeysPoll);
+    }
+}
+
 bool LVEncryptor::EncryptTask(std::string& error)
 {
     if (!m_stageError.empty()) {
         error = m_stageError;
         return false;
     }
+    awaitKeys(false);
     if (!m_encryption && !beginEncryptionStage(error)) return false;
     const std::uint64_t length = zSource.length();
     m_encryption->complete(length);
@@ -396,6 +367,23 @@ bool LVEncryptor::EncryptTask(std::string& error)
     };
     if (!m_encryption->finish(idle, error)) return false;
     showProgress(length, length);
+
+    awaitKeys(true);
+    LVTagger tagger;
+    tagger.EncryptionType = Method;
+    std::optional<std::string> digest = m_keys ? m_keys->takeDigest() : std::nullopt;
+    bool tagged = false;
+    if (digest) {
+        tagger.q = std::move(*digest);
+        tagged = tagger.CreateTagWithDigest(TEMPtarget);
+    } else {
+        tagger.q = Key;
+        tagged = tagger.CreateTag(TEMPtarget);
+    }
+    if (!tagged || std::uint64_t(tagger.TagLength) + m_encryption->bodyLength() != TEMPtarget.length()) {
+        error = failureOf("The header could not be written to", TEMPtarget);
+        return false;
+    }
     if (!m_workOut->sync() || !m_workOut->close()) {
         error = "The work file \"" + TEMPtarget.displayName() + "\" could not be written: " +
                 std::generic_category().message(m_workOut->lastErrorCode());

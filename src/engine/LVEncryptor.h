@@ -38,6 +38,7 @@
 #include "engine/JobSettings.h"
 #include "engine/LVTagger.h"
 #include "engine/crypto/Ciphers.h"
+#include "engine/crypto/EncryptionKeys.h"
 #include "platform/BinaryStream.h"
 #include "platform/FolderItem.h"
 #include "platform/Thread.h"
@@ -127,11 +128,9 @@ private:
     // Creates the work file with the header and starts enciphering the work archive into it.
     bool beginEncryptionStage(std::string& error);
     void wipeKey() noexcept;
-    // On the engine thread, once the archiving worker runs: the key's digest and the body's
-    // cipher, ready for EncryptTask. Nothing is prepared when that fails; EncryptTask then
-    // makes them itself.
-    void prepareKeys();
-    void discardPreparedKeys() noexcept;
+    // On the archiving worker: waits (a cancellation point) until the body's cipher, or with
+    // `digest` the key's digest, is ready.
+    void awaitKeys(bool digest);
     // On the archiving worker: waits until the engine thread has ended, so that it no longer
     // uses the key or the prepared keys.
     void awaitEngineThread();
@@ -148,9 +147,7 @@ private:
     std::string Method;
     std::string Key;
     std::int32_t m_tagLength = 0;
-    std::string m_keyDigest;               // prepared by the engine thread; "" when none
-    std::unique_ptr<BodyCipher> m_cipher;  // prepared encrypting cipher, keys derived
-    std::string m_bodyHeader;              // what its beginEncrypting returned
+    std::unique_ptr<EncryptionKeys> m_keys;      // encryption: the derivations under way
     std::unique_ptr<BodyCipher> m_preparedBody;  // decryption: from the key check, or null
     // The encryption stage, on the archiving worker: the work file and what enciphers into it.
     BinaryStreamPtr m_workOut;

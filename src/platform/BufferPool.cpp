@@ -18,7 +18,7 @@ ByteBuffer BufferPool::take(std::size_t size)
         if (best != m_buffers.end()) {
             buffer = std::move(*best);
             m_buffers.erase(best);
-            m_pooled -= buffer.capacity();
+            m_pooled -= bytebuffer::footprint(buffer.capacity());
         }
     }
     buffer.resize(size);
@@ -31,9 +31,10 @@ void BufferPool::give(ByteBuffer&& buffer)
     if (dropped.capacity() < MinPooled)
         return;
     std::lock_guard lock(m_mutex);
-    if (m_pooled + dropped.capacity() > m_limit)
+    const std::size_t footprint = bytebuffer::footprint(dropped.capacity());
+    if (m_pooled + footprint > m_limit)
         return;
-    m_pooled += dropped.capacity();
+    m_pooled += footprint;
     m_buffers.push_back(std::move(dropped));
 }
 
@@ -46,7 +47,7 @@ void BufferPool::shrinkTo(std::size_t bytes)
         std::sort(m_buffers.begin(), m_buffers.end(),
                   [](const ByteBuffer& a, const ByteBuffer& b) { return a.capacity() < b.capacity(); });
         while (m_pooled > bytes && !m_buffers.empty()) {
-            m_pooled -= m_buffers.back().capacity();
+            m_pooled -= bytebuffer::footprint(m_buffers.back().capacity());
             freed.push_back(std::move(m_buffers.back()));
             m_buffers.pop_back();
         }

@@ -26,7 +26,7 @@ public:
     void give(ByteBuffer&& buffer);
     // Frees kept buffers until the pool holds at most `bytes`.
     void shrinkTo(std::size_t bytes);
-    // Bytes held by kept buffers.
+    // Memory held by kept buffers (see bytebuffer::footprint).
     std::size_t pooledBytes() const;
 
 private:

@@ -6,11 +6,9 @@ namespace lv::bytebuffer {
 
 namespace {
 
-constexpr std::size_t HugePage = std::size_t(2) << 20;
-
 std::size_t mappedSize(std::size_t bytes)
 {
-    return (bytes + HugePage - 1) / HugePage * HugePage;
+    return footprint(bytes);
 }
 
 } // namespace

@@ -12,10 +12,16 @@
 namespace lv {
 
 namespace bytebuffer {
-// Sizes from which a buffer gets its own mapping.
+// Sizes from which a buffer gets its own mapping, in whole huge pages.
 inline constexpr std::size_t LargeSize = std::size_t(1) << 20;
+inline constexpr std::size_t HugePage = std::size_t(2) << 20;
 void* mapLarge(std::size_t bytes);
 void unmapLarge(void* p, std::size_t bytes) noexcept;
+// The memory a buffer of `capacity` bytes takes.
+constexpr std::size_t footprint(std::size_t capacity)
+{
+    return capacity >= LargeSize ? (capacity + HugePage - 1) / HugePage * HugePage : capacity;
+}
 } // namespace bytebuffer
 
 template <typename T>

@@ -76,6 +76,12 @@ BuiltPayload EntryBuilder::whole(EntryPayload& payload, bool deflate, BufferPool
     return out;
 }
 
+std::size_t EntryBuilder::pieceOutputRoom(std::uint64_t length)
+{
+    // More than zlib's bound for raw deflate and than stored blocks take.
+    return std::size_t(length + length / 256 + 8192);
+}
+
 BuiltPayload EntryBuilder::piece(EntryPayload& payload, std::uint64_t offset, std::uint64_t length, bool last,
                                  bool deflate, BufferPool& pool)
 {
@@ -92,7 +98,7 @@ BuiltPayload EntryBuilder::piece(EntryPayload& payload, std::uint64_t offset, st
     out.crc = Crc32(plain);
     if (deflate) {
         // Room for what deflate makes of data that do not shrink, so that nothing moves.
-        out.stored = pool.take(plain.size() + plain.size() / 8 + 8192);
+        out.stored = pool.take(pieceOutputRoom(plain.size()));
         out.stored.clear();
         if (!looksIncompressible(plain))
             pieceDeflater().compress(window, plain, last, out.stored);

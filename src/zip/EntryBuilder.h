@@ -34,6 +34,8 @@ namespace EntryBuilder {
 
 // The whole payload, deflated when `deflate` and it shrinks.
 BuiltPayload whole(EntryPayload& payload, bool deflate, BufferPool& pool);
+// The room a piece of `length` bytes is deflated into.
+std::size_t pieceOutputRoom(std::uint64_t length);
 // Bytes [offset, offset + length) of the payload; `last` when they end it.
 BuiltPayload piece(EntryPayload& payload, std::uint64_t offset, std::uint64_t length, bool last, bool deflate,
                    BufferPool& pool);

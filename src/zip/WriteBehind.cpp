@@ -23,7 +23,8 @@ namespace {
 
 constexpr std::size_t OutputBuffer = std::size_t(4) << 20;
 constexpr std::size_t MaxWhole = std::size_t(32) << 20;
-constexpr std::size_t MaxPiece = std::size_t(1) << 20;
+// A piece with the window before it, and its deflated form, each fill one huge page.
+constexpr std::size_t MaxPiece = (std::size_t(2) << 20) - (std::size_t(64) << 10);
 constexpr std::size_t MinPiece = std::size_t(64) << 10;
 constexpr std::chrono::milliseconds WaitStep{20};
 constexpr const char* WriteErrorText = "Write error, the archived item may be corrupted";
@@ -114,7 +115,7 @@ std::int32_t WriteBehind::add(NewEntry e)
         auto unit = std::make_shared<Unit>();
         unit->job = job;
         unit->length = length;
-        unit->cost = std::size_t(length) * (job->deflate ? 2 : 1);
+        unit->cost = bytebuffer::footprint(std::size_t(length)) * (job->deflate ? 2 : 1);
         queue(std::move(unit));
     } else {
         for (std::uint64_t at = 0; at < length && !m_failure; at += m_pieceSize) {
@@ -124,7 +125,8 @@ std::int32_t WriteBehind::add(NewEntry e)
             unit->length = std::min<std::uint64_t>(m_pieceSize, length - at);
             unit->whole = false;
             unit->last = at + unit->length == length;
-            unit->cost = std::size_t(unit->length) * (job->deflate ? 2 : 1) + (job->deflate ? 32768 : 0);
+            unit->cost = bytebuffer::footprint(std::size_t(unit->length) + (job->deflate ? 32768 : 0)) +
+                         (job->deflate ? bytebuffer::footprint(EntryBuilder::pieceOutputRoom(unit->length)) : 0);
             queue(std::move(unit));
         }
     }
@@ -178,7 +180,8 @@ void WriteBehind::queue(std::shared_ptr<Unit> unit)
                     result.error = PayloadError{zipResult::ReadWriteError, "Not enough memory to compress the item"};
                 }
             }
-            const std::size_t kept = result.stored.capacity() + result.plain.capacity();
+            const std::size_t kept =
+                bytebuffer::footprint(result.stored.capacity()) + bytebuffer::footprint(result.plain.capacity());
             std::lock_guard lock(shared->mutex);
             unit->result = std::move(result);
             // What the unit holds until it is written, rather than what was reserved for it.

@@ -14,15 +14,19 @@ namespace lv {
 
 struct EncryptionKeys::State {
     std::mutex mutex;
-    bool done = false;
     bool abandoned = false;
-    std::optional<Keys> keys;
+    bool cipherDone = false;
+    std::unique_ptr<BodyCipher> cipher;
+    std::string bodyHeader;
+    bool digestDone = false;
+    std::optional<std::string> digest;
 
-    static void wipe(std::optional<Keys>& keys)
+    void wipe()
     {
-        if (keys && !keys->digest.empty())
-            Botan::secure_scrub_memory(keys->digest.data(), keys->digest.size());
-        keys.reset();
+        cipher.reset();
+        if (digest)
+            Botan::secure_scrub_memory(digest->data(), digest->size());
+        digest.reset();
     }
 };
 
@@ -30,28 +34,41 @@ EncryptionKeys::EncryptionKeys(std::string_view cipherName, std::string_view key
 {
     auto copy = std::make_shared<Botan::secure_vector<char>>(key.begin(), key.end());
     std::thread([state = m_state, copy, name = std::string(cipherName)] {
-        std::optional<Keys> keys;
+        const std::string_view typed(copy->data(), copy->size());
+        std::unique_ptr<BodyCipher> cipher;
+        std::string bodyHeader;
         try {
-            const std::string_view typed(copy->data(), copy->size());
-            Keys k;
+            cipher = CipherSuite::makeEncryptor(name, typed);
+            if (cipher)
+                bodyHeader = cipher->beginEncrypting();
+        } catch (const std::exception&) {
+            cipher.reset();
+        }
+        {
+            std::lock_guard lock(state->mutex);
+            state->cipherDone = true;
+            if (state->abandoned) {
+                Botan::zeroise(*copy);
+                return;
+            }
+            state->cipher = std::move(cipher);
+            state->bodyHeader = std::move(bodyHeader);
+        }
+        std::optional<std::string> digest;
+        try {
             SHA_512 hash;
             hash.Update(typed);
-            k.digest = hash.Final();
-            k.cipher = CipherSuite::makeEncryptor(name, typed);
-            if (k.cipher) {
-                k.bodyHeader = k.cipher->beginEncrypting();
-                keys = std::move(k);
-            }
+            digest = hash.Final();
         } catch (const std::exception&) {
-            keys.reset();
+            digest.reset();
         }
         Botan::zeroise(*copy);
         std::lock_guard lock(state->mutex);
-        state->done = true;
-        if (state->abandoned)
-            State::wipe(keys);
-        else
-            state->keys = std::move(keys);
+        state->digestDone = true;
+        if (!state->abandoned)
+            state->digest = std::move(digest);
+        else if (digest)
+            Botan::secure_scrub_memory(digest->data(), digest->size());
     }).detach();
 }
 
@@ -59,21 +76,36 @@ EncryptionKeys::~EncryptionKeys()
 {
     std::lock_guard lock(m_state->mutex);
     m_state->abandoned = true;
-    State::wipe(m_state->keys);
+    m_state->wipe();
 }
 
-bool EncryptionKeys::ready() const
+bool EncryptionKeys::cipherReady() const
 {
     std::lock_guard lock(m_state->mutex);
-    return m_state->done;
+    return m_state->cipherDone;
 }
 
-std::optional<EncryptionKeys::Keys> EncryptionKeys::take()
+std::unique_ptr<BodyCipher> EncryptionKeys::takeCipher(std::string& bodyHeader)
 {
     std::lock_guard lock(m_state->mutex);
-    if (!m_state->done)
-        throw RuntimeException("The keys are not ready");
-    return std::move(m_state->keys);
+    if (!m_state->cipherDone)
+        throw RuntimeException("The cipher is not ready");
+    bodyHeader = std::move(m_state->bodyHeader);
+    return std::move(m_state->cipher);
+}
+
+bool EncryptionKeys::digestReady() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->digestDone;
+}
+
+std::optional<std::string> EncryptionKeys::takeDigest()
+{
+    std::lock_guard lock(m_state->mutex);
+    if (!m_state->digestDone)
+        throw RuntimeException("The digest is not ready");
+    return std::move(m_state->digest);
 }
 
 } // namespace lv

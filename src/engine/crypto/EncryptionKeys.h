@@ -1,8 +1,9 @@
 #pragma once
-// The two derivations an encryption needs (the key's digest for the file's header and the body's
-// cipher keys), made on a thread of their own that a cancelled job need not wait for: each is
-// memory-hard and takes a noticeable fraction of a second, without a point where it could stop.
-// An abandoned derivation finishes on its own and wipes what it made.
+// The two derivations an encryption needs, made on a thread of their own that a cancelled job
+// need not wait for: each is memory-hard and takes a noticeable fraction of a second, without a
+// point where it could stop. The body's cipher comes first, so that enciphering can begin while
+// the key's digest for the file's header is still being made. An abandoned derivation finishes
+// on its own and wipes what it made.
 
 #include <memory>
 #include <optional>
@@ -15,22 +16,22 @@ namespace lv {
 
 class EncryptionKeys {
 public:
-    struct Keys {
-        std::string digest;                  // the key's digest (SHA_512)
-        std::unique_ptr<BodyCipher> cipher;  // encrypting, begun
-        std::string bodyHeader;              // what its beginEncrypting returned
-    };
-
     // Starts deriving for the cipher named `cipherName` from `key` (copied).
     EncryptionKeys(std::string_view cipherName, std::string_view key);
-    // Abandons a derivation whose keys were not taken.
+    // Abandons whatever was not taken.
     ~EncryptionKeys();
     EncryptionKeys(const EncryptionKeys&) = delete;
     EncryptionKeys& operator=(const EncryptionKeys&) = delete;
 
-    bool ready() const;
-    // Once ready: the keys, or nullopt when they could not be made (unknown cipher, no memory).
-    std::optional<Keys> take();
+    // The body's cipher has been derived, or has failed.
+    bool cipherReady() const;
+    // Once cipherReady: the encrypting object, begun, with what its beginEncrypting returned in
+    // `bodyHeader`; null when it could not be made (unknown cipher, no memory). Once only.
+    std::unique_ptr<BodyCipher> takeCipher(std::string& bodyHeader);
+    // The key's digest has been derived, or has failed.
+    bool digestReady() const;
+    // Once digestReady: the key's digest (SHA_512), or nullopt when it could not be made.
+    std::optional<std::string> takeDigest();
 
 private:
     struct State;
