@@ -96,6 +96,8 @@ BodyEncryption::BodyEncryption(std::unique_ptr<BodyCipher> cipher, const std::st
         m_sink.setPosition(m_bodyStart + c.offset);
         if (!writeOut(m_sink, c.bytes, m_sinkFile, error))
             return false;
+        // The file is synced at the end: most of it should be on the disk by then.
+        m_sink.startWriteback(m_bodyStart + c.offset, c.bytes.size());
         m_done += c.bytes.size();
         return true;
     });
