@@ -145,8 +145,9 @@ void WriteBehind::queue(std::shared_ptr<Unit> unit)
         {
             std::unique_lock lock(m_shared->mutex);
             const std::size_t bound = m_limits.memoryBound;
-            if (m_queue.empty() || m_shared->inFlight + unit->cost <= bound) {
-                const std::size_t left = m_queue.empty() ? 0 : bound - m_shared->inFlight - unit->cost;
+            const bool fits = m_shared->inFlight + unit->cost <= bound;
+            if (fits || m_queue.empty()) {
+                const std::size_t left = fits ? bound - m_shared->inFlight - unit->cost : 0;
                 if (m_shared->pool.pooledBytes() > left)
                     m_shared->pool.shrinkTo(left);
                 m_shared->inFlight += unit->cost;
