@@ -72,6 +72,7 @@ void LVEncryptor::beginJob(LVArchiver& archiver, JobControls controls, JobSettin
     m_handedOver = false;
     m_progressShift = 0;
     m_keys.reset();
+    m_retiredKeys.reset();
     {
         std::lock_guard lock(m_mutex);
         m_extractionFolder = FolderItem();
@@ -225,7 +226,11 @@ void LVEncryptor::endEncryptionStage(bool succeeded)
         if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
     }
     wipeKey();
-    m_keys.reset();
+    // A Cancel does not wait for derivations under way.
+    if (m_keys) {
+        m_keys->abandon();
+        m_retiredKeys = std::move(m_keys);
+    }
 }
 
 // --- the engine thread ---------------------------------------------------------------------------

@@ -148,6 +148,8 @@ private:
     std::string Key;
     std::int32_t m_tagLength = 0;
     std::unique_ptr<EncryptionKeys> m_keys;      // encryption: the derivations under way
+    // Those of an ended job, abandoned: their thread is waited for by the next job or the end.
+    std::unique_ptr<EncryptionKeys> m_retiredKeys;
     std::unique_ptr<BodyCipher> m_preparedBody;  // decryption: from the key check, or null
     // The encryption stage, on the archiving worker: the work file and what enciphers into it.
     BinaryStreamPtr m_workOut;

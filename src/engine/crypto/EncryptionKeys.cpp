@@ -4,7 +4,6 @@
 #include <botan/secmem.h>
 
 #include <mutex>
-#include <thread>
 
 #include "engine/CipherSuite.h"
 #include "engine/crypto/SHA_512.h"
@@ -33,7 +32,7 @@ struct EncryptionKeys::State {
 EncryptionKeys::EncryptionKeys(std::string_view cipherName, std::string_view key) : m_state(std::make_shared<State>())
 {
     auto copy = std::make_shared<Botan::secure_vector<char>>(key.begin(), key.end());
-    std::thread([state = m_state, copy, name = std::string(cipherName)] {
+    m_thread = std::thread([state = m_state, copy, name = std::string(cipherName)] {
         const std::string_view typed(copy->data(), copy->size());
         std::unique_ptr<BodyCipher> cipher;
         std::string bodyHeader;
@@ -69,10 +68,17 @@ EncryptionKeys::EncryptionKeys(std::string_view cipherName, std::string_view key
             state->digest = std::move(digest);
         else if (digest)
             Botan::secure_scrub_memory(digest->data(), digest->size());
-    }).detach();
+    });
 }
 
 EncryptionKeys::~EncryptionKeys()
+{
+    abandon();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void EncryptionKeys::abandon()
 {
     std::lock_guard lock(m_state->mutex);
     m_state->abandoned = true;
