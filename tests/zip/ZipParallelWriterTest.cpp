@@ -202,8 +202,14 @@ TEST(ParallelWriter, CloseReportsAFileThatGrewWhileItWasRead)
     ASSERT_TRUE(archive.Open(FolderItem(dir / "out.zip"), true));
     archive.WriteInParallel(2, SmallBound);
     EXPECT_EQ(archive.AddItemToRoot(FolderItem(dir / "before"), ZipArchive::MacBinarySmart), 1);
-    EXPECT_EQ(archive.AddItemToRoot(FolderItem(grows), ZipArchive::MacBinarySmart), 2);
-    EXPECT_FALSE(archive.Close());
+    // Found while the add still writes what is finished, or else by Close.
+    const std::int32_t added = archive.AddItemToRoot(FolderItem(grows), ZipArchive::MacBinarySmart);
+    if (added == 2) {
+        EXPECT_FALSE(archive.Close());
+    } else {
+        EXPECT_EQ(added, -2);
+        EXPECT_TRUE(archive.Close());
+    }
     EXPECT_EQ(archive.ErrorMessage(), "The file \"version\" changed while it was read: it is no longer 0 bytes long");
     ZipArchive back;
     ASSERT_TRUE(back.Open(FolderItem(dir / "out.zip"), false));
