@@ -136,6 +136,12 @@ JobOutcome LVEncryptor::waitForJob()
     return m_outcome.load();
 }
 
+void LVEncryptor::waitUntilIdle()
+{
+    waitForJob();
+    m_retiredKeys.reset();  // joins their thread
+}
+
 FolderItem LVEncryptor::extractionFolder() const
 {
     std::lock_guard lock(m_mutex);

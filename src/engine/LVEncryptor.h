@@ -92,6 +92,10 @@ public:
     bool isBusy() const;
     // Waits until every thread of the current job has ended; the job's outcome.
     JobOutcome waitForJob();
+    // waitForJob, and also for the key derivations a cancelled job left running, so that no
+    // thread of this object runs afterwards (before the program ends). From the thread that
+    // starts the jobs.
+    void waitUntilIdle();
     JobOutcome outcome() const noexcept { return m_outcome.load(); }
     // The extraction folder of the last decryption (null before one has chosen it).
     FolderItem extractionFolder() const;
