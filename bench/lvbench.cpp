@@ -2,7 +2,7 @@
 //
 //   lvbench encrypt --cipher Blowfish|Serpent|AES [--store] --key KEY OUT ITEM...
 //   lvbench decrypt --key KEY FILE DESTFOLDER
-//   lvbench dataset DIR             the benchmark data set (fixed seed) in DIR
+//   lvbench dataset [--quick] DIR   the benchmark data set (fixed seed) in DIR
 //   lvbench bench [--quick] DIR     the data set in DIR/data, then both roads for every cipher,
 //                                   compressed and stored, with MB/s and output sizes
 //
@@ -17,18 +17,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "DataSet.h"
 #include "app/Globals.h"
 #include "app/Preferences.h"
 #include "engine/CipherSuite.h"
 #include "engine/LVArchiver.h"
 #include "engine/LVEncryptor.h"
 #include "engine/LVTagger.h"
-#include "engine/ZipThread.h"
 #include "engine/KeyCheck.h"
+#include "engine/ZipThread.h"
 #include "support/RecordingGui.h"
 
 namespace fs = std::filesystem;
@@ -44,7 +44,7 @@ int usage()
 {
     std::cerr << "usage: lvbench encrypt --cipher Blowfish|Serpent|AES [--store] --key KEY OUT ITEM...\n"
                  "       lvbench decrypt --key KEY FILE DESTFOLDER\n"
-                 "       lvbench dataset DIR\n"
+                 "       lvbench dataset [--quick] DIR\n"
                  "       lvbench bench [--quick] DIR\n";
     return Usage;
 }
@@ -93,10 +93,11 @@ public:
     }
 
     bool decrypt(const FolderItem& file, const lv::LVTagger& header, const FolderItem& dest, const std::string& key,
-                 bool echo)
+                 std::unique_ptr<lv::BodyCipher> body, bool echo)
     {
         return run(echo, [&] {
-            enc.Decrypt(file, dest, header.EncryptionType, key, header, arc, gui.controls(), settings(true));
+            enc.Decrypt(file, dest, header.EncryptionType, key, header, arc, gui.controls(), settings(true),
+                        std::move(body));
         });
     }
 
@@ -110,9 +111,11 @@ private:
     fs::path m_dir;
 };
 
-// Reads the header and checks the key's digest against it, as the key sheet does. Prints the
-// reason and returns false when the file cannot be decrypted with `key`.
-bool checkKey(const FolderItem& file, const std::string& key, lv::LVTagger& header)
+// Reads the header and checks the key's digest against it, as the key sheet does; the body's keys
+// are derived beside the check. Prints the reason and returns false when the file cannot be
+// decrypted with `key`.
+bool checkKey(const FolderItem& file, const std::string& key, lv::LVTagger& header,
+              std::unique_ptr<lv::BodyCipher>& body)
 {
     if (!header.CheckTag(file)) {
         std::cerr << "Not an encrypted file: " << file.shellPath() << "\n";
@@ -122,10 +125,12 @@ bool checkKey(const FolderItem& file, const std::string& key, lv::LVTagger& head
         std::cout << lv::KeyCheck::LaterVersionText << "\n";
         return false;
     }
-    if (!lv::KeyCheck::keyMatches(key, header.q)) {
+    lv::KeyCheckResult check = lv::checkKeyForDecryption(file, header, key);
+    if (!check.matches) {
         std::cout << lv::KeyCheck::IncorrectKeyText << "\n";
         return false;
     }
+    body = std::move(check.body);
     return true;
 }
 
@@ -165,64 +170,15 @@ int decryptCommand(std::vector<std::string> args)
     const FolderItem file(fs::absolute(rest[0]).lexically_normal());
     const FolderItem dest(fs::absolute(rest[1]).lexically_normal());
     lv::LVTagger header;
-    if (!checkKey(file, key, header)) return JobFailed;
+    std::unique_ptr<lv::BodyCipher> body;
+    if (!checkKey(file, key, header, body)) return JobFailed;
     Session session;
-    if (!session.decrypt(file, header, dest, key, true)) return JobFailed;
+    if (!session.decrypt(file, header, dest, key, std::move(body), true)) return JobFailed;
     std::cout << "Extracted into " << session.enc.extractionFolder().shellPath() << "\n";
     return Ok;
 }
 
 // --- the data set --------------------------------------------------------------------------------
-
-struct DataSetShape {
-    int textFiles;
-    std::size_t textBytes;
-    int randomFiles;
-    std::size_t randomBytes;
-};
-
-constexpr DataSetShape FullDataSet{40, 3'000'000, 10, 5 * 1024 * 1024};
-constexpr DataSetShape QuickDataSet{4, 1'000'000, 2, 1024 * 1024};
-
-void writeWhole(const fs::path& file, const std::string& bytes)
-{
-    std::ofstream out(file, std::ios::binary);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + file.string());
-}
-
-// Text-like files (words of a small vocabulary in lines) and incompressible ones, from a fixed
-// seed: the same bytes on every machine.
-void makeDataSet(const fs::path& dir, const DataSetShape& shape)
-{
-    static const char* const words[] = {
-        "the", "of", "and", "to", "in", "archive", "folder", "file", "key", "cipher", "block", "stream",
-        "encrypted", "header", "digest", "window", "progress", "status", "entry", "zip", "deflate",
-        "Lockvane", "resource", "fork", "data", "type", "creator", "date", "name", "path", "chunk",
-        "thread", "cancel", "finished", "error", "message", "notification", "desktop", "settings"};
-    std::mt19937 gen(20261210);
-    fs::create_directories(dir / "text");
-    fs::create_directories(dir / "random");
-    for (int f = 0; f < shape.textFiles; ++f) {
-        std::string text;
-        text.reserve(shape.textBytes + 100);
-        while (text.size() < shape.textBytes) {
-            const unsigned count = 6 + gen() % 10;
-            for (unsigned w = 0; w < count; ++w) {
-                text += words[gen() % std::size(words)];
-                text += w + 1 < count ? ' ' : '\n';
-            }
-            if (gen() % 7 == 0) text += std::to_string(gen() % 100000) + "\n";
-        }
-        text.resize(shape.textBytes);
-        writeWhole(dir / "text" / ("document-" + std::to_string(f) + ".txt"), text);
-    }
-    for (int f = 0; f < shape.randomFiles; ++f) {
-        std::string bytes(shape.randomBytes, '\0');
-        for (auto& b : bytes) b = char(gen() >> 24);
-        writeWhole(dir / "random" / ("noise-" + std::to_string(f) + ".bin"), bytes);
-    }
-}
 
 std::uintmax_t treeBytes(const fs::path& dir)
 {
@@ -234,9 +190,12 @@ std::uintmax_t treeBytes(const fs::path& dir)
 
 int datasetCommand(const std::vector<std::string>& args)
 {
-    if (args.size() != 1) return usage();
-    makeDataSet(args[0], FullDataSet);
-    std::cout << "Data set in " << args[0] << ": " << treeBytes(args[0]) / 1e6 << " MB\n";
+    const bool quick = !args.empty() && args[0] == "--quick";
+    if (args.size() != (quick ? 2u : 1u)) return usage();
+    const std::string dir = args.back();
+    const bench::DataSetSummary summary = bench::makeDataSet(dir, quick);
+    std::cout << "Data set in " << dir << ": " << double(summary.bytes) / 1e6 << " MB in " << summary.files
+              << " files\n";
     return Ok;
 }
 
@@ -248,7 +207,7 @@ int benchCommand(const std::vector<std::string>& args)
     if (rest.size() != 1) return usage();
     const fs::path dir = fs::absolute(rest[0]);
     const fs::path data = dir / "data";
-    if (!fs::exists(data)) makeDataSet(data, quick ? QuickDataSet : FullDataSet);
+    if (!fs::exists(data)) bench::makeDataSet(data, quick);
     const double inputMB = double(treeBytes(data)) / 1e6;
     std::printf("input %.1f MB in %s\n", inputMB, data.c_str());
     std::printf("%-9s %-10s %10s %10s %12s\n", "cipher", "mode", "enc MB/s", "dec MB/s", "output MB");
@@ -270,8 +229,9 @@ int benchCommand(const std::vector<std::string>& args)
             bool ok = session.encrypt({FolderItem(data)}, FolderItem(out), cipher, key, compress, false);
             const auto t1 = Clock::now();
             lv::LVTagger header;
-            ok = ok && header.CheckTag(FolderItem(out)) &&
-                 session.decrypt(FolderItem(out), header, FolderItem(dest), key, false);
+            std::unique_ptr<lv::BodyCipher> body;
+            ok = ok && checkKey(FolderItem(out), key, header, body) &&
+                 session.decrypt(FolderItem(out), header, FolderItem(dest), key, std::move(body), false);
             const auto t2 = Clock::now();
             ok = ok && treeBytes(dest) == treeBytes(data);
 

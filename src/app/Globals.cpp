@@ -10,7 +10,7 @@ Globals::~Globals()
     // A job still running is stopped before the workers it uses go away.
     if (enc) {
         enc->Kill();
-        enc->waitForJob();
+        enc->waitUntilIdle();
     }
 }
 

@@ -244,9 +244,9 @@ void Lockvane::quitNow()
 void Lockvane::stopJobs()
 {
     // Every thread of a job ends before the windows it reports to go.
-    if (m_globals.enc && m_globals.enc->isBusy()) {
-        m_globals.enc->Kill();
-        m_globals.enc->waitForJob();
+    if (m_globals.enc) {
+        if (m_globals.enc->isBusy()) m_globals.enc->Kill();
+        m_globals.enc->waitUntilIdle();
     }
     if (m_globals.arc) m_globals.arc->Cancel();
     if (m_globals.arch) m_globals.arch->wait();

@@ -2,6 +2,7 @@
 // What a job copies of the user's settings when it starts, so that a change made while it runs
 // (or a later job) never alters it.
 
+#include <cstddef>
 #include <string>
 
 #include "platform/FolderItem.h"
@@ -19,6 +20,10 @@ struct JobSettings {
     // file have taken that name while the job ran, the next free one is used instead.
     std::string outputBaseName;
     std::string outputExtension;
+    // Archiving: the threads that compress entries (0: one per core) and the most bytes of
+    // entry data they hold in memory at once, whatever the job's size.
+    unsigned archiveWorkers = 0;
+    std::size_t archiveMemory = std::size_t(160) << 20;
 };
 
 // The fixed names of the work files and of the extraction folder.

@@ -3,6 +3,7 @@
 #include "engine/JobSettings.h"
 #include "engine/LVEncryptor.h"
 #include "engine/ZipThread.h"
+#include "platform/WorkerPool.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
 
@@ -23,6 +24,11 @@ bool LVArchiver::Archive(const std::vector<FolderItem>& items, LVEncryptor& call
         return false;
     }
     ZipConfig::UsePlugin = caller.settings().compress;
+    // Files and folders come back with the permissions they had.
+    archive->PreserveUnixPermissions(true);
+    const JobSettings& settings = caller.settings();
+    archive->WriteInParallel(settings.archiveWorkers ? settings.archiveWorkers : WorkerPool::hardwareThreads(),
+                             settings.archiveMemory);
     m_worker.Compress(std::move(archive), items, false, ZipArchive::MacBinarySmart, caller);
     return true;
 }

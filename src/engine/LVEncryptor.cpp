@@ -15,7 +15,7 @@
 #include "engine/ScopeExit.h"
 #include "engine/WorkFolder.h"
 #include "engine/ZipThread.h"
-#include "engine/crypto/SHA_512.h"
+#include "engine/crypto/EncryptionKeys.h"
 #include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
 #include "zip/ExtractionJob.h"
@@ -27,6 +27,8 @@ namespace lv {
 namespace {
 
 constexpr std::chrono::milliseconds ExtractionPoll{20};
+constexpr std::chrono::milliseconds KeysPoll{5};
+constexpr std::size_t DigestSize = 64;
 
 std::string quoted(const FolderItem& f)
 {
@@ -68,7 +70,8 @@ void LVEncryptor::beginJob(LVArchiver& archiver, JobControls controls, JobSettin
     m_outcome = JobOutcome::Running;
     m_handedOver = false;
     m_progressShift = 0;
-    discardPreparedKeys();
+    m_keys.reset();
+    m_retiredKeys.reset();
     {
         std::lock_guard lock(m_mutex);
         m_extraction.reset();
@@ -89,9 +92,11 @@ void LVEncryptor::Encrypt(std::vector<FolderItem> items, FolderItem target, std:
 }
 
 void LVEncryptor::Decrypt(FolderItem file, FolderItem destFolder, std::string cipher, std::string key,
-                          const LVTagger& header, LVArchiver& archiver, JobControls controls, JobSettings settings)
+                          const LVTagger& header, LVArchiver& archiver, JobControls controls, JobSettings settings,
+                          std::unique_ptr<BodyCipher> preparedBody)
 {
     beginJob(archiver, controls, std::move(settings));
+    m_preparedBody = std::move(preparedBody);
     DoEncrypt = false;
     Target = std::move(destFolder);
     zSource = std::move(file);
@@ -131,6 +136,12 @@ JobOutcome LVEncryptor::waitForJob()
     return m_outcome.load();
 }
 
+void LVEncryptor::waitUntilIdle()
+{
+    waitForJob();
+    m_retiredKeys.reset();  // joins their thread
+}
+
 FolderItem LVEncryptor::extractionFolder() const
 {
     std::lock_guard lock(m_mutex);
@@ -151,27 +162,7 @@ void LVEncryptor::wipeKey() noexcept
 {
     if (!Key.empty()) Botan::secure_scrub_memory(Key.data(), Key.size());
     Key.clear();
-}
-
-void LVEncryptor::prepareKeys()
-{
-    try {
-        SHA_512 hash;
-        hash.Update(Key);
-        m_keyDigest = hash.Final();
-        m_cipher = CipherSuite::makeEncryptor(Method, Key);
-        if (m_cipher) m_bodyStart = m_cipher->Encrypt({});
-    } catch (const std::exception&) {
-        discardPreparedKeys();
-    }
-}
-
-void LVEncryptor::discardPreparedKeys() noexcept
-{
-    if (!m_keyDigest.empty()) Botan::secure_scrub_memory(m_keyDigest.data(), m_keyDigest.size());
-    m_keyDigest.clear();
-    m_cipher.reset();
-    m_bodyStart.clear();
+    m_preparedBody.reset();
 }
 
 void LVEncryptor::awaitEngineThread()
@@ -231,13 +222,21 @@ void LVEncryptor::finishJob(bool encrypting)
 void LVEncryptor::endEncryptionStage(bool succeeded)
 {
     awaitEngineThread();
+    // Its threads end before the files they use go.
+    m_encryption.reset();
+    m_workOut.reset();
+    m_stageError.clear();
     if (!m_settings.workFolder.isNull()) {
         m_settings.workFolder.child(WorkArchiveName).remove();
         if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
     }
     m_work.reset();
     wipeKey();
-    discardPreparedKeys();
+    // A Cancel does not wait for derivations under way.
+    if (m_keys) {
+        m_keys->abandon();
+        m_retiredKeys = std::move(m_keys);
+    }
 }
 
 bool LVEncryptor::claimWorkFolder(std::uint64_t bytesNeeded, std::string& error)
@@ -315,108 +314,106 @@ bool LVEncryptor::EncryptStart(std::string& error)
     error = ZipArchive::NameClash(Source);
     if (!error.empty()) return false;
     checkpoint();
+    // The derivations begin first; the archiving worker takes their results when they are ready.
+    m_keys = std::make_unique<EncryptionKeys>(Method, Key);
     if (!m_archiver->Archive(Source, *this, error)) return false;
     m_handedOver = true;
-    prepareKeys();
-    return true;
-}
-
-// --- the cipher loops ----------------------------------------------------------------------------
-
-bool LVEncryptor::cipherLoop(const Stream& in, const Stream& out, std::uint64_t length, std::size_t chunk,
-                             const std::function<std::string(std::string_view)>& transform, std::string& error)
-{
-    // One chunk in memory at a time; each pass gives Cancel its chance first.
-    while (in.stream.position() < length) {
-        checkpoint();
-        const std::string block = in.stream.read(chunk);
-        if (in.stream.hadError()) {
-            error = streamFailure(in.failureText, in.file, in.stream);
-            return false;
-        }
-        if (block.empty()) {
-            error = std::string(in.failureText) + " " + quoted(in.file) + ": it became shorter while it was read.";
-            return false;
-        }
-        if (!out.stream.write(transform(block))) {
-            error = streamFailure(out.failureText, out.file, out.stream);
-            return false;
-        }
-        showProgress(in.stream.position(), length);
-    }
     return true;
 }
 
 // --- the encryption stage, on the archiving worker -----------------------------------------------
 
-bool LVEncryptor::EncryptTask(std::string& error)
+bool LVEncryptor::beginEncryptionStage(std::string& error)
 {
     awaitEngineThread();
     TEMPtarget = workFolder().child(WorkFileName);
     zSource = workFolder().child(WorkArchiveName);
-
-    BinaryStreamPtr in = zSource.openAsBinaryFile(false);
-    if (!in) {
-        error = failureOf("The work archive could not be opened", zSource);
+    // The header goes in once the key's digest is made; the body begins where it will end.
+    m_workOut = TEMPtarget.createBinaryFile(0600);
+    if (!m_workOut) {
+        error = failureOf("The work file could not be created", TEMPtarget);
         return false;
     }
-    const std::uint64_t length = in->length();
-    setMaximum(length);
+    m_workOut->setPosition(LVTagger::headerBytes(Method, std::string(DigestSize, '\0')).size());
 
-    {
-        BinaryStreamPtr created = TEMPtarget.createBinaryFile(0600);
-        if (!created || !created->close()) {
-            error = failureOf("The work file could not be created", TEMPtarget);
+    std::string bodyHeader;
+    std::unique_ptr<BodyCipher> cipher = m_keys ? m_keys->takeCipher(bodyHeader) : nullptr;
+    if (!cipher) {
+        cipher = CipherSuite::makeEncryptor(Method, Key);
+        if (!cipher) {
+            error = "Unknown cipher \"" + Method + "\".";
             return false;
         }
+        bodyHeader = cipher->beginEncrypting();
     }
+    m_encryption = std::make_unique<BodyEncryption>(std::move(cipher), bodyHeader, zSource, *m_workOut, TEMPtarget);
+    return true;
+}
+
+void LVEncryptor::archiveBytesFinal(std::int64_t end)
+{
+    // The keys take a while; the archiving worker never waits for them here.
+    if (!m_encryption && m_stageError.empty() && m_keys && m_keys->cipherReady()) {
+        try {
+            if (!beginEncryptionStage(m_stageError) && m_stageError.empty()) m_stageError = StageErrorText;
+        } catch (const std::exception& e) {
+            m_stageError = e.what();
+        }
+    }
+    if (m_encryption) m_encryption->available(std::uint64_t(end));
+}
+
+void LVEncryptor::awaitKeys(bool digest)
+{
+    while (m_keys && !(digest ? m_keys->digestReady() : m_keys->cipherReady())) {
+        checkpoint();
+        Thread::sleepFor(KeysPoll);
+    }
+}
+
+bool LVEncryptor::EncryptTask(std::string& error)
+{
+    if (!m_stageError.empty()) {
+        error = m_stageError;
+        return false;
+    }
+    awaitKeys(false);
+    if (!m_encryption && !beginEncryptionStage(error)) return false;
+    const std::uint64_t length = zSource.length();
+    m_encryption->complete(length);
+    setMaximum(length);
+    if (auto* status = controls().status) status->setText(EncryptingText);
+    showProgress(m_encryption->done(), length);
+    const auto idle = [&] {
+        checkpoint();
+        showProgress(m_encryption->done(), length);
+    };
+    if (!m_encryption->finish(idle, error)) return false;
+    showProgress(length, length);
+
+    awaitKeys(true);
     LVTagger tagger;
     tagger.EncryptionType = Method;
+    std::optional<std::string> digest = m_keys ? m_keys->takeDigest() : std::nullopt;
     bool tagged = false;
-    if (!m_keyDigest.empty()) {
-        tagger.q = m_keyDigest;
+    if (digest) {
+        tagger.q = std::move(*digest);
         tagged = tagger.CreateTagWithDigest(TEMPtarget);
     } else {
         tagger.q = Key;
         tagged = tagger.CreateTag(TEMPtarget);
     }
-    if (!tagged) {
+    if (!tagged || std::uint64_t(tagger.TagLength) + m_encryption->bodyLength() != TEMPtarget.length()) {
         error = failureOf("The header could not be written to", TEMPtarget);
         return false;
     }
-    BinaryStreamPtr out = TEMPtarget.openAsBinaryFile(true);
-    if (!out) {
-        error = failureOf("The work file could not be opened", TEMPtarget);
+    if (!m_workOut->sync() || !m_workOut->close()) {
+        error = "The work file \"" + TEMPtarget.displayName() + "\" could not be written: " +
+                std::generic_category().message(m_workOut->lastErrorCode());
         return false;
     }
-    out->setPosition(std::uint64_t(tagger.TagLength));
-    if (auto* status = controls().status) status->setText(EncryptingText);
-
-    std::unique_ptr<BodyCipher> cipher = std::move(m_cipher);
-    const std::string bodyStart = std::move(m_bodyStart);
-    if (!cipher) cipher = CipherSuite::makeEncryptor(Method, Key);
-    const std::size_t chunk = CipherSuite::chunkSize(Method);
-    if (!cipher) {
-        error = "Unknown cipher \"" + Method + "\".";
-        return false;
-    }
-    const Stream source{*in, zSource, "The work archive could not be read"};
-    const Stream sink{*out, TEMPtarget, "The work file could not be written"};
-    if (!out->write(bodyStart)) {
-        error = streamFailure(sink.failureText, TEMPtarget, *out);
-        return false;
-    }
-    if (!cipherLoop(source, sink, length, chunk, [&](std::string_view b) { return cipher->Encrypt(b); }, error))
-        return false;
-    if (!out->write(cipher->FinishEncrypt()) || !out->sync()) {
-        error = streamFailure("The work file could not be written", TEMPtarget, *out);
-        return false;
-    }
-    if (!out->close()) {
-        error = streamFailure("The work file could not be written", TEMPtarget, *out);
-        return false;
-    }
-    in->close();
+    m_encryption.reset();
+    m_workOut.reset();
     checkpoint();
 
     // Never replaces a file that appeared at the target meanwhile; works across file systems.
@@ -453,13 +450,15 @@ bool LVEncryptor::DecryptTask(std::string& error)
         return false;
     }
     const std::uint64_t length = in->length();
-    in->setPosition(std::uint64_t(std::max<std::int32_t>(m_tagLength, 0)));
+    const std::uint64_t bodyStart = std::uint64_t(std::max<std::int32_t>(m_tagLength, 0));
+    in.reset();
     setMaximum(length);
     if (auto* status = controls().status) status->setText(DecryptingText);
 
     FolderItem archiveFile = workFolder().child(WorkArchiveName);
-    auto cipher = CipherSuite::makeDecryptor(Method, Key);
-    const std::size_t chunk = CipherSuite::chunkSize(Method);
+    std::unique_ptr<BodyCipher> cipher = std::move(m_preparedBody);
+    const bool begun = cipher != nullptr;
+    if (!cipher) cipher = CipherSuite::makeDecryptor(Method, Key);
     if (!cipher) {
         error = "The file names an unknown cipher.";
         return false;
@@ -469,22 +468,16 @@ bool LVEncryptor::DecryptTask(std::string& error)
         error = failureOf("The work archive could not be created", archiveFile);
         return false;
     }
-    const Stream source{*in, zSource, "The encrypted file could not be read"};
-    const Stream sink{*out, archiveFile, "The work archive could not be written"};
-    if (!cipherLoop(source, sink, length, chunk, [&](std::string_view b) { return cipher->Decrypt(b); }, error))
-        return false;
-    const std::string last = cipher->FinishDecrypt();
     // A changed or cut body: what was deciphered so far is no archive of the user's; the clean-up
     // deletes it.
-    if (cipher->failed()) {
-        error = cipher->errorText();
+    const auto progress = [&](std::uint64_t position) { showProgress(position, length); };
+    if (!decryptBody(*cipher, begun, zSource, bodyStart, length, *out, archiveFile, progress, [&] { checkpoint(); },
+                     error))
         return false;
-    }
-    if (!out->write(last) || !out->close()) {
+    if (!out->close()) {
         error = streamFailure("The work archive could not be written", archiveFile, *out);
         return false;
     }
-    in->close();
     wipeKey();
 
     setMaximum(0);

@@ -19,8 +19,11 @@
 // the settings, the controls.
 //
 // The key is stretched twice on the encryption road (its digest for the header, the body's cipher
-// keys), which takes a noticeable fraction of a second each: the engine thread does both while the
-// archiving worker builds the archive, and the encryption stage takes the result.
+// keys), which takes a noticeable fraction of a second each: the engine thread has both made
+// while the archiving worker builds the archive (and a Cancel does not wait for them). The encryption stage starts as soon as they are
+// ready and enciphers the work archive behind the archiving worker, as its bytes become final;
+// once the archive is closed, only its rest remains to be enciphered ("Encrypting...").
+// A decryption takes the body's keys from the key check when it derived them already.
 
 #include <atomic>
 #include <cstdint>
@@ -31,10 +34,12 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/CipherStage.h"
 #include "engine/JobSettings.h"
 #include "engine/LVTagger.h"
 #include "engine/WorkFolder.h"
 #include "engine/crypto/Ciphers.h"
+#include "engine/crypto/EncryptionKeys.h"
 #include "platform/BinaryStream.h"
 #include "platform/FolderItem.h"
 #include "platform/Thread.h"
@@ -74,8 +79,11 @@ public:
                  LVArchiver& archiver, JobControls controls, JobSettings settings);
     // Starts deciphering `file`, whose header `header` was read by CheckTag, and extracting it into
     // `destFolder`. Same contract as Encrypt.
+    // `preparedBody`: the deciphering object KeyCheck made for the file's body (keys derived,
+    // its header taken), or null.
     void Decrypt(FolderItem file, FolderItem destFolder, std::string cipher, std::string key,
-                 const LVTagger& header, LVArchiver& archiver, JobControls controls, JobSettings settings);
+                 const LVTagger& header, LVArchiver& archiver, JobControls controls, JobSettings settings,
+                 std::unique_ptr<BodyCipher> preparedBody = nullptr);
 
     // Cancels the job: its later GUI calls are dropped, and every thread of it stops at its next
     // cancellation point and cleans up. Does not wait.
@@ -84,13 +92,21 @@ public:
     bool isBusy() const;
     // Waits until every thread of the current job has ended; the job's outcome.
     JobOutcome waitForJob();
+    // waitForJob, and also for the key derivations a cancelled job left running, so that no
+    // thread of this object runs afterwards (before the program ends). From the thread that
+    // starts the jobs.
+    void waitUntilIdle();
     JobOutcome outcome() const noexcept { return m_outcome.load(); }
     // The extraction folder of the last decryption (null before one has chosen it).
     FolderItem extractionFolder() const;
 
     // --- used by the archiving worker ---
-    // The encryption stage: header and body into the work file, then moved to the target. False,
-    // with the reason in `error`, on any failure (the caller ends the job).
+    // More of the work archive's bytes are final (see ZipArchive::SetFinalBytesListener): the
+    // encryption stage starts once the keys are ready, and follows.
+    void archiveBytesFinal(std::int64_t end);
+    // The encryption stage once the archive is closed: the rest of the body, then the work file
+    // moved to the target. False, with the reason in `error`, on any failure (the caller ends
+    // the job).
     bool EncryptTask(std::string& error);
     // Ends the job as a failure: `message` (when not empty) with `explanation`, the main window
     // reset, the error notice.
@@ -114,25 +130,15 @@ private:
     bool EncryptStart(std::string& error);
     bool DecryptTask(std::string& error);
     void beginJob(LVArchiver& archiver, JobControls controls, JobSettings settings);
-    // A stream of a cipher loop, with its file and the text for a failure.
-    struct Stream {
-        BinaryStream& stream;
-        const FolderItem& file;
-        const char* failureText;
-    };
-    // Feeds `in` from its position up to `length` through `transform` into `out`, one chunk per
-    // pass. False, with the reason in `error`, when a read or write fails.
-    bool cipherLoop(const Stream& in, const Stream& out, std::uint64_t length, std::size_t chunk,
-                    const std::function<std::string(std::string_view)>& transform, std::string& error);
+    // Creates the work file with the header and starts enciphering the work archive into it.
+    bool beginEncryptionStage(std::string& error);
     void wipeKey() noexcept;
     // Takes the work folder for this job: the settings' one, or the user's that has room. False,
     // with the reason in `error`, when none will do. The job holds it until it ends.
     bool claimWorkFolder(std::uint64_t bytesNeeded, std::string& error);
-    // On the engine thread, once the archiving worker runs: the key's digest and the body's
-    // cipher, ready for EncryptTask. Nothing is prepared when that fails; EncryptTask then
-    // makes them itself.
-    void prepareKeys();
-    void discardPreparedKeys() noexcept;
+    // On the archiving worker: waits (a cancellation point) until the body's cipher, or with
+    // `digest` the key's digest, is ready.
+    void awaitKeys(bool digest);
     // On the archiving worker: waits until the engine thread has ended, so that it no longer
     // uses the key or the prepared keys.
     void awaitEngineThread();
@@ -149,9 +155,14 @@ private:
     std::string Method;
     std::string Key;
     std::int32_t m_tagLength = 0;
-    std::string m_keyDigest;               // prepared by the engine thread; "" when none
-    std::unique_ptr<BodyCipher> m_cipher;  // prepared encrypting cipher, keys derived
-    std::string m_bodyStart;               // what its first (empty) Encrypt returned
+    std::unique_ptr<EncryptionKeys> m_keys;      // encryption: the derivations under way
+    // Those of an ended job, abandoned: their thread is waited for by the next job or the end.
+    std::unique_ptr<EncryptionKeys> m_retiredKeys;
+    std::unique_ptr<BodyCipher> m_preparedBody;  // decryption: from the key check, or null
+    // The encryption stage, on the archiving worker: the work file and what enciphers into it.
+    BinaryStreamPtr m_workOut;
+    std::unique_ptr<BodyEncryption> m_encryption;
+    std::string m_stageError;              // why the stage could not begin early
     FolderItem zSource;
     FolderItem TEMPtarget;
     JobSettings m_settings;

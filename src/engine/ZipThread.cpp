@@ -78,6 +78,8 @@ void ZipThread::compressTask()
         job.markStopped();
     });
     try {
+        // The encryption stage follows the archive as its bytes become final.
+        zar->SetFinalBytesListener([&job](std::int64_t end) { job.archiveBytesFinal(end); });
         bool failed = false;
         std::int32_t index = 0;
         for (const FolderItem& item : source) {
@@ -87,8 +89,8 @@ void ZipThread::compressTask()
             if (added < 1) {
                 failed = true;
             } else if (item.isFolder()) {
-                const ZipEntryPtr entry = zar->Entry(added);
-                failed = !zar->AddFolderContents(item, entry->RawPath(), mb_mode, followAliases);
+                // The folder entry's own name, without waiting for the entries written behind.
+                failed = !zar->AddFolderContents(item, ZipArchive::CleanName(item.name()), mb_mode, followAliases);
             }
             if (failed) {
                 showError(zar->ErrorMessage());

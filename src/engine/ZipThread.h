@@ -29,7 +29,8 @@ public:
     ~ZipThread() override;
 
     // Starts adding `items` to `archive` (each at the root, a folder with its whole contents),
-    // closing it, then `caller.EncryptTask`. Returns at once.
+    // closing it, then `caller.EncryptTask`; meanwhile the caller's encryption stage follows the
+    // archive as its bytes become final. Returns at once.
     void Compress(std::unique_ptr<ZipArchive> archive, std::vector<FolderItem> items, bool followAliases,
                   std::int32_t mbMode, LVEncryptor& caller);
     // Starts extracting every entry of `archive` through `job` (which the caller keeps, to remove

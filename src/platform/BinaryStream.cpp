@@ -6,6 +6,7 @@
 #include <limits>
 #include <span>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -253,6 +254,12 @@ bool BinaryStream::sync()
         return false;
     }
     return true;
+}
+
+void BinaryStream::startWriteback(std::uint64_t offset, std::uint64_t length) noexcept
+{
+    if (m_fd >= 0 && m_writable)
+        ::sync_file_range(m_fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
 }
 
 bool BinaryStream::close()

@@ -64,6 +64,9 @@ public:
 
     // Flushes written data to the disk (fsync); false on failure.
     bool sync();
+    // Starts writing `length` bytes from `offset` out to the disk without waiting, so that a
+    // later sync has less left to do. Advice only: no error is kept.
+    void startWriteback(std::uint64_t offset, std::uint64_t length) noexcept;
     // Closes the descriptor; false when close reported an error (a delayed write error).
     bool close();
 

@@ -363,6 +363,62 @@ bool writeFinderInfo(const fs::path& file, const FinderInfo& info)
     return writeValue(file, FinderInfoAttribute, AppleDouble::FinderInfoId, info.isZero() ? std::string() : info.toBytes());
 }
 
+Probe probe(const fs::path& file, bool mayHaveCompanion)
+{
+    Probe result;
+    bool finderInfoAttribute = false;
+    if (!g_attributesDisabled) {
+        std::string names;
+        for (;;) {
+            const ssize_t size = ::llistxattr(file.c_str(), nullptr, 0);
+            if (size <= 0)
+                break;
+            names.resize(std::size_t(size));
+            const ssize_t got = ::llistxattr(file.c_str(), names.data(), names.size());
+            if (got >= 0) {
+                names.resize(std::size_t(got));
+                break;
+            }
+            names.clear();
+            if (errno != ERANGE)  // ERANGE: the list grew in between; ask again
+                break;
+        }
+        const auto listed = [&](std::string_view name) {
+            for (std::size_t at = 0; at < names.size();) {
+                const std::size_t end = std::min(names.find('\0', at), names.size());
+                if (std::string_view(names).substr(at, end - at) == name)
+                    return true;
+                at = end + 1;
+            }
+            return false;
+        };
+        if (listed(FinderInfoAttribute)) {
+            int err = 0;
+            if (const auto value = getAttribute(file, FinderInfoAttribute, err); value && !value->empty()) {
+                finderInfoAttribute = true;
+                result.finderInfo = finderInfoFrom(value);
+            }
+        }
+        if (listed(ForkAttribute))
+            result.forkLength = attributeSize(file, ForkAttribute);
+    }
+    if (mayHaveCompanion && (!finderInfoAttribute || result.forkLength == 0)) {
+        int err = 0;
+        if (const auto c = openCompanion(file, err)) {
+            if (!finderInfoAttribute)
+                if (const auto* d = AppleDouble::find(c->entries, AppleDouble::FinderInfoId); d && d->length > 0) {
+                    std::string bytes = c->read(*d, err);
+                    if (!err)
+                        result.finderInfo = finderInfoFrom(bytes);
+                }
+            if (result.forkLength == 0)
+                if (const auto* d = AppleDouble::find(c->entries, AppleDouble::ResourceForkId))
+                    result.forkLength = d->length;
+        }
+    }
+    return result;
+}
+
 void removeAll(const fs::path& file)
 {
     removeAttribute(file, ForkAttribute);

@@ -37,6 +37,16 @@ std::optional<FinderInfo> readFinderInfo(const std::filesystem::path& file);
 // Replaces the Finder information; an all-zero value removes it.
 bool writeFinderInfo(const std::filesystem::path& file, const FinderInfo& info);
 
+// What a folder walk needs to know of a file's Mac metadata, with the same answers as
+// readFinderInfo and resourceForkLength but fewer calls: one listing of the file's attributes
+// (an attribute is read only when it is listed), and the companion is looked at only when
+// `mayHaveCompanion` (the folder's listing holds "._" + name, or nothing is known).
+struct Probe {
+    std::optional<FinderInfo> finderInfo;
+    std::uint64_t forkLength = 0;
+};
+Probe probe(const std::filesystem::path& file, bool mayHaveCompanion);
+
 // Removes both, from both stores, and the companion (used when a file is deleted or moved).
 void removeAll(const std::filesystem::path& file);
 // Carries the metadata of `from` over to `to` (after a copy across file systems).

@@ -34,15 +34,25 @@ std::int32_t checkedLength(std::uint64_t length)
 
 } // namespace
 
+ZipArchive::MacItemFacts ZipArchive::z_macFacts(const FolderItem& f)
+{
+    return {f.name(), f.mode(), MacMetadataStore::readFinderInfo(f.path())};
+}
+
 MemoryBlock ZipArchive::MakeMacBinaryHeader(const FolderItem& f)
 {
+    const std::optional<MacItemFacts> facts =
+        f.isNull() || !f.exists() ? std::nullopt : std::optional<MacItemFacts>(z_macFacts(f));
     return z_makeMBHdr(checkedLength(f.length()), checkedLength(f.resourceForkLength()), f.name(), f.macType(),
-                       f.macCreator(), f.creationDate(), f.modificationDate(), &f);
+                       f.macCreator(), f.creationDate(), f.modificationDate(), facts ? &*facts : nullptr);
 }
 
 MemoryBlock ZipArchive::MakeMacBinaryHeader(const FolderItem& f, std::int32_t dataLen, std::int32_t rsrcLen, std::string_view name)
 {
-    return z_makeMBHdr(dataLen, rsrcLen, name, f.macType(), f.macCreator(), f.creationDate(), f.modificationDate(), &f);
+    const std::optional<MacItemFacts> facts =
+        f.isNull() || !f.exists() ? std::nullopt : std::optional<MacItemFacts>(z_macFacts(f));
+    return z_makeMBHdr(dataLen, rsrcLen, name, f.macType(), f.macCreator(), f.creationDate(), f.modificationDate(),
+                       facts ? &*facts : nullptr);
 }
 
 MemoryBlock ZipArchive::MakeMacBinaryHeader(std::int32_t dataLen, std::int32_t rsrcLen, std::string_view name,
@@ -54,7 +64,7 @@ MemoryBlock ZipArchive::MakeMacBinaryHeader(std::int32_t dataLen, std::int32_t r
 
 MemoryBlock ZipArchive::z_makeMBHdr(std::int32_t dataLen, std::int32_t rsrcLen, std::string_view name, std::string_view type,
                                     std::string_view creator, std::optional<std::int64_t> created,
-                                    std::optional<std::int64_t> modified, const FolderItem* f)
+                                    std::optional<std::int64_t> modified, const MacItemFacts* f)
 {
     using namespace macbinary;
     if (name.empty())
@@ -64,10 +74,10 @@ MemoryBlock ZipArchive::z_makeMBHdr(std::int32_t dataLen, std::int32_t rsrcLen, 
     std::optional<FinderInfo> catalog;
     std::string stored(name);
     std::uint8_t script = 0;
-    const bool hasItem = f && !f->isNull() && f->exists();
+    const bool hasItem = f != nullptr;
     if (hasItem) {
-        catalog = MacMetadataStore::readFinderInfo(f->path());
-        if (name == f->name() && catalog)
+        catalog = f->finderInfo;
+        if (name == f->name && catalog)
             script = catalog->script();
     }
     stored = cutAtCharBoundary(stored, MaxNameLength);
@@ -83,14 +93,14 @@ MemoryBlock ZipArchive::z_makeMBHdr(std::int32_t dataLen, std::int32_t rsrcLen, 
         h.setUInt32Value(offset::Modified, toMacDate(*modified));
     if (hasItem) {
         // No owner write permission stands for the Finder's locked state.
-        if ((f->mode() & 0200) == 0)
+        if ((f->mode & 0200) == 0)
             h.setByteValue(offset::Protected, 1);
         h.setByteValue(offset::Script, script);
         if (catalog) {
             const std::uint16_t flags = catalog->finderFlags();
             h.setByteValue(offset::FinderFlagsHigh, std::uint8_t(flags >> 8) & HasBeenInitedMask);
             h.setByteValue(offset::FinderFlagsLow, std::uint8_t(flags));
-        } else if (f->name().starts_with(".")) {
+        } else if (f->name.starts_with(".")) {
             h.setByteValue(offset::FinderFlagsHigh, std::uint8_t(FinderFlagInvisible >> 8));
         }
     }

@@ -1,6 +1,7 @@
 #include "zip/ZipArchive.h"
 
 #include "platform/Exceptions.h"
+#include "zip/WriteBehind.h"
 
 namespace lv {
 
@@ -18,6 +19,8 @@ void ZipArchive::z_setup()
 ZipArchive::~ZipArchive()
 {
     const bool createdAndOpen = d && d->zipStream && justCreated;
+    // An archive dropped without Close is nobody's to read.
+    finalBytesListener = nullptr;
     bool closed = false;
     try {
         closed = Close();
@@ -25,6 +28,7 @@ ZipArchive::~ZipArchive()
         // Also a thread end while the directory was written: the file is incomplete.
         closed = false;
     }
+    writeBehind.reset();
     if (!closed && createdAndOpen)
         d->theFile.remove();
     if (d) {
@@ -98,16 +102,37 @@ bool ZipArchive::Open(const FolderItem& file, bool forWrite, std::optional<TextE
     }
 }
 
+bool ZipArchive::z_settle() const
+{
+    return !writeBehind || writeBehind->drain();
+}
+
+void ZipArchive::SetProgressMonitor(ZipProgressNotifier* monitor)
+{
+    z_settle();
+    d->monitor = monitor;
+}
+
 bool ZipArchive::Close()
 {
     if (!d || !d->zipStream)
         return true;
     bool ok = true;
+    // Entries written behind go in first; a failure no add has reported yet is reported here.
+    if (writeBehind) {
+        if (!writeBehind->drain() && !writeBehind->failureReported()) {
+            errmsg = writeBehind->failure()->message;
+            writeBehind->markFailureReported();
+            ok = false;
+        }
+        writeBehind.reset();
+    }
     // An archive that is not writable is never written, whatever was edited in memory.
     if (writeMode)
-        ok = z_writeDirectory();
+        ok = z_writeDirectory() && ok;
     else
         d->dirty = false;
+    const std::int64_t length = std::int64_t(d->zipStream->length());
     if (!d->zipStream->close() && writeMode && ok) {
         errmsg = "Closing the archive file failed";
         ok = false;
@@ -117,6 +142,8 @@ bool ZipArchive::Close()
     entriesRead = false;
     justCreated = false;
     marked = false;
+    if (ok && writeMode && finalBytesListener)
+        finalBytesListener(length);
     return ok;
 }
 
@@ -124,6 +151,7 @@ ZipEntryPtr ZipArchive::Entry(std::int32_t index) const
 {
     if (!entriesRead)
         throw RuntimeException("The archive is not open");
+    z_settle();
     if (index < 1 || index > d->entryCount())
         throw OutOfBoundsException();
     return d->entries_1[std::size_t(index)];
@@ -133,6 +161,7 @@ std::int32_t ZipArchive::EntryCount() const
 {
     if (!entriesRead)
         throw RuntimeException("The archive is not open");
+    z_settle();
     return d->entryCount();
 }
 

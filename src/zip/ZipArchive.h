@@ -7,6 +7,16 @@
 // an index out of range, a resource stream without a MacBinary header); every other exception
 // inside an operation becomes a failing result with a text. ThreadEnd always passes through.
 //
+// Parallel writing (WriteInParallel): while it is on and no progress monitor is set, the adding
+// operations on items (AddItemToRoot, AddItemWithRawPath, AddFolderContents) queue the entries
+// and return at once; a pool of workers reads and compresses them while later adds go on, and
+// they are written in the order they were added, each with the same name, record and extra field
+// as one written at once (an entry whose data would not shrink is stored). An add returns the
+// index its entry will have; what needs no reading is checked before it returns. A failure found
+// later (an item that cannot be opened or read, a file that changed meanwhile, a write error)
+// drops that entry and every one queued after it: every later add then fails with it, and Close
+// reports it unless an add did. Every other operation first waits for the queued entries.
+//
 // Limits: offsets and sizes are 32-bit signed and counts 16-bit in the records, so a file, fork,
 // entry or archive that would pass 2^31 - 1 bytes, a 65536th entry, and a name, extra field or
 // comment over 65535 bytes are refused before anything is written.
@@ -19,12 +29,14 @@
 // operations (ZipArchiveEdit.cpp).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/FinderInfo.h"
 #include "platform/FolderItem.h"
 #include "platform/MemoryBlock.h"
 #include "platform/TextEncoding.h"
@@ -35,7 +47,9 @@
 namespace lv {
 
 class SeqDataInputStream;
+class WriteBehind;
 class ZipProgressNotifier;
+struct ItemStat;
 
 // Results of the add operations besides an entry index (>= 1).
 namespace zipResult {
@@ -70,7 +84,12 @@ public:
     std::int32_t EntryCount() const;
     std::string ErrorMessage() const { return errmsg; }
     std::string Comment() const { return comment_; }
-    void SetProgressMonitor(ZipProgressNotifier* monitor) { d->monitor = monitor; }
+    void SetProgressMonitor(ZipProgressNotifier* monitor);
+    // Told on the adding thread how far the archive's bytes are final: every byte before `end`
+    // stays as it is from then on (entries written whole, and at Close the whole file), so that
+    // a reader may follow the writer. Only while entries are added; edits may rewrite bytes.
+    using FinalBytesListener = std::function<void(std::int64_t end)>;
+    void SetFinalBytesListener(FinalBytesListener listener) { finalBytesListener = std::move(listener); }
     ZipProgressNotifier* ProgressMonitor() const { return d->monitor; }
     bool IsOpen() const { return d->zipStream != nullptr; }
     bool IsWritable() const { return d->zipStream != nullptr && writeMode; }
@@ -116,6 +135,9 @@ public:
     void PreserveUnixPermissions(bool flag) { d->addUnixPerm = flag; }
     bool PreservingUnixPermissions() const { return d->addUnixPerm; }
     bool GetUnixPermissions(const FolderItem& f, std::int32_t& mode) const;
+    // Parallel writing with `workers` threads and at most `memoryBound` bytes of entry data in
+    // memory (see the top of this file); 0 workers writes every entry before its add returns.
+    void WriteInParallel(unsigned workers, std::size_t memoryBound);
 
     // --- MacBinary header (MacBinaryHeader.cpp) ---
     MemoryBlock MakeMacBinaryHeader(const FolderItem& f);
@@ -162,7 +184,18 @@ public:
                                   ZipExtraFieldPtr extra);
 
 private:
+    friend class WriteBehind;
+    // What a MacBinary header takes from an item on disk besides its lengths, names and dates.
+    struct MacItemFacts {
+        std::string name;
+        std::uint32_t mode = 0;
+        std::optional<FinderInfo> finderInfo;
+    };
+    static MacItemFacts z_macFacts(const FolderItem& f);
+
     void z_setup();
+    // Waits until the entries written behind are in the entry list; false when one failed.
+    bool z_settle() const;
     void z_noWriteMsg() { errmsg = "Archive was opened read-only"; }
     // Reading half.
     void z_readDirectory();
@@ -170,7 +203,16 @@ private:
     bool z_writeDirectory();
     // Adding.
     std::int32_t z_addItem(const FolderItem& f, std::string_view name, std::int32_t mbMode, bool unixPerm, bool sizeOnly);
-    std::int64_t z_addFolder(const FolderItem& folder, const std::string& path, bool followAliases, std::int32_t mbMode,
+    // z_addItem for an item already looked at (`stat`); `mayHaveCompanion` when an AppleDouble
+    // companion may hold its Mac metadata.
+    std::int32_t z_addListed(const FolderItem& f, const ItemStat& stat, bool mayHaveCompanion, std::string_view name,
+                             std::int32_t mbMode, bool unixPerm, bool sizeOnly);
+    // The entry stored as `encName` with its central record as the entry writer makes it before
+    // the data (CRC-32, compressed size and offset 0); nullptr with the result code in `failure`
+    // when the records cannot describe it.
+    ZipEntryPtr z_newEntry(bool deflated, std::int64_t payload, std::optional<std::int64_t> date,
+                           const ZipExtraFieldPtr& extra, std::string& encName, std::string& extraBytes,
+                           std::int32_t& failure);    std::int64_t z_addFolder(const FolderItem& folder, const std::string& path, bool followAliases, std::int32_t mbMode,
                              bool unixPerm, bool sizeOnly);
     bool z_abort(const FolderItem& f, std::int32_t code, const std::string& msg, bool canSkip);
     // Entry writers: the entry index or a result < 1.
@@ -190,7 +232,7 @@ private:
     std::int64_t z_directorySize() const;
     MemoryBlock z_makeMBHdr(std::int32_t dataLen, std::int32_t rsrcLen, std::string_view name, std::string_view type,
                             std::string_view creator, std::optional<std::int64_t> created,
-                            std::optional<std::int64_t> modified, const FolderItem* f);
+                            std::optional<std::int64_t> modified, const MacItemFacts* f);
     // Editing helpers (ZipArchiveEdit.cpp).
     void z_copy(std::int64_t from, std::int64_t to, std::int64_t length);
     static std::optional<MemoryBlock> z_cloneMB(const MemoryBlock& block);
@@ -210,6 +252,10 @@ private:
     // that the size check of each new entry does not walk the whole list.
     mutable std::int64_t dirCacheBytes = 0;
     mutable std::int32_t dirCacheCount = -1;
+    unsigned parallelWorkers = 0;
+    std::size_t parallelMemory = 0;
+    std::unique_ptr<WriteBehind> writeBehind;
+    FinalBytesListener finalBytesListener;
 };
 
 } // namespace lv

@@ -6,10 +6,14 @@
 #include <map>
 
 #include "platform/Exceptions.h"
+#include "platform/ItemStat.h"
+#include "platform/MacMetadataStore.h"
 #include "platform/Thread.h"
 #include "zip/MacBinary.h"
 #include "zip/SeqStreams.h"
+#include "zip/WriteBehind.h"
 #include "zip/ZipArchive.h"
+#include "zip/ZipConfig.h"
 #include "zip/ZipProgressNotifier.h"
 #include "zip/ZipRecords.h"
 
@@ -18,22 +22,6 @@ namespace lv {
 namespace {
 
 constexpr const char* TooLargeText = "The item is too large for a zip archive (2 GB or more)";
-
-// Device and inode of an item, to notice a folder that is already on the walk's path (a bind
-// mount of one of its parents), or the archive's own file.
-struct FolderId {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool operator==(const FolderId&) const = default;
-};
-
-std::optional<FolderId> folderId(const FolderItem& folder)
-{
-    struct stat st {};
-    if (::lstat(folder.path().c_str(), &st) != 0)
-        return std::nullopt;
-    return FolderId{st.st_dev, st.st_ino};
-}
 
 } // namespace
 
@@ -76,6 +64,11 @@ std::int32_t ZipArchive::AddItemByStreams(SeqDataInputStream* dataIn, std::int64
         z_noWriteMsg();
         return zipResult::NothingAdded;
     }
+    if (!z_settle()) {
+        errmsg = writeBehind->failure()->message;
+        writeBehind->markFailureReported();
+        return writeBehind->failure()->code;
+    }
     try {
         return z_zip(dataIn, dataLen, rsrcIn, rsrcLen, mbHdr, name, date, std::move(extra));
     } catch (const std::exception&) {
@@ -95,33 +88,46 @@ std::int32_t ZipArchive::z_addItem(const FolderItem& f, std::string_view name, s
         errmsg = "no file reference given";
         return zipResult::NothingAdded;
     }
+    const ItemStat stat = statItem(f.path());
+    return z_addListed(f, stat, true, name, mbMode, unixPerm, sizeOnly);
+}
+
+std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat, bool mayHaveCompanion,
+                                     std::string_view name, std::int32_t mbMode, bool unixPerm, bool sizeOnly)
+{
     const std::int32_t failed = sizeOnly ? zipResult::WalkFailed : zipResult::ReadWriteError;
     try {
         // An alias chosen by the user stands for the file it points to.
         FolderItem item = f;
-        FolderItem::Kind kind = f.kind();
-        if (kind == FolderItem::Kind::Alias) {
+        ItemStat stat = fStat;
+        if (stat.kind == FolderItem::Kind::Alias) {
             const std::optional<FolderItem> target = f.resolveAlias();
-            if (target && target->isFile()) {
+            if (target)
+                stat = statItem(target->path());
+            if (target && stat.kind == FolderItem::Kind::File) {
                 item = *target;
-                kind = FolderItem::Kind::File;
+                mayHaveCompanion = true;
             } else {
-                kind = FolderItem::Kind::Other;
+                stat.kind = FolderItem::Kind::Other;
             }
         }
         // Reading a FIFO would hang, a device never ends: only files and folders are archived.
-        if (kind == FolderItem::Kind::Other) {
+        if (stat.kind == FolderItem::Kind::Other) {
             errmsg = "Only files and folders can be archived";
             return failed;
         }
         // A vanished item is never archived as an empty file.
-        if (kind == FolderItem::Kind::Missing) {
+        if (stat.kind == FolderItem::Kind::Missing) {
             errmsg = "Opening the source data stream failed";
             return sizeOnly ? zipResult::WalkFailed : zipResult::OpenFailed;
         }
-        const bool isFolder = kind == FolderItem::Kind::Folder;
-        const std::uint64_t dataLen = isFolder ? 0 : item.length();
-        const std::uint64_t forkLen = (!isFolder && mbMode > 0) ? item.resourceForkLength() : 0;
+        const bool isFolder = stat.kind == FolderItem::Kind::Folder;
+        // The Mac metadata, looked at once: a file's type and creator go into its extra field.
+        const bool probed = !isFolder || mbMode == MacBinaryAlways;
+        const MacMetadataStore::Probe mac =
+            probed ? MacMetadataStore::probe(item.path(), mayHaveCompanion) : MacMetadataStore::Probe{};
+        const std::uint64_t dataLen = isFolder ? 0 : stat.length;
+        const std::uint64_t forkLen = (!isFolder && mbMode > 0) ? mac.forkLength : 0;
         const bool useMacBinary = mbMode == MacBinaryAlways || (mbMode == MacBinarySmart && forkLen >= 1);
         const std::uint64_t rsrcLen = useMacBinary ? forkLen : 0;
         if (dataLen > std::uint64_t(zip::MaxOffset) || rsrcLen > std::uint64_t(zip::MaxOffset)) {
@@ -137,24 +143,82 @@ std::int32_t ZipArchive::z_addItem(const FolderItem& f, std::string_view name, s
         if (sizeOnly)
             return std::int32_t(payload);
 
+        const std::string type = mac.finderInfo ? mac.finderInfo->type() : FinderInfo().type();
+        const std::string creator = mac.finderInfo ? mac.finderInfo->creator() : FinderInfo().creator();
+        std::optional<MemoryBlock> header;
+        ZipExtraFieldPtr extra;
+        if (useMacBinary) {
+            const MacItemFacts facts{item.name(), stat.mode, mac.finderInfo};
+            header = z_makeMBHdr(std::int32_t(dataLen), std::int32_t(rsrcLen), f.name(), type, creator, stat.created,
+                                 stat.modified, &facts);
+            extra = MakeZipExtraField(type, creator, f.name());
+        } else if (!isFolder) {
+            extra = MakeZipExtraField(type, creator, "");
+        }
+        const bool keepMode = unixPerm && stat.mode != 0;
+        const std::int32_t mode = std::int32_t(stat.mode);
+
+        if (parallelWorkers > 0 && !d->monitor) {
+            if (name.empty()) {
+                errmsg = "Name must not be empty";
+                return zipResult::BadName;
+            }
+            std::string encName = z_pathToEncName(name);
+            std::string extraBytes;
+            std::int32_t failure = 0;
+            ZipEntryPtr entry =
+                z_newEntry(ZipConfig::UsePlugin && payload > 0, payload, stat.modified, extra, encName, extraBytes, failure);
+            if (!entry)
+                return failure;
+            if (keepMode) {
+                entry->SetOSMadeBy(zip::HostUnix);
+                entry->SetExternalFileAttributes((entry->ExternalFileAttributes() & 0xFFFF) | ZipArchiveData::shiftLeft16(mode));
+            }
+            std::shared_ptr<EntryPayload> source;
+            if (!isFolder || payload > 0) {
+                using Part = EntryPayload::Part;
+                std::vector<Part> parts;
+                if (header)
+                    parts.push_back({Part::Kind::Bytes, macbinary::HeaderSize, header->toString()});
+                if (header && !isFolder) {
+                    parts.push_back({Part::Kind::DataFork, dataLen, {}});
+                    parts.push_back({Part::Kind::Zeros, std::uint64_t(macbinary::padded(std::int64_t(dataLen))) - dataLen, {}});
+                    parts.push_back({Part::Kind::ResourceFork, rsrcLen, {}});
+                    parts.push_back({Part::Kind::Zeros, std::uint64_t(macbinary::padded(std::int64_t(rsrcLen))) - rsrcLen, {}});
+                } else if (!header) {
+                    parts.push_back({Part::Kind::DataFork, dataLen, {}});
+                }
+                source = std::make_shared<EntryPayload>(item, stat, std::move(parts));
+            }
+            if (!writeBehind)
+                writeBehind = std::make_unique<WriteBehind>(*this, WriteBehind::Limits{parallelWorkers, parallelMemory});
+            return writeBehind->add({std::move(entry), std::move(encName), std::move(extraBytes), std::move(source),
+                                     ZipConfig::UsePlugin.load()});
+        }
+
+        if (!z_settle()) {
+            errmsg = writeBehind->failure()->message;
+            writeBehind->markFailureReported();
+            return writeBehind->failure()->code;
+        }
         std::unique_ptr<FileReader> dataIn;
         std::unique_ptr<RsrcForkReader> rsrcIn;
         if (!isFolder)
             dataIn = std::make_unique<FileReader>(item);
         if (rsrcLen > 0)
             rsrcIn = std::make_unique<RsrcForkReader>(item);
-        std::optional<MemoryBlock> header;
-        ZipExtraFieldPtr extra;
-        if (useMacBinary) {
-            header = MakeMacBinaryHeader(item, std::int32_t(dataLen), std::int32_t(rsrcLen), f.name());
-            extra = MakeZipExtraField(item, f.name());
-        } else {
-            extra = MakeZipExtraField(item, "");
-        }
+        const std::int64_t entryStart = startOfDirInArchive;
         const std::int32_t result = z_zip(dataIn.get(), std::int64_t(dataLen), rsrcIn.get(), std::int64_t(rsrcLen),
-                                          header, name, item.modificationDate(), extra);
-        std::int32_t mode = 0;
-        if (unixPerm && result >= 1 && GetUnixPermissions(item, mode)) {
+                                          header, name, stat.modified, extra);
+        // A file that grew while it was read would come back cut to its first length.
+        if (result >= 1 && !isFolder && statItem(item.path()).length != dataLen) {
+            d->entries_1.pop_back();
+            startOfDirInArchive = entryStart;
+            errmsg = "The file \"" + item.displayName() + "\" changed while it was read: it is no longer " +
+                     std::to_string(dataLen) + " bytes long";
+            return zipResult::ReadWriteError;
+        }
+        if (keepMode && result >= 1) {
             ZipEntry& entry = *d->entries_1[std::size_t(result)];
             entry.SetOSMadeBy(zip::HostUnix);
             entry.SetExternalFileAttributes((entry.ExternalFileAttributes() & 0xFFFF) | ZipArchiveData::shiftLeft16(mode));
@@ -223,18 +287,31 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
         errmsg = "no folder reference given";
         return zipResult::WalkFailed;
     }
-    std::vector<FolderId> onPath;
-    if (const auto id = folderId(folder))
-        onPath.push_back(*id);
+    // Device and inode of the folders on the walk's path, to notice one that is already on it (a
+    // bind mount of one of its parents).
+    std::vector<ItemStat> onPath;
+    if (const ItemStat top = statItem(folder.path()); top.kind != FolderItem::Kind::Missing)
+        onPath.push_back(top);
+    const auto isOnPath = [&](const ItemStat& s) {
+        return std::any_of(onPath.begin(), onPath.end(), [&](const ItemStat& p) { return p.sameItemAs(s); });
+    };
     // The archive being written may lie inside the folder: it is never added to itself.
-    const std::optional<FolderId> archiveId = folderId(d->theFile);
+    const ItemStat archiveStat = statItem(d->theFile.path());
+
+    // An item of a listing, looked at once.
+    struct Child {
+        FolderItem item;
+        ItemStat stat;
+        bool mayHaveCompanion = false;
+    };
 
     // Adds one item (a file, or a subfolder's own entry); false when the walk must stop.
     std::int64_t total = 0;
-    const auto addOne = [&](const FolderItem& item, const std::string& name) {
-        const std::int32_t r = z_addItem(item, name, mbMode, unixPerm, sizeOnly);
+    const auto addOne = [&](const Child& child, const std::string& name) {
+        const std::int32_t r =
+            z_addListed(child.item, child.stat, child.mayHaveCompanion, name, mbMode, unixPerm, sizeOnly);
         if (r < 0 || (r == 0 && !sizeOnly))
-            return !z_abort(item, r, errmsg, true);
+            return !z_abort(child.item, r, errmsg, true);
         if (sizeOnly)
             total += r;
         return true;
@@ -244,74 +321,78 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
                                                                                   const std::string& prefix) {
         FolderItem current;
         try {
-            std::vector<FolderItem> files;
-            std::vector<FolderItem> folders;
+            std::vector<Child> files;
+            std::vector<Child> folders;
             // A folder that cannot be listed would come out empty, its contents lost without a
             // word: it fails like a file that cannot be opened.
-            const FolderItem listed(dir.path());
-            const std::vector<FolderItem> children = listed.children();
-            if (listed.lastErrorCode() != 0 && dir.isFolder() &&
+            std::vector<ListedItem> listing;
+            if (listFolder(dir.path(), listing) != 0 && dir.isFolder() &&
                 z_abort(dir, zipResult::OpenFailed, "Reading the folder failed", true))
                 return false;
-            for (const FolderItem& child : children) {
-                switch (child.kind()) {
+            for (ListedItem& listed : listing) {
+                Child child{FolderItem(dir.path() / listed.name), listed.stat, listed.companionListed};
+                switch (listed.stat.kind) {
                 case FolderItem::Kind::File:
-                    if (!archiveId || folderId(child) != archiveId)
-                        files.push_back(child);
+                    if (archiveStat.kind == FolderItem::Kind::Missing || !archiveStat.sameItemAs(listed.stat))
+                        files.push_back(std::move(child));
                     break;
                 case FolderItem::Kind::Folder:
-                    folders.push_back(child);
+                    folders.push_back(std::move(child));
                     break;
                 case FolderItem::Kind::Missing:
                     // Gone meanwhile is fine; one that cannot even be looked at (a path too long)
                     // would be lost without a word.
-                    if (child.lastErrorCode() != ENOENT &&
-                        z_abort(child, zipResult::OpenFailed, "Reading the folder failed", true))
+                    if (listed.error != ENOENT &&
+                        z_abort(child.item, zipResult::OpenFailed, "Reading the folder failed", true))
                         return false;
                     break;
                 case FolderItem::Kind::Alias:
                     if (followAliases) {
-                        if (const auto target = child.resolveAlias(); target && target->isFile())
-                            files.push_back(*target);
+                        if (const auto target = child.item.resolveAlias()) {
+                            const ItemStat targetStat = statItem(target->path());
+                            if (targetStat.kind == FolderItem::Kind::File)
+                                files.push_back({*target, targetStat, true});
+                        }
                     }
                     break;
-                default:  // FIFOs, sockets, devices, items gone meanwhile
+                default:  // FIFOs, sockets, devices
                     break;
                 }
                 Thread::yieldPoint();
             }
             // Entries of the same name would overwrite each other when the archive is extracted.
             if (!sizeOnly) {
-                std::vector<FolderItem> siblings = files;
-                siblings.insert(siblings.end(), folders.begin(), folders.end());
+                std::vector<FolderItem> siblings;
+                for (const Child& c : files)
+                    siblings.push_back(c.item);
+                for (const Child& c : folders)
+                    siblings.push_back(c.item);
                 if (const std::string clash = NameClash(siblings);
                     !clash.empty() && z_abort(dir, zipResult::WalkFailed, clash, true))
                     return false;
             }
-            for (const FolderItem& file : files) {
-                current = file;
+            for (const Child& file : files) {
+                current = file.item;
                 bool abort = false;
                 if (d->monitor)
-                    d->monitor->ZipFileStarting(file, abort);
+                    d->monitor->ZipFileStarting(file.item, abort);
                 if (abort)
                     return false;
-                if (!addOne(file, sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(file.name())))
+                if (!addOne(file, sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(file.item.name())))
                     return false;
                 Thread::yieldPoint();
             }
-            for (const FolderItem& sub : folders) {
-                current = sub;
-                const std::optional<FolderId> id = folderId(sub);
-                if (id && std::find(onPath.begin(), onPath.end(), *id) != onPath.end())
+            for (const Child& sub : folders) {
+                current = sub.item;
+                if (isOnPath(sub.stat))
                     continue;  // a loop back to a folder being walked
-                const std::string subPath = sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(sub.name()) + "/";
+                const std::string subPath =
+                    sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(sub.item.name()) + "/";
                 if (!addOne(sub, subPath))
                     return false;
-                if (id)
-                    onPath.push_back(*id);
-                const bool ok = walk(sub, subPath);
-                if (id)
-                    onPath.pop_back();
+                onPath.push_back(sub.stat);
+                const bool ok = walk(sub.item, subPath);
+                onPath.pop_back();
                 if (!ok)
                     return false;
                 Thread::yieldPoint();
@@ -332,6 +413,14 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
         return zipResult::WalkFailed;
     }
     return total;
+}
+
+void ZipArchive::WriteInParallel(unsigned workers, std::size_t memoryBound)
+{
+    z_settle();
+    parallelWorkers = workers;
+    parallelMemory = memoryBound;
+    writeBehind.reset();
 }
 
 } // namespace lv

@@ -32,6 +32,7 @@ void checkEntryIndex(bool open, std::int32_t index, std::int32_t count, const ch
 
 bool ZipArchive::Compact()
 {
+    z_settle();
     namespace c = zip::central;
     namespace l = zip::local;
     if (!writeMode) {
@@ -138,6 +139,7 @@ void ZipArchive::z_copy(std::int64_t from, std::int64_t to, std::int64_t length)
 
 bool ZipArchive::RemoveEntry(std::int32_t index)
 {
+    z_settle();
     if (!writeMode) {
         z_noWriteMsg();
         return false;
@@ -151,6 +153,7 @@ bool ZipArchive::RemoveEntry(std::int32_t index)
 
 ZipEntryPtr ZipArchive::ReplaceEntry(std::int32_t index, ZipEntryPtr entry)
 {
+    z_settle();
     if (!writeMode) {
         z_noWriteMsg();
         return nullptr;
@@ -167,6 +170,7 @@ ZipEntryPtr ZipArchive::ReplaceEntry(std::int32_t index, ZipEntryPtr entry)
 
 bool ZipArchive::SetComment(std::string_view comment)
 {
+    z_settle();
     if (!writeMode) {
         z_noWriteMsg();
         return false;
@@ -183,6 +187,7 @@ bool ZipArchive::SetComment(std::string_view comment)
 
 void ZipArchive::Mark()
 {
+    z_settle();
     markDirStart = startOfDirInArchive;
     markEntries = d->entryCount();
     marked = true;
@@ -190,6 +195,7 @@ void ZipArchive::Mark()
 
 bool ZipArchive::Rollback()
 {
+    z_settle();
     if (!marked || markDirStart > startOfDirInArchive || markEntries > d->entryCount()) {
         marked = false;
         return false;
@@ -203,6 +209,7 @@ bool ZipArchive::Rollback()
 std::int32_t ZipArchive::AddFakeDuplicate(
     const ZipEntryPtr& source, std::string_view name, std::optional<std::int64_t> date, ZipExtraFieldPtr extra)
 {
+    z_settle();
     namespace c = zip::central;
     if (!writeMode) {
         z_noWriteMsg();

@@ -1,5 +1,6 @@
 #include "platform/Exceptions.h"
 #include "platform/Thread.h"
+#include "zip/WriteBehind.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipRecords.h"
 
@@ -15,7 +16,13 @@ bool ZipArchive::Flush()
     }
     if (!entriesRead)
         throw RuntimeException("The archive is closed");
-    return z_writeDirectory();
+    bool ok = true;
+    if (!z_settle() && !writeBehind->failureReported()) {
+        errmsg = writeBehind->failure()->message;
+        writeBehind->markFailureReported();
+        ok = false;
+    }
+    return z_writeDirectory() && ok;
 }
 
 std::int64_t ZipArchive::z_directorySize() const
@@ -63,9 +70,21 @@ bool ZipArchive::z_writeDirectory()
             return false;
         }
 
+        // The whole directory goes out in large writes, not a few per record.
+        constexpr std::size_t Buffered = std::size_t(1) << 20;
         BinaryStream& zs = *d->zipStream;
         zs.clearError();
         zs.setPosition(std::uint64_t(startOfDirInArchive));
+        std::string out;
+        out.reserve(Buffered + 4096);
+        const auto put = [&](std::string_view bytes) {
+            out.append(bytes);
+            if (out.size() >= Buffered) {
+                zs.write(out);
+                out.clear();
+            }
+        };
+        std::uint64_t dirSize = 0;
         for (std::int32_t i = 1; i <= n; ++i) {
             ZipEntry& e = *d->entries_1[std::size_t(i)];
             MemoryBlock& record = e.z_Header();
@@ -88,23 +107,24 @@ bool ZipArchive::z_writeDirectory()
             record.setUInt16Value(central::NameLength, std::uint16_t(name.size()));
             record.setUInt16Value(central::ExtraLength, std::uint16_t(extraBytes.size()));
             record.setUInt16Value(central::CommentLength, std::uint16_t(comment.size()));
-            zs.write(record.toString());
-            zs.write(name);
-            if (!extraBytes.empty())
-                zs.write(extraBytes);
-            zs.write(comment);
+            const auto bytes = record.bytes();
+            put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+            put(name);
+            put(extraBytes);
+            put(comment);
+            dirSize += bytes.size() + name.size() + extraBytes.size() + comment.size();
             Thread::yieldPoint();
         }
-        const std::uint64_t dirSize = zs.position() - std::uint64_t(startOfDirInArchive);
-        zs.writeUInt32(EndOfDirSignature);
-        zs.writeUInt16(0);
-        zs.writeUInt16(0);
-        zs.writeUInt16(std::uint16_t(n));
-        zs.writeUInt16(std::uint16_t(n));
-        zs.writeUInt32(std::uint32_t(dirSize));
-        zs.writeUInt32(std::uint32_t(startOfDirInArchive));
-        zs.writeUInt16(std::uint16_t(comment_.size()));
-        zs.write(comment_);
+        MemoryBlock end(eocd::Size, true);
+        end.setUInt32Value(eocd::Signature, EndOfDirSignature);
+        end.setUInt16Value(eocd::EntriesOnDisk, std::uint16_t(n));
+        end.setUInt16Value(eocd::EntriesTotal, std::uint16_t(n));
+        end.setUInt32Value(eocd::DirSize, std::uint32_t(dirSize));
+        end.setUInt32Value(eocd::DirOffset, std::uint32_t(startOfDirInArchive));
+        end.setUInt16Value(eocd::CommentLength, std::uint16_t(comment_.size()));
+        out.append(end.toString());
+        out.append(comment_);
+        zs.write(out);
         if (zs.hadError() || !zs.setLength(zs.position())) {
             errmsg = "Writing the central directory failed (disk full?)";
             return false;

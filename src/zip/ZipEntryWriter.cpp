@@ -45,58 +45,30 @@ std::int32_t ZipArchive::z_zipUC(SeqDataInputStream* dataIn, std::int64_t dataLe
     return z_writeEntry(false, dataIn, dataLen, rsrcIn, rsrcLen, mbHdr, name, date, std::move(extra));
 }
 
-std::int32_t ZipArchive::z_writeEntry(bool deflate, SeqDataInputStream* dataIn, std::int64_t dataLen,
-                                      SeqDataInputStream* rsrcIn, std::int64_t rsrcLen,
-                                      const std::optional<MemoryBlock>& mbHdr, std::string_view name,
-                                      std::optional<std::int64_t> date, ZipExtraFieldPtr extra)
+ZipEntryPtr ZipArchive::z_newEntry(bool deflated, std::int64_t payload, std::optional<std::int64_t> date, const ZipExtraFieldPtr& extra, std::string& encName,
+                                   std::string& extraBytes, std::int32_t& failure)
 {
-    if (name.empty()) {
-        errmsg = "Name must not be empty";
-        return zipResult::BadName;
-    }
-    const std::string encName = z_pathToEncName(name);
-    if (!dataIn)
-        dataLen = 0;
-    if (!rsrcIn || !mbHdr)
-        rsrcLen = 0;
-    if (dataLen < 0 || rsrcLen < 0)
-        throw RuntimeException("Negative fork length");
-
-    std::int64_t payload = dataLen;
-    if (mbHdr) {
-        if (mbHdr->size() != macbinary::HeaderSize ||
-            mbHdr->int32Value(macbinary::offset::DataLength) != dataLen ||
-            mbHdr->int32Value(macbinary::offset::RsrcLength) != rsrcLen)
-            throw RuntimeException("");
-        payload = macbinary::streamLength(dataLen, rsrcLen);
-    }
-
     // Everything the records cannot describe is refused before anything is written.
-    const std::string extraBytes = extra ? extra->AsData() : std::string();
+    extraBytes = extra ? extra->AsData() : std::string();
     if (payload > MaxOffset) {
         errmsg = "The item is too large for a zip archive (2 GB or more)";
-        return zipResult::ReadWriteError;
+        failure = zipResult::ReadWriteError;
+        return nullptr;
     }
     if (std::int64_t(encName.size()) > MaxFieldLength) {
         errmsg = "The entry name is too long (more than 65535 bytes)";
-        return zipResult::BadName;
+        failure = zipResult::BadName;
+        return nullptr;
     }
     if (std::int64_t(extraBytes.size()) > MaxFieldLength) {
         errmsg = "The extra field is too long (more than 65535 bytes)";
-        return zipResult::ReadWriteError;
+        failure = zipResult::ReadWriteError;
+        return nullptr;
     }
     if (d->entryCount() >= MaxEntries) {
         errmsg = "The archive cannot hold more than 65535 entries";
-        return zipResult::ReadWriteError;
-    }
-    const bool deflated = deflate && payload > 0;
-    const std::int64_t headerLength = std::int64_t(local::Size + encName.size() + extraBytes.size());
-    const std::int64_t dataBound = deflated ? deflateBound(payload) : payload;
-    const std::int64_t directoryAfter =
-        z_directorySize() + std::int64_t(central::Size + encName.size() + extraBytes.size());
-    if (startOfDirInArchive + headerLength + dataBound + directoryAfter > MaxOffset) {
-        errmsg = "The archive would grow beyond 2 GB, which the zip format used here cannot hold";
-        return zipResult::ReadWriteError;
+        failure = zipResult::ReadWriteError;
+        return nullptr;
     }
     if (!d->zipStream)
         throw RuntimeException("The archive is closed");
@@ -117,10 +89,56 @@ std::int32_t ZipArchive::z_writeEntry(bool deflate, SeqDataInputStream* dataIn, 
     record.setUInt16Value(central::NameLength, std::uint16_t(encName.size()));
     record.setUInt16Value(central::ExtraLength, std::uint16_t(extraBytes.size()));
     record.setUInt32Value(central::ExternalAttributes, d->archiveEncoding == TextEncoding::utf8() ? 1 : 0);
-
-    auto entry = std::make_shared<ZipEntry>(d, record, encName, extra, std::string());
-    MemoryBlock& rec = entry->z_Header();
     d->dirty = true;
+    return std::make_shared<ZipEntry>(d, record, encName, extra, std::string());
+}
+
+std::int32_t ZipArchive::z_writeEntry(bool deflate, SeqDataInputStream* dataIn, std::int64_t dataLen,
+                                      SeqDataInputStream* rsrcIn, std::int64_t rsrcLen,
+                                      const std::optional<MemoryBlock>& mbHdr, std::string_view name,
+                                      std::optional<std::int64_t> date, ZipExtraFieldPtr extra)
+{
+    if (name.empty()) {
+        errmsg = "Name must not be empty";
+        return zipResult::BadName;
+    }
+    std::string encName = z_pathToEncName(name);
+    if (!dataIn)
+        dataLen = 0;
+    if (!rsrcIn || !mbHdr)
+        rsrcLen = 0;
+    if (dataLen < 0 || rsrcLen < 0)
+        throw RuntimeException("Negative fork length");
+
+    std::int64_t payload = dataLen;
+    if (mbHdr) {
+        if (mbHdr->size() != macbinary::HeaderSize ||
+            mbHdr->int32Value(macbinary::offset::DataLength) != dataLen ||
+            mbHdr->int32Value(macbinary::offset::RsrcLength) != rsrcLen)
+            throw RuntimeException("");
+        payload = macbinary::streamLength(dataLen, rsrcLen);
+    }
+    const bool deflated = deflate && payload > 0;
+    const std::string candidateExtra = extra ? extra->AsData() : std::string();
+    // The archive must still hold the entry's largest form and the directory behind it.
+    if (payload <= MaxOffset && std::int64_t(encName.size()) <= MaxFieldLength &&
+        std::int64_t(candidateExtra.size()) <= MaxFieldLength && d->entryCount() < MaxEntries) {
+        const std::int64_t headerLength = std::int64_t(local::Size + encName.size() + candidateExtra.size());
+        const std::int64_t dataBound = deflated ? deflateBound(payload) : payload;
+        const std::int64_t directoryAfter =
+            z_directorySize() + std::int64_t(central::Size + encName.size() + candidateExtra.size());
+        if (startOfDirInArchive + headerLength + dataBound + directoryAfter > MaxOffset) {
+            errmsg = "The archive would grow beyond 2 GB, which the zip format used here cannot hold";
+            return zipResult::ReadWriteError;
+        }
+    }
+    std::string extraBytes;
+    std::int32_t failure = 0;
+    auto entry = z_newEntry(deflated, payload, date, extra, encName, extraBytes, failure);
+    if (!entry)
+        return failure;
+    MemoryBlock& rec = entry->z_Header();
+    const std::int64_t headerLength = std::int64_t(local::Size + encName.size() + extraBytes.size());
 
     BinaryStream& zs = *d->zipStream;
     zs.clearError();
@@ -269,6 +287,8 @@ std::int32_t ZipArchive::z_writeEntry(bool deflate, SeqDataInputStream* dataIn, 
     rec.setUInt32Value(central::LocalHeaderOffset, std::uint32_t(startOfDirInArchive));
     startOfDirInArchive = dataEnd;
     d->entries_1.push_back(entry);
+    if (finalBytesListener)
+        finalBytesListener(startOfDirInArchive);
     return d->entryCount();
 }
 

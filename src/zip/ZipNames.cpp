@@ -69,6 +69,7 @@ std::int32_t ZipArchive::EntryIdxByRawPath(std::string_view path, std::int32_t s
 
 std::vector<std::string> ZipArchive::AllEntriesAsRawPaths() const
 {
+    z_settle();
     std::vector<std::string> paths;
     for (std::int32_t i = 1; i <= d->entryCount(); ++i) {
         paths.push_back(d->entries_1[std::size_t(i)]->RawPath());

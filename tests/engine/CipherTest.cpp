@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 
 #include "engine/crypto/Ciphers.h"
@@ -80,7 +81,84 @@ Decrypted decrypt(const CipherKind& kind, std::string_view key, const std::strin
     return d;
 }
 
+// The pipelined calls as the cipher stages make them: whole blocks in chunks, enciphered in place,
+// the MAC fed apart; the rest at the finish.
+std::string encryptPipelined(const CipherKind& kind, std::string_view key, const std::string& plain, std::size_t chunk)
+{
+    auto enc = kind.encryptor(key);
+    std::string body = enc->beginEncrypting();
+    const std::size_t whole = plain.size() / kind.blockSize * kind.blockSize;
+    for (std::size_t at = 0; at < whole; at += chunk) {
+        std::vector<std::uint8_t> c(plain.begin() + std::ptrdiff_t(at),
+                                    plain.begin() + std::ptrdiff_t(std::min(whole, at + chunk)));
+        enc->encipherBlocks(c);
+        enc->authenticate(c);
+        body.append(c.begin(), c.end());
+    }
+    const std::string tail = plain.substr(whole);
+    return body + enc->finishEncrypting(std::span(reinterpret_cast<const std::uint8_t*>(tail.data()), tail.size()));
+}
+
+std::optional<std::string> decryptPipelined(const CipherKind& kind, std::string_view key, const std::string& body,
+                                            std::size_t chunk)
+{
+    auto dec = kind.decryptor(key);
+    const auto bytes = [&](std::size_t from, std::size_t to) {
+        return std::vector<std::uint8_t>(body.begin() + std::ptrdiff_t(from), body.begin() + std::ptrdiff_t(to));
+    };
+    const std::size_t hs = dec->headerSize();
+    if (!dec->beginDecrypting(bytes(0, std::min(hs, body.size()))))
+        return std::nullopt;
+    const std::size_t tailSize = kind.blockSize + BodyCipher::TagSize;
+    const std::size_t blocksEnd = body.size() >= hs + tailSize ? body.size() - tailSize : hs;
+    std::string plain;
+    for (std::size_t at = hs; at < blocksEnd; at += chunk) {
+        std::vector<std::uint8_t> c = bytes(at, std::min(blocksEnd, at + chunk));
+        c.resize(c.size() / kind.blockSize * kind.blockSize);
+        dec->authenticate(c);
+        dec->decipherBlocks(c);
+        plain.append(c.begin(), c.end());
+    }
+    const auto last = dec->finishDecrypting(bytes(blocksEnd, body.size()));
+    if (!last) {
+        EXPECT_NE(dec->errorText(), "");
+        return std::nullopt;
+    }
+    return plain + *last;
+}
+
 class CipherTest : public ::testing::TestWithParam<CipherKind> {};
+
+TEST_P(CipherTest, PipelinedCallsMakeAndReadTheSameBodies)
+{
+    const CipherKind& kind = GetParam();
+    for (std::size_t size : {std::size_t(0), kind.blockSize + 1, std::size_t(1 << 20) + 3}) {
+        SCOPED_TRACE(size);
+        const std::string plain = test::randomBytes(size, unsigned(size) + 5);
+        const std::size_t chunk = 64 * kind.blockSize;
+        const std::string pipelined = encryptPipelined(kind, "key", plain, chunk);
+        ASSERT_EQ(pipelined.size(), headerSize(kind) + (size / kind.blockSize + 1) * kind.blockSize + kTagSize);
+        const Decrypted streamed = decrypt(kind, "key", pipelined);
+        EXPECT_FALSE(streamed.failed) << streamed.error;
+        EXPECT_TRUE(streamed.all == plain);
+        EXPECT_EQ(decryptPipelined(kind, "key", encrypt(kind, "key", plain), chunk), plain);
+        EXPECT_EQ(decryptPipelined(kind, "key", pipelined, chunk * 3), plain);
+    }
+}
+
+TEST_P(CipherTest, PipelinedDecryptionRefusesWhatIsNotAuthentic)
+{
+    const CipherKind& kind = GetParam();
+    const std::string plain = test::randomBytes(5000, 3);
+    const std::string body = encryptPipelined(kind, "Secret", plain, 128);
+    std::string flipped = body;
+    flipped[headerSize(kind) + 100] ^= 0x01;
+    EXPECT_FALSE(decryptPipelined(kind, "secret", body, 256));
+    EXPECT_FALSE(decryptPipelined(kind, "Secret", flipped, 256));
+    EXPECT_FALSE(decryptPipelined(kind, "Secret", body.substr(0, body.size() - 1), 256));
+    EXPECT_FALSE(decryptPipelined(kind, "Secret", body.substr(0, headerSize(kind) - 1), 256));
+    EXPECT_FALSE(decryptPipelined(kind, "Secret", body + std::string(kind.blockSize, 'x'), 256));
+}
 
 TEST_P(CipherTest, RoundTripsPiecesSplitAtRandomPoints)
 {

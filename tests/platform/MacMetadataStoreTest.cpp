@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/FolderItem.h"
+#include "platform/ItemStat.h"
 #include "platform/MacMetadataStore.h"
 #include "support/TempDir.h"
 
@@ -147,6 +148,45 @@ TEST_P(StoreOn, RoundTripsForksAndFinderInfoAndKeepsOneCopy)
     EXPECT_FALSE(present(companion));
     EXPECT_LT(attributeLength(file, ForkAttribute), 0);
     EXPECT_LT(attributeLength(file, FinderInfoAttribute), 0);
+}
+
+TEST_P(StoreOn, AFolderListingAndOneProbeTellWhatTheReadersTell)
+{
+    const fs::path file = m_dir / "Report";
+    test::writeFile(file, "data fork");
+    test::writeFile(m_dir / "plain", "p");
+    const auto listed = [&](const std::string& name) {
+        std::vector<ListedItem> items;
+        EXPECT_EQ(listFolder(m_dir, items), 0);
+        for (const ListedItem& item : items)
+            if (item.name == name)
+                return item;
+        ADD_FAILURE() << name << " not listed";
+        return ListedItem{};
+    };
+    const MacMetadataStore::Probe none = MacMetadataStore::probe(file, true);
+    EXPECT_FALSE(none.finderInfo);
+    EXPECT_EQ(none.forkLength, 0u);
+
+    ASSERT_TRUE(MacMetadataStore::writeFinderInfo(file, textDocument()));
+    for (const std::size_t size : {std::size_t(2048), std::size_t(100 * 1024)}) {
+        SCOPED_TRACE(size);
+        ASSERT_TRUE(MacMetadataStore::writeResourceFork(file, test::randomBytes(size, 4)));
+        const ListedItem item = listed("Report");
+        EXPECT_EQ(item.stat.kind, FolderItem::Kind::File);
+        EXPECT_EQ(item.stat.length, 9u);
+        EXPECT_EQ(item.companionListed, present(m_dir / "._Report"));
+        const MacMetadataStore::Probe probe = MacMetadataStore::probe(file, item.companionListed);
+        EXPECT_EQ(probe.finderInfo, MacMetadataStore::readFinderInfo(file));
+        EXPECT_EQ(probe.forkLength, size);
+        EXPECT_FALSE(listed("plain").companionListed);
+    }
+    std::vector<ListedItem> items;
+    ASSERT_EQ(listFolder(m_dir, items), 0);
+    std::vector<std::string> names;
+    for (const ListedItem& item : items)
+        names.push_back(item.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Report", "plain"}));
 }
 
 TEST_P(StoreOn, FolderMetadataAndRemoval)

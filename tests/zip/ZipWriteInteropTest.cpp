@@ -35,16 +35,32 @@ std::string unzipPattern(const std::string& name)
     return pattern;
 }
 
-class WriteInterop : public ::testing::TestWithParam<bool> {};
+// How lvzip writes: the parallel writer (stored, deflated, or with a memory bound so small that
+// the longer files are built in pieces), and each entry written before the next add.
+struct WriterMode {
+    const char* name;
+    const char* options;
+    bool deflate;
+    bool storesWhatDoesNotShrink;  // the parallel writer stores an entry whose data would grow
+};
+
+void PrintTo(const WriterMode& mode, std::ostream* os) { *os << mode.name; }
+
+class WriteInterop : public ::testing::TestWithParam<WriterMode> {};
 
 TEST_P(WriteInterop, OutsideToolsTestTheArchiveAndGetEveryByteBack)
 {
-    const bool store = GetParam();
+    const WriterMode mode = GetParam();
     TempDir dir;
     const fs::path tree = makeFixtureTree(dir.path());
+    // Longer than a piece of the smallest memory bound: text, random bytes, and random bytes
+    // behind text (whose first piece decides that the entry is deflated).
+    writeFile(tree / "long" / "text.txt", textBytes(700000) + "end");
+    writeFile(tree / "long" / "noise.bin", randomBytes(600001, 5));
+    writeFile(tree / "long" / "mixed.bin", textBytes(300000) + randomBytes(300000, 6));
     const fs::path zip = dir / "out.zip";
     std::string out;
-    ASSERT_EQ(run(shellQuote(lvzipPath()) + " add " + (store ? "--store " : "") + shellQuote(zip) + " " + shellQuote(tree), &out), 0)
+    ASSERT_EQ(run(shellQuote(lvzipPath()) + " add " + mode.options + " " + shellQuote(zip) + " " + shellQuote(tree), &out), 0)
         << out;
 
     EXPECT_EQ(run("unzip -tq " + shellQuote(zip), &out), 0) << out;
@@ -54,11 +70,19 @@ TEST_P(WriteInterop, OutsideToolsTestTheArchiveAndGetEveryByteBack)
     EXPECT_EQ(run("7zz t " + shellQuote(zip), &out), 0) << out;
 
     const std::string listing = pythonListing(zip);
-    EXPECT_NE(listing.find("tree/sub/emptydir/ 0 0\n"), std::string::npos) << listing;
-    EXPECT_NE(listing.find("tree/sub/deeper/ 0 0\n"), std::string::npos) << listing;
-    EXPECT_NE(listing.find("tree/sub/big200000.bin " + std::string(store ? "0" : "8") + " 200000\n"), std::string::npos)
-        << listing;
+    const auto expect = [&](const std::string& name, bool shrinks, std::uint64_t size) {
+        const bool deflated = size > 0 && mode.deflate && (shrinks || !mode.storesWhatDoesNotShrink);
+        EXPECT_NE(listing.find(name + " " + (deflated ? "8 " : "0 ") + std::to_string(size) + "\n"), std::string::npos)
+            << name << "\n" << listing;
+    };
+    expect("tree/sub/emptydir/", false, 0);
+    expect("tree/sub/deeper/", false, 0);
     EXPECT_NE(listing.find("tree/empty.txt 0 0\n"), std::string::npos) << listing;
+    expect("tree/text16383.txt", true, 16383);
+    expect("tree/sub/big200000.bin", false, 200000);
+    expect("tree/long/text.txt", true, 700003);
+    expect("tree/long/noise.bin", false, 600001);
+    expect("tree/long/mixed.bin", true, 600000);
 
     int files = 0;
     for (const auto& e : fs::recursive_directory_iterator(tree)) {
@@ -70,11 +94,16 @@ TEST_P(WriteInterop, OutsideToolsTestTheArchiveAndGetEveryByteBack)
         EXPECT_TRUE(bytes == readFile(e.path())) << name;
         ++files;
     }
-    EXPECT_EQ(files, 8);
+    EXPECT_EQ(files, 11);
 }
 
-INSTANTIATE_TEST_SUITE_P(StoredAndDeflated, WriteInterop, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Stored" : "Deflated"; });
+INSTANTIATE_TEST_SUITE_P(Writers, WriteInterop,
+                         ::testing::Values(WriterMode{"Stored", "--store", false, true},
+                                           WriterMode{"Deflated", "", true, true},
+                                           WriterMode{"DeflatedInPieces", "--memory 1048576", true, true},
+                                           WriterMode{"StoredInPieces", "--store --memory 1048576", false, true},
+                                           WriterMode{"DeflatedOneByOne", "--serial", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LvzipAdd, FailureGivesTheArchiveTextAndANonZeroStatus)
 {

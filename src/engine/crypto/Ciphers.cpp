@@ -234,6 +234,74 @@ std::string BodyCipher::FinishDecrypt()
     return out;
 }
 
+std::size_t BodyCipher::blockSize() const noexcept { return m_impl->suite.blockSize; }
+
+std::size_t BodyCipher::headerSize() const noexcept { return m_impl->headerSize(); }
+
+std::string BodyCipher::beginEncrypting()
+{
+    Impl& d = *m_impl;
+    d.use(true);
+    if (d.started)
+        throw RuntimeException("The body has begun already");
+    return d.writeHeader();
+}
+
+bool BodyCipher::beginDecrypting(std::span<const std::uint8_t> header)
+{
+    Impl& d = *m_impl;
+    d.use(false);
+    if (d.started)
+        throw RuntimeException("The body has begun already");
+    if (header.size() != d.headerSize()) {
+        d.fail(kIncomplete);
+        return false;
+    }
+    d.held.assign(header.begin(), header.end());
+    const bool ours = d.readHeader();
+    d.held.clear();
+    return ours;
+}
+
+void BodyCipher::encipherBlocks(std::span<std::uint8_t> blocks)
+{
+    m_impl->cipher->process(blocks.data(), blocks.size());
+}
+
+void BodyCipher::decipherBlocks(std::span<std::uint8_t> blocks)
+{
+    m_impl->cipher->process(blocks.data(), blocks.size());
+}
+
+void BodyCipher::authenticate(std::span<const std::uint8_t> ciphertext)
+{
+    m_impl->mac->update(ciphertext.data(), ciphertext.size());
+}
+
+std::string BodyCipher::finishEncrypting(std::span<const std::uint8_t> tail)
+{
+    Impl& d = *m_impl;
+    d.use(true);
+    d.held.assign(tail.begin(), tail.end());
+    return FinishEncrypt();
+}
+
+std::optional<std::string> BodyCipher::finishDecrypting(std::span<const std::uint8_t> tail)
+{
+    Impl& d = *m_impl;
+    d.use(false);
+    if (d.failed || !d.started || tail.size() != d.suite.blockSize + kTagSize) {
+        d.finished = true;
+        d.fail(kIncomplete);
+        return std::nullopt;
+    }
+    d.held.assign(tail.begin(), tail.end());
+    std::string last = FinishDecrypt();
+    if (d.failed)
+        return std::nullopt;
+    return last;
+}
+
 bool BodyCipher::failed() const noexcept { return m_impl->failed; }
 
 std::string BodyCipher::errorText() const { return m_impl->error; }

@@ -25,6 +25,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -45,6 +47,30 @@ public:
     bool failed() const noexcept;
     // A text for the failure, "" when none.
     std::string errorText() const;
+
+    // --- Pipelined use: the same body, with the cipher and the MAC driven apart (each by one
+    // thread at a time, the two at once), over whole blocks in place, without copies. Either
+    // this or the calls above, never both on one object.
+    static constexpr std::size_t TagSize = 64;
+    std::size_t blockSize() const noexcept;
+    // Bytes of the body's own header (format tag, cipher, salt, IV).
+    std::size_t headerSize() const noexcept;
+    // Encrypting: the body's header, first; it starts the cipher and goes into the MAC.
+    std::string beginEncrypting();
+    // Decrypting: takes the body's header (headerSize bytes) and derives the keys; false (and
+    // failed) when it is not a header of this cipher.
+    bool beginDecrypting(std::span<const std::uint8_t> header);
+    // Enciphers or deciphers whole blocks in place, continuing the chain.
+    void encipherBlocks(std::span<std::uint8_t> blocks);
+    void decipherBlocks(std::span<std::uint8_t> blocks);
+    // Feeds ciphertext to the MAC, in body order.
+    void authenticate(std::span<const std::uint8_t> ciphertext);
+    // Encrypting: the plaintext left (less than a block) padded and enciphered, then the tag.
+    std::string finishEncrypting(std::span<const std::uint8_t> tail);
+    // Decrypting: what follows the deciphered blocks, which must be the last cipher block and the
+    // tag. The tag is checked in constant time first; then the plaintext of that block without
+    // its padding. nullopt, and failed, when the body is incomplete or not authentic.
+    std::optional<std::string> finishDecrypting(std::span<const std::uint8_t> tail);
 
 protected:
     enum class Algorithm : std::uint8_t { Blowfish = 1, AES = 2, Serpent = 3 };

@@ -1,5 +1,6 @@
 #include "platform/compression/Crc.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "platform/Exceptions.h"
@@ -8,7 +9,17 @@ namespace lv {
 
 std::uint32_t Crc32(std::string_view data, std::uint32_t crc)
 {
-    return std::uint32_t(crc32_z(crc, reinterpret_cast<const Bytef*>(data.data()), data.size()));
+    return libdeflate_crc32(crc, data.data(), data.size());
+}
+
+std::uint32_t Crc32(std::span<const std::uint8_t> data, std::uint32_t crc)
+{
+    return libdeflate_crc32(crc, data.data(), data.size());
+}
+
+std::uint32_t Crc32Combine(std::uint32_t first, std::uint32_t second, std::uint64_t secondLength)
+{
+    return std::uint32_t(crc32_combine(first, second, z_off_t(secondLength)));
 }
 
 std::uint16_t Crc16_MemoryBlock(const MemoryBlock& block, std::size_t offset, std::size_t length, std::uint16_t crc)

@@ -206,9 +206,14 @@ void swKey::checkKeyAndDecrypt(std::string key)
     Globals& g = Globals::shared();
     setBusy(true);
     auto sharedKey = std::make_shared<std::string>(std::move(key));
-    const std::string digest = g.Checker->q;
-    afterPreviousJob(this, [sharedKey, digest] { return KeyCheck::keyMatches(*sharedKey, digest); },
-                     [this, sharedKey](bool matches) {
+    // The body's keys are derived beside the digest, so a matching key starts at once.
+    auto check = std::make_shared<KeyCheckResult>();
+    const FolderItem file = g.Items.front();
+    const LVTagger header = *g.Checker;
+    afterPreviousJob(this, [sharedKey, check, file, header] {
+        *check = checkKeyForDecryption(file, header, *sharedKey);
+        return check->matches;
+    }, [this, sharedKey, check](bool matches) {
         Globals& g = Globals::shared();
         const Preferences& prefs = Preferences::shared();
         if (!matches) {
@@ -221,7 +226,8 @@ void swKey::checkKeyAndDecrypt(std::string key)
         if (prefs.GrowlEnabled) g.PostGrowl(Notices::DecryptionStarted);
         m_main->bEncrypt->setDefault(false);
         g.enc->Decrypt(g.Items.front(), prefs.DestinationFolder, g.Checker->EncryptionType, std::move(*sharedKey),
-                       *g.Checker, *g.arc, m_main->newJobControls()->controls(), Globals::jobSettings(prefs));
+                       *g.Checker, *g.arc, m_main->newJobControls()->controls(), Globals::jobSettings(prefs),
+                       std::move(check->body));
         wipe(*sharedKey);
         finish();
     });

@@ -1,6 +1,7 @@
 // lvzip add: packs items into a new archive the way the archiving worker does: every item at
-// the root, a folder followed by its whole contents under its own entry, stopping at the first
-// failure; the archive is closed in any case.
+// the root, a folder followed by its whole contents under its own entry, Unix permissions kept,
+// entries compressed in parallel (at most --memory bytes in flight), stopping at the first
+// failure; the archive is closed in any case. --serial writes each entry before the next add.
 
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "platform/WorkerPool.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
 
@@ -17,7 +19,8 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: lvzip add [--store] [--macbinary never|smart|always] OUT.zip ITEM...\n");
+    std::fprintf(stderr, "usage: lvzip add [--store] [--serial] [--memory BYTES] [--macbinary never|smart|always] "
+                         "OUT.zip ITEM...\n");
     return 2;
 }
 
@@ -31,11 +34,17 @@ void report(const lv::ZipArchive& archive)
 int add(int argc, char** argv)
 {
     bool store = false;
+    bool serial = false;
+    std::size_t memory = std::size_t(256) << 20;
     std::int32_t mode = lv::ZipArchive::MacBinarySmart;
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         if (std::strcmp(argv[i], "--store") == 0) {
             store = true;
+        } else if (std::strcmp(argv[i], "--serial") == 0) {
+            serial = true;
+        } else if (std::strcmp(argv[i], "--memory") == 0 && i + 1 < argc) {
+            memory = std::stoull(argv[++i]);
         } else if (std::strcmp(argv[i], "--macbinary") == 0 && i + 1 < argc) {
             const std::string m = argv[++i];
             if (m == "never")
@@ -65,6 +74,8 @@ int add(int argc, char** argv)
         return 1;
     }
     lv::ZipConfig::UsePlugin = !store;
+    archive.PreserveUnixPermissions(true);
+    archive.WriteInParallel(serial ? 0 : lv::WorkerPool::hardwareThreads(), memory);
 
     bool failed = false;
     for (const lv::FolderItem& item : items) {
@@ -75,7 +86,7 @@ int add(int argc, char** argv)
             break;
         }
         if (item.isFolder() &&
-            !archive.AddFolderContents(item, archive.Entry(index)->RawPath(), mode, false)) {
+            !archive.AddFolderContents(item, lv::ZipArchive::CleanName(item.name()), mode, false)) {
             report(archive);
             failed = true;
             break;

@@ -1,5 +1,5 @@
 // lvzip: a test driver for the zip library.
-//   lvzip add [--store] [--macbinary never|smart|always] OUT.zip ITEM...
+//   lvzip add [--store] [--serial] [--memory BYTES] [--macbinary never|smart|always] OUT.zip ITEM...
 //   lvzip extract ARCHIVE DESTFOLDER
 
 #include <cstdio>
@@ -26,7 +26,7 @@ int main(int argc, char** argv)
     if (argc >= 2 && std::strcmp(argv[1], "extract") == 0)
         return lvzip::extract(argc - 1, argv + 1);
     std::fprintf(stderr,
-                 "usage: lvzip add [--store] [--macbinary never|smart|always] OUT.zip ITEM...\n"
+                 "usage: lvzip add [--store] [--serial] [--memory BYTES] [--macbinary never|smart|always] OUT.zip ITEM...\n"
                  "       lvzip extract ARCHIVE DESTFOLDER\n");
     return 2;
 }

@@ -1,0 +1,280 @@
+#include "engine/CipherStage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+
+#include "platform/Exceptions.h"
+
+namespace lv {
+
+namespace {
+
+constexpr std::size_t ChunkSize = std::size_t(4) << 20;
+constexpr std::size_t Buffers = 6;
+constexpr std::chrono::milliseconds WaitStep{20};
+
+std::string quoted(const FolderItem& f)
+{
+    std::string out = "\"";
+    out.append(f.displayName()).push_back('"');
+    return out;
+}
+
+std::string errnoText(int err)
+{
+    return std::generic_category().message(err);
+}
+
+// Opens a regular file for reading, never through a link; an invalid descriptor with errno set
+// otherwise.
+FileDescriptor openForReading(const FolderItem& file)
+{
+    FileDescriptor fd(::open(file.path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (fd && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        fd.reset();
+        errno = EINVAL;
+    }
+    return fd;
+}
+
+// Reads exactly `out.size()` bytes at `offset`: "" on success, else the reason (a file that
+// ends early "became shorter").
+std::string readExactly(int fd, std::uint64_t offset, std::span<std::uint8_t> out, const char* what,
+                        const FolderItem& file)
+{
+    std::size_t got = 0;
+    while (got < out.size()) {
+        const ssize_t n = ::pread(fd, out.data() + got, out.size() - got, off_t(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::string(what) + " " + quoted(file) + ": " + errnoText(errno);
+        if (n == 0)
+            return std::string(what) + " " + quoted(file) + ": it became shorter while it was read.";
+        got += std::size_t(n);
+    }
+    return {};
+}
+
+bool writeOut(BinaryStream& out, std::span<const std::uint8_t> bytes, const FolderItem& file, std::string& error)
+{
+    if (out.write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
+        return true;
+    error = "The file " + quoted(file) + " could not be written: " + errnoText(out.lastErrorCode());
+    return false;
+}
+
+} // namespace
+
+// --- encryption ----------------------------------------------------------------------------------
+
+BodyEncryption::BodyEncryption(std::unique_ptr<BodyCipher> cipher, const std::string& bodyHeader,
+                               const FolderItem& source, BinaryStream& sink, const FolderItem& sinkFile)
+    : m_cipher(std::move(cipher)), m_source(source), m_in(openForReading(source)), m_sink(sink), m_sinkFile(sinkFile)
+{
+    if (!m_in)
+        throw RuntimeException("The work archive " + quoted(source) + " could not be opened: " + errnoText(errno));
+    m_sink.write(bodyHeader);
+    m_bodyStart = m_sink.position();
+    m_bodyHeaderSize = bodyHeader.size();
+    std::vector<ChunkPipeline::Stage> stages;
+    stages.push_back([this](ChunkPipeline::Chunk& c, std::string&) {
+        m_cipher->encipherBlocks(c.bytes);
+        return true;
+    });
+    stages.push_back([this](ChunkPipeline::Chunk& c, std::string&) {
+        m_cipher->authenticate(c.bytes);
+        return true;
+    });
+    stages.push_back([this](ChunkPipeline::Chunk& c, std::string& error) {
+        m_sink.setPosition(m_bodyStart + c.offset);
+        if (!writeOut(m_sink, c.bytes, m_sinkFile, error))
+            return false;
+        // The file is synced at the end: most of it should be on the disk by then.
+        m_sink.startWriteback(m_bodyStart + c.offset, c.bytes.size());
+        m_done += c.bytes.size();
+        return true;
+    });
+    m_pipeline = std::make_unique<ChunkPipeline>(
+        ChunkSize, Buffers,
+        [this](ChunkPipeline::Chunk& c, bool& end, std::string& error) { return fill(c, end, error); },
+        std::move(stages));
+}
+
+BodyEncryption::~BodyEncryption()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_more.notify_all();
+    m_pipeline.reset();
+}
+
+void BodyEncryption::available(std::uint64_t end)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_available = std::max(m_available, end);
+    }
+    m_more.notify_all();
+}
+
+void BodyEncryption::complete(std::uint64_t length)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_complete = true;
+        m_length = length;
+        m_available = length;
+    }
+    m_more.notify_all();
+}
+
+bool BodyEncryption::fill(ChunkPipeline::Chunk& chunk, bool& end, std::string& error)
+{
+    const std::uint64_t block = m_cipher->blockSize();
+    const std::uint64_t room = chunk.bytes.capacity() / block * block;
+    std::uint64_t want = 0;
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            if (m_stop)
+                return true;
+            // Whole blocks only: the last, partial one is padded at the finish.
+            const std::uint64_t limit = (m_complete ? m_length : m_available) / block * block;
+            want = std::min(room, limit - std::min(limit, m_read));
+            if (m_complete && want == 0) {
+                end = true;
+                return true;
+            }
+            // Full chunks while the archive grows; what is left once it is complete.
+            if (want == room || (m_complete && want > 0))
+                break;
+            m_more.wait_for(lock, WaitStep);
+        }
+    }
+    chunk.bytes.resize(std::size_t(want));
+    chunk.offset = m_read;
+    error = readExactly(m_in.get(), m_read, chunk.bytes, "The work archive could not be read", m_source);
+    if (!error.empty())
+        return false;
+    m_read += want;
+    return true;
+}
+
+bool BodyEncryption::finish(const std::function<void()>& idle, std::string& error)
+{
+    if (!m_pipeline->wait(idle, error))
+        return false;
+    // The last bytes (less than a block), padded, and the tag.
+    ByteBuffer tail(std::size_t(m_length - m_read));
+    error = readExactly(m_in.get(), m_read, tail, "The work archive could not be read", m_source);
+    if (!error.empty())
+        return false;
+    const std::string end = m_cipher->finishEncrypting(tail);
+    m_sink.setPosition(m_bodyStart + m_read);
+    if (!writeOut(m_sink, std::span(reinterpret_cast<const std::uint8_t*>(end.data()), end.size()), m_sinkFile, error))
+        return false;
+    m_bodyEnd = m_sink.position();
+    return true;
+}
+
+// --- decryption ----------------------------------------------------------------------------------
+
+bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::uint64_t bodyStart,
+                 std::uint64_t length, BinaryStream& out, const FolderItem& outFile,
+                 const std::function<void(std::uint64_t)>& progress, const std::function<void()>& idle,
+                 std::string& error)
+{
+    constexpr const char* ReadText = "The encrypted file could not be read";
+    const FileDescriptor in = openForReading(inFile);
+    if (!in) {
+        error = "The encrypted file " + quoted(inFile) + " could not be opened: " + errnoText(errno);
+        return false;
+    }
+    const std::uint64_t header = cipher.headerSize();
+    const std::uint64_t block = cipher.blockSize();
+    const std::uint64_t body = length > bodyStart ? length - bodyStart : 0;
+    if (!begun) {
+        ByteBuffer bytes(std::size_t(std::min(body, header)));
+        error = readExactly(in.get(), bodyStart, bytes, ReadText, inFile);
+        if (!error.empty())
+            return false;
+        if (!cipher.beginDecrypting(bytes)) {
+            error = cipher.errorText();
+            return false;
+        }
+    }
+    // The blocks between the body's header and its last block go through the pipeline; the last
+    // block and the tag are checked at the end.
+    const std::uint64_t blocksStart = bodyStart + header;
+    const std::uint64_t ciphertext = body > header + BodyCipher::TagSize ? body - header - BodyCipher::TagSize : 0;
+    if (ciphertext < block || ciphertext % block != 0) {
+        cipher.finishDecrypting({});
+        error = cipher.errorText();
+        return false;
+    }
+    const std::uint64_t blocksEnd = blocksStart + ciphertext - block;
+
+    std::uint64_t next = blocksStart;
+    ChunkPipeline::Source source = [&](ChunkPipeline::Chunk& c, bool& end, std::string& err) {
+        const std::uint64_t want = std::min<std::uint64_t>(c.bytes.capacity() / block * block, blocksEnd - next);
+        if (want == 0) {
+            end = true;
+            return true;
+        }
+        c.bytes.resize(std::size_t(want));
+        c.offset = next;
+        err = readExactly(in.get(), next, c.bytes, ReadText, inFile);
+        if (!err.empty())
+            return false;
+        next += want;
+        if (progress)
+            progress(next);
+        return true;
+    };
+    std::vector<ChunkPipeline::Stage> stages;
+    stages.push_back([&](ChunkPipeline::Chunk& c, std::string&) {
+        cipher.authenticate(c.bytes);
+        return true;
+    });
+    stages.push_back([&](ChunkPipeline::Chunk& c, std::string&) {
+        cipher.decipherBlocks(c.bytes);
+        return true;
+    });
+    stages.push_back([&](ChunkPipeline::Chunk& c, std::string& err) { return writeOut(out, c.bytes, outFile, err); });
+    {
+        ChunkPipeline pipeline(ChunkSize, Buffers, source, std::move(stages));
+        if (!pipeline.wait(idle, error))
+            return false;
+    }
+    ByteBuffer tail(std::size_t(block + BodyCipher::TagSize));
+    error = readExactly(in.get(), blocksEnd, tail, ReadText, inFile);
+    if (!error.empty())
+        return false;
+    const std::optional<std::string> last = cipher.finishDecrypting(tail);
+    if (!last) {
+        error = cipher.errorText();
+        return false;
+    }
+    // A file that changed meanwhile is not the one whose header was checked.
+    struct stat st;
+    if (::fstat(in.get(), &st) == 0 && std::uint64_t(st.st_size) != length) {
+        error = std::string(ReadText) + " " + quoted(inFile) +
+                (std::uint64_t(st.st_size) < length ? ": it became shorter while it was read."
+                                                    : ": it changed while it was read.");
+        return false;
+    }
+    if (progress)
+        progress(length);
+    return writeOut(out, std::span(reinterpret_cast<const std::uint8_t*>(last->data()), last->size()), outFile, error);
+}
+
+} // namespace lv

@@ -1,0 +1,156 @@
+#include "platform/ChunkPipeline.h"
+
+#include <chrono>
+#include <system_error>
+
+#include "platform/Exceptions.h"
+
+namespace lv {
+
+namespace {
+constexpr std::chrono::milliseconds WaitStep{20};
+}
+
+ChunkPipeline::ChunkPipeline(std::size_t chunkSize, std::size_t buffers, Source source, std::vector<Stage> stages)
+    : m_source(std::move(source)), m_stages(std::move(stages)), m_chunks(std::max<std::size_t>(buffers, 1)),
+      m_queues(m_stages.size()), m_done(m_stages.size() + 1, false)
+{
+    for (Chunk& c : m_chunks) {
+        c.bytes.reserve(chunkSize);
+        m_free.push_back(&c);
+    }
+    try {
+        m_threads.emplace_back([this] { runSource(); });
+        for (std::size_t i = 0; i < m_stages.size(); ++i)
+            m_threads.emplace_back([this, i] { runStage(i); });
+    } catch (const std::system_error& e) {
+        stop();
+        for (auto& t : m_threads)
+            t.join();
+        throw RuntimeException(std::string("Cannot start threads: ") + e.what(), e.code().value());
+    }
+}
+
+ChunkPipeline::~ChunkPipeline()
+{
+    stop();
+    for (auto& t : m_threads)
+        t.join();
+}
+
+void ChunkPipeline::stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+}
+
+void ChunkPipeline::fail(const std::string& error)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_failed) {
+            m_failed = true;
+            m_error = error;
+        }
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+}
+
+bool ChunkPipeline::succeeded(const std::function<bool(std::string&)>& step)
+{
+    std::string error;
+    bool ok = false;
+    try {
+        ok = step(error);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    if (!ok)
+        fail(error);
+    return ok;
+}
+
+void ChunkPipeline::runSource()
+{
+    for (;;) {
+        Chunk* chunk = nullptr;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stopping || !m_free.empty(); });
+            if (m_stopping)
+                return;
+            chunk = m_free.front();
+            m_free.pop_front();
+        }
+        chunk->bytes.clear();
+        bool end = false;
+        if (!succeeded([&](std::string& error) { return m_source(*chunk, end, error); }))
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            if (chunk->bytes.empty() || m_queues.empty())
+                m_free.push_back(chunk);
+            else
+                m_queues[0].push_back(chunk);
+            if (end)
+                m_done[0] = true;
+        }
+        m_changed.notify_all();
+        if (end)
+            return;
+    }
+}
+
+void ChunkPipeline::runStage(std::size_t index)
+{
+    for (;;) {
+        Chunk* chunk = nullptr;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_stopping || !m_queues[index].empty() || m_done[index]; });
+            if (m_stopping)
+                return;
+            if (m_queues[index].empty()) {
+                m_done[index + 1] = true;  // the stage before has ended and left nothing
+                m_changed.notify_all();
+                return;
+            }
+            chunk = m_queues[index].front();
+            m_queues[index].pop_front();
+        }
+        if (!succeeded([&](std::string& error) { return m_stages[index](*chunk, error); }))
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            if (index + 1 < m_queues.size())
+                m_queues[index + 1].push_back(chunk);
+            else
+                m_free.push_back(chunk);
+        }
+        m_changed.notify_all();
+    }
+}
+
+bool ChunkPipeline::wait(const std::function<void()>& idle, std::string& error)
+{
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait_for(lock, WaitStep, [this] { return m_failed || m_done.back(); });
+            if (m_failed) {
+                error = m_error;
+                return false;
+            }
+            if (m_done.back())
+                return true;
+        }
+        if (idle)
+            idle();
+    }
+}
+
+} // namespace lv

@@ -1,0 +1,74 @@
+#pragma once
+// Bulk data passed in chunks through a chain of stages, each stage on a thread of its own, so
+// that all stages work at once on consecutive chunks; every chunk passes every stage in order.
+// A fixed set of buffers goes round: the source fills one, each stage works on it in place, and
+// after the last stage it is free again. Nothing is copied from stage to stage.
+//
+// A stage that fails stops the pipeline with its reason. The destructor stops it and waits for
+// its threads, so an exception (a thread's end included) in the thread that waits leaves nothing
+// running.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ByteBuffer.h"
+
+namespace lv {
+
+class ChunkPipeline {
+public:
+    struct Chunk {
+        ByteBuffer bytes;          // its size is what the source filled in
+        std::uint64_t offset = 0;  // where the chunk lies in the data, set by the source
+    };
+    // Fills `chunk` (resizing its buffer up to its capacity), or sets `end` when the data is
+    // over (an empty chunk then goes no further). False stops everything, with the reason in
+    // `error`. A source that waits for its data must wake up when `stopping()` turns true.
+    using Source = std::function<bool(Chunk& chunk, bool& end, std::string& error)>;
+    // Works on one chunk; false stops everything, with the reason in `error`.
+    using Stage = std::function<bool(Chunk& chunk, std::string& error)>;
+
+    // `buffers` chunks of `chunkSize` bytes each. Starts the threads at once.
+    ChunkPipeline(std::size_t chunkSize, std::size_t buffers, Source source, std::vector<Stage> stages);
+    ~ChunkPipeline();
+    ChunkPipeline(const ChunkPipeline&) = delete;
+    ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+
+    // Waits until the source has ended and every chunk has passed the last stage, or a stage has
+    // failed; calls `idle` every few milliseconds meanwhile (progress, cancellation points).
+    // True when all went well; otherwise false with the first failure's reason in `error`.
+    bool wait(const std::function<void()>& idle, std::string& error);
+    // Asks every thread to end as soon as it can.
+    void stop();
+    bool stopping() const noexcept { return m_stopping.load(); }
+
+private:
+    void runSource();
+    void runStage(std::size_t index);
+    void fail(const std::string& error);
+    // Runs one step of a thread; false, the pipeline failed, when it failed or threw.
+    bool succeeded(const std::function<bool(std::string&)>& step);
+
+    Source m_source;
+    std::vector<Stage> m_stages;
+    std::vector<Chunk> m_chunks;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Chunk*> m_free;
+    std::vector<std::deque<Chunk*>> m_queues;  // one per stage
+    std::vector<bool> m_done;                  // source first, then one per stage
+    std::atomic<bool> m_stopping{false};
+    bool m_failed = false;
+    std::string m_error;
+    std::vector<std::thread> m_threads;
+};
+
+} // namespace lv

@@ -1,0 +1,45 @@
+#pragma once
+// What a worker of the parallel writer makes of a payload: the bytes the archive stores for it,
+// with their CRC-32.
+//
+// A whole payload becomes one deflate stream, or stays as it is when deflating would not make it
+// smaller (the entry is then stored). A payload too long to hold whole is built piece by piece,
+// each piece on its own and all at once: a deflated piece is primed with the 32 KiB before it
+// and ends byte-aligned unless it is the last, so that the pieces joined in order make one
+// stream; a piece that does not shrink goes in as stored deflate blocks. A piece keeps its
+// plain bytes too, so that the writer may still store the whole entry.
+//
+// The encoders are made once per worker thread; buffers come from and go back to `pool`.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/BufferPool.h"
+#include "platform/ByteBuffer.h"
+#include "zip/EntryPayload.h"
+
+namespace lv {
+
+struct BuiltPayload {
+    ByteBuffer stored;  // deflate data, or the plain bytes when `deflated` is false
+    ByteBuffer plain;   // pieces only: the plain bytes from `plainStart` on
+    std::size_t plainStart = 0;
+    std::uint32_t crc = 0;  // CRC-32 of the plain bytes
+    bool deflated = false;
+    std::optional<PayloadError> error;
+};
+
+namespace EntryBuilder {
+
+// The whole payload, deflated when `deflate` and it shrinks.
+BuiltPayload whole(EntryPayload& payload, bool deflate, BufferPool& pool);
+// The room a piece of `length` bytes is deflated into.
+std::size_t pieceOutputRoom(std::uint64_t length);
+// Bytes [offset, offset + length) of the payload; `last` when they end it.
+BuiltPayload piece(EntryPayload& payload, std::uint64_t offset, std::uint64_t length, bool last, bool deflate,
+                   BufferPool& pool);
+
+} // namespace EntryBuilder
+
+} // namespace lv

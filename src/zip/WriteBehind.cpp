@@ -1,0 +1,416 @@
+#include "zip/WriteBehind.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/BufferPool.h"
+#include "platform/ByteOrder.h"
+#include "platform/Thread.h"
+#include "platform/WorkerPool.h"
+#include "platform/compression/Crc.h"
+#include "zip/EntryBuilder.h"
+#include "zip/ZipArchive.h"
+#include "zip/ZipRecords.h"
+
+namespace lv {
+
+using namespace zip;
+
+namespace {
+
+constexpr std::size_t OutputBuffer = std::size_t(4) << 20;
+constexpr std::size_t MaxWhole = std::size_t(32) << 20;
+// A piece with the window before it, and its deflated form, each fill one huge page.
+constexpr std::size_t MaxPiece = (std::size_t(2) << 20) - (std::size_t(64) << 10);
+constexpr std::size_t MinPiece = std::size_t(64) << 10;
+constexpr std::chrono::milliseconds WaitStep{20};
+constexpr const char* WriteErrorText = "Write error, the archived item may be corrupted";
+constexpr const char* TooLargeText = "The archive would grow beyond 2 GB, which the zip format used here cannot hold";
+
+std::span<const std::uint8_t> asBytes(const std::string& s)
+{
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+} // namespace
+
+struct WriteBehind::Job {
+    ZipEntryPtr entry;
+    std::string encName;
+    std::string extraBytes;
+    std::shared_ptr<EntryPayload> payload;
+    bool deflate = false;
+    // The writer's state of an entry built in pieces.
+    std::int64_t start = -1;  // offset of its local header once written
+    bool deflated = false;
+    std::uint32_t crc = 0;
+    std::int64_t written = 0;
+
+    std::int64_t headerBytes() const { return std::int64_t(local::Size + encName.size() + extraBytes.size()); }
+    std::int64_t directoryBytes() const { return std::int64_t(central::Size + encName.size() + extraBytes.size()); }
+};
+
+struct WriteBehind::Unit {
+    std::shared_ptr<Job> job;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    bool whole = true;
+    bool last = true;
+    std::size_t cost = 0;  // memory reserved for it
+    bool done = false;     // guarded by Shared::mutex
+    BuiltPayload result;
+};
+
+struct WriteBehind::Shared {
+    explicit Shared(std::size_t bound) : pool(bound / 2) {}
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t inFlight = 0;  // bytes reserved for or held by units not yet written
+    std::atomic<bool> stopping{false};
+    BufferPool pool;  // buffers of written units, for the next ones; counts against the bound
+};
+
+WriteBehind::WriteBehind(ZipArchive& archive, Limits limits)
+    : m_archive(archive),
+      m_limits(limits),
+      m_wholeLimit(std::clamp(limits.memoryBound / 8, MinPiece, MaxWhole)),
+      m_pieceSize(std::clamp(limits.memoryBound / 16, MinPiece, MaxPiece)),
+      m_shared(std::make_shared<Shared>(limits.memoryBound)),
+      m_outStart(archive.startOfDirInArchive)
+{
+    m_limits.workers = std::max(m_limits.workers, 1u);
+}
+
+WriteBehind::~WriteBehind()
+{
+    m_shared->stopping = true;
+    m_pool.reset();
+}
+
+std::int32_t WriteBehind::add(NewEntry e)
+{
+    if (m_failure) {
+        m_archive.errmsg = m_failure->message;
+        m_failureReported = true;
+        return m_failure->code;
+    }
+    if (m_archive.d->entryCount() + m_entriesAhead >= MaxEntries) {
+        m_archive.errmsg = "The archive cannot hold more than 65535 entries";
+        return zipResult::ReadWriteError;
+    }
+    auto job = std::make_shared<Job>();
+    job->entry = std::move(e.entry);
+    job->encName = std::move(e.encName);
+    job->extraBytes = std::move(e.extraBytes);
+    job->payload = std::move(e.payload);
+    job->deflate = e.deflate;
+    ++m_entriesAhead;
+    const std::int32_t index = m_archive.d->entryCount() + m_entriesAhead;
+
+    const std::uint64_t length = job->payload ? job->payload->length() : 0;
+    if (length <= m_wholeLimit) {
+        auto unit = std::make_shared<Unit>();
+        unit->job = job;
+        unit->length = length;
+        unit->cost = bytebuffer::footprint(std::size_t(length)) * (job->deflate ? 2 : 1);
+        queue(std::move(unit));
+    } else {
+        for (std::uint64_t at = 0; at < length && !m_failure; at += m_pieceSize) {
+            auto unit = std::make_shared<Unit>();
+            unit->job = job;
+            unit->offset = at;
+            unit->length = std::min<std::uint64_t>(m_pieceSize, length - at);
+            unit->whole = false;
+            unit->last = at + unit->length == length;
+            unit->cost = bytebuffer::footprint(std::size_t(unit->length) + (job->deflate ? 32768 : 0)) +
+                         (job->deflate ? bytebuffer::footprint(EntryBuilder::pieceOutputRoom(unit->length)) : 0);
+            queue(std::move(unit));
+        }
+    }
+    if (m_failure) {
+        m_archive.errmsg = m_failure->message;
+        m_failureReported = true;
+        return m_failure->code;
+    }
+    return index;
+}
+
+void WriteBehind::queue(std::shared_ptr<Unit> unit)
+{
+    // Room first: kept buffers are freed, then finished entries written, until the unit fits.
+    for (;;) {
+        {
+            std::unique_lock lock(m_shared->mutex);
+            const std::size_t bound = m_limits.memoryBound;
+            const bool fits = m_shared->inFlight + unit->cost <= bound;
+            if (fits || m_queue.empty()) {
+                const std::size_t left = fits ? bound - m_shared->inFlight - unit->cost : 0;
+                if (m_shared->pool.pooledBytes() > left)
+                    m_shared->pool.shrinkTo(left);
+                m_shared->inFlight += unit->cost;
+                break;
+            }
+        }
+        if (!writeHead(false)) {
+            std::unique_lock lock(m_shared->mutex);
+            m_shared->changed.wait_for(lock, WaitStep);
+        }
+        Thread::yieldPoint();
+        if (m_failure)
+            return;
+    }
+    m_queue.push_back(unit);
+    if (!unit->job->payload) {
+        unit->done = true;
+    } else {
+        if (!m_pool)
+            m_pool = std::make_unique<WorkerPool>(m_limits.workers);
+        m_pool->post([shared = m_shared, unit] {
+            BuiltPayload result;
+            if (!shared->stopping) {
+                Job& job = *unit->job;
+                try {
+                    result = unit->whole ? EntryBuilder::whole(*job.payload, job.deflate, shared->pool)
+                                         : EntryBuilder::piece(*job.payload, unit->offset, unit->length, unit->last,
+                                                               job.deflate, shared->pool);
+                } catch (const std::exception&) {
+                    result = {};
+                    result.error = PayloadError{zipResult::ReadWriteError, "Not enough memory to compress the item"};
+                }
+            }
+            const std::size_t kept =
+                bytebuffer::footprint(result.stored.capacity()) + bytebuffer::footprint(result.plain.capacity());
+            std::lock_guard lock(shared->mutex);
+            unit->result = std::move(result);
+            // What the unit holds until it is written, rather than what was reserved for it.
+            shared->inFlight = shared->inFlight - std::min(shared->inFlight, unit->cost) + kept;
+            unit->cost = kept;
+            unit->done = true;
+            shared->changed.notify_all();
+        });
+    }
+    // Whatever is finished at the head goes out now.
+    while (!m_failure && writeHead(false)) {
+    }
+}
+
+bool WriteBehind::writeHead(bool wait)
+{
+    if (m_queue.empty())
+        return false;
+    std::shared_ptr<Unit> unit = m_queue.front();
+    {
+        std::unique_lock lock(m_shared->mutex);
+        while (!unit->done) {
+            if (!wait)
+                return false;
+            m_shared->changed.wait_for(lock, WaitStep);
+            lock.unlock();
+            Thread::yieldPoint();
+            lock.lock();
+        }
+    }
+    m_queue.pop_front();
+    write(*unit);
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->inFlight -= std::min(m_shared->inFlight, unit->cost);
+    }
+    m_shared->pool.give(std::move(unit->result.stored));
+    m_shared->pool.give(std::move(unit->result.plain));
+    Thread::yieldPoint();
+    return true;
+}
+
+void WriteBehind::write(Unit& unit)
+{
+    Job& job = *unit.job;
+    BuiltPayload& r = unit.result;
+    if (r.error) {
+        fail(*r.error, &job);
+        return;
+    }
+    if (unit.whole) {
+        const std::int64_t compressed = std::int64_t(r.stored.size());
+        if (!fitsArchive(job, compressed))
+            return;
+        writeLocalHeader(job, r.deflated, r.crc, compressed);
+        if (append(r.stored))
+            finishEntry(job, r.crc, compressed);
+        return;
+    }
+    if (unit.offset == 0) {
+        // The first piece decides: an entry whose start does not shrink is stored.
+        job.deflated = job.deflate && r.stored.size() < unit.length;
+        job.crc = r.crc;
+        writeLocalHeader(job, job.deflated, 0, 0);
+    } else {
+        job.crc = Crc32Combine(job.crc, r.crc, unit.length);
+    }
+    const std::span<const std::uint8_t> bytes =
+        job.deflated ? std::span<const std::uint8_t>(r.stored)
+                     : std::span<const std::uint8_t>(r.plain).subspan(r.plainStart, std::size_t(unit.length));
+    if (!fitsArchive(job, job.written + std::int64_t(bytes.size())) || !append(bytes))
+        return;
+    job.written += std::int64_t(bytes.size());
+    if (!unit.last)
+        return;
+    job.payload->release();
+    std::uint8_t fields[8];
+    bytes::storeLE32(std::span<std::uint8_t, 4>(fields, 4), job.crc);
+    bytes::storeLE32(std::span<std::uint8_t, 4>(fields + 4, 4), std::uint32_t(job.written));
+    const std::int64_t at = job.start + std::int64_t(local::Crc32);
+    if (at >= m_outStart) {
+        std::copy(std::begin(fields), std::end(fields), m_out.begin() + std::ptrdiff_t(at - m_outStart));
+    } else if (!writeAt(at, fields)) {
+        return;
+    }
+    finishEntry(job, job.crc, job.written);
+}
+
+void WriteBehind::writeLocalHeader(Job& job, bool deflated, std::uint32_t crc, std::int64_t compressed)
+{
+    MemoryBlock& rec = job.entry->z_Header();
+    rec.setUInt16Value(central::Method, deflated ? MethodDeflated : MethodStored);
+    const std::uint32_t size = rec.uint32Value(central::UncompressedSize);
+    MemoryBlock h(local::Size, true);
+    h.setUInt32Value(local::Signature, LocalHeaderSignature);
+    h.setStringValue(local::VersionNeeded, rec.stringValue(central::VersionNeeded, 10));
+    h.setUInt32Value(local::Crc32, crc);
+    h.setUInt32Value(local::CompressedSize, std::uint32_t(compressed));
+    h.setUInt32Value(local::UncompressedSize, size);
+    h.setUInt16Value(local::NameLength, std::uint16_t(job.encName.size()));
+    h.setUInt16Value(local::ExtraLength, std::uint16_t(job.extraBytes.size()));
+    job.start = end();
+    if (append(h.bytes()) && append(asBytes(job.encName)))
+        append(asBytes(job.extraBytes));
+}
+
+bool WriteBehind::fitsArchive(const Job& job, std::int64_t dataBytes)
+{
+    const std::int64_t start = job.start >= 0 ? job.start : end();
+    const std::int64_t directory =
+        m_archive.z_directorySize() + m_writtenDirectoryBytes + job.directoryBytes();
+    if (start + job.headerBytes() + dataBytes + directory <= MaxOffset)
+        return true;
+    fail({zipResult::ReadWriteError, TooLargeText}, const_cast<Job*>(&job));
+    return false;
+}
+
+void WriteBehind::finishEntry(Job& job, std::uint32_t crc, std::int64_t compressed)
+{
+    MemoryBlock& rec = job.entry->z_Header();
+    rec.setUInt32Value(central::Crc32, crc);
+    rec.setUInt32Value(central::CompressedSize, std::uint32_t(compressed));
+    rec.setUInt32Value(central::LocalHeaderOffset, std::uint32_t(job.start));
+    m_written.push_back({job.entry, end(), job.directoryBytes()});
+    m_writtenDirectoryBytes += job.directoryBytes();
+    commitWritten();
+}
+
+bool WriteBehind::append(std::span<const std::uint8_t> bytes)
+{
+    if (m_failure)
+        return false;
+    if (m_out.size() + bytes.size() > OutputBuffer && !flush())
+        return false;
+    if (bytes.size() >= OutputBuffer) {
+        if (!writeAt(m_outStart, bytes))
+            return false;
+        m_outStart += std::int64_t(bytes.size());
+        commitWritten();
+        return true;
+    }
+    m_out.insert(m_out.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
+bool WriteBehind::flush()
+{
+    // Also after a failure: the buffer then holds only the entries before the failed one.
+    if (!m_out.empty()) {
+        if (!writeAt(m_outStart, m_out))
+            return false;
+        m_outStart += std::int64_t(m_out.size());
+        m_out.clear();
+    }
+    commitWritten();
+    return true;
+}
+
+bool WriteBehind::writeAt(std::int64_t offset, std::span<const std::uint8_t> bytes)
+{
+    BinaryStream& zs = *m_archive.d->zipStream;
+    zs.setPosition(std::uint64_t(offset));
+    if (zs.write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
+        return true;
+    // Entries that reached the disk whole stay; the rest is lost with the buffer.
+    const std::int64_t reached = std::int64_t(zs.position());
+    zs.clearError();
+    if (offset == m_outStart && reached > m_outStart) {
+        m_outStart = reached;
+        commitWritten();
+    }
+    m_written.clear();
+    m_writtenDirectoryBytes = 0;
+    m_out.clear();
+    m_outStart = m_archive.startOfDirInArchive;
+    fail({zipResult::ReadWriteError, WriteErrorText}, nullptr);
+    return false;
+}
+
+void WriteBehind::commitWritten()
+{
+    const std::int64_t before = m_archive.startOfDirInArchive;
+    while (!m_written.empty() && m_written.front().end <= m_outStart) {
+        Written& w = m_written.front();
+        m_archive.d->entries_1.push_back(w.entry);
+        m_archive.startOfDirInArchive = w.end;
+        m_writtenDirectoryBytes -= w.directoryBytes;
+        --m_entriesAhead;
+        m_written.pop_front();
+    }
+    if (m_archive.startOfDirInArchive != before && m_archive.finalBytesListener)
+        m_archive.finalBytesListener(m_archive.startOfDirInArchive);
+}
+
+void WriteBehind::fail(PayloadError error, Job* job)
+{
+    if (m_failure)
+        return;
+    // The failed entry's bytes are dead: the next entry or the directory goes where it began.
+    if (job && job->start >= 0) {
+        if (job->start >= m_outStart) {
+            m_out.resize(std::size_t(job->start - m_outStart));
+        } else {
+            m_out.clear();
+            m_outStart = job->start;
+        }
+    }
+    if (job && job->payload)
+        job->payload->release();
+    m_archive.errmsg = error.message;
+    m_failure = std::move(error);
+    m_failureReported = false;
+    m_shared->stopping = true;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        for (const auto& unit : m_queue)
+            m_shared->inFlight -= std::min(m_shared->inFlight, unit->cost);
+    }
+    m_queue.clear();
+    m_entriesAhead = std::int32_t(m_written.size());
+}
+
+bool WriteBehind::drain()
+{
+    while (!m_queue.empty())
+        writeHead(true);
+    flush();
+    return !m_failure;
+}
+
+} // namespace lv

@@ -1,0 +1,114 @@
+#pragma once
+// The parallel writer of an archive: the entries of items on disk are read and compressed by a
+// pool of workers while the thread that adds them writes the finished ones into the archive, in
+// the order they were added, through a buffer. With CRC-32 and sizes known before an entry's
+// local header is written, nothing is written twice, except the two fields of an entry built in
+// pieces.
+//
+// Memory in flight (payloads read, their compressed forms not yet written, and the buffers kept
+// for reuse) stays below a bound whatever the job's size: adding waits, writing finished entries
+// meanwhile, while the bound is reached. A payload longer than an eighth of the bound (32 MiB at
+// most) is built in pieces of up to 1 MiB, so that one large file is compressed on every core and
+// never held whole. Data that does not shrink in a quick sample is not deflated at all.
+//
+// A failure found behind (an item that cannot be opened or read, a file that changed, a write
+// error) drops that entry and everything queued after it, and stays: every later add returns it.
+//
+// Every wait is a cancellation point of the calling Thread. The destructor stops the workers and
+// drops whatever is not written yet.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ByteBuffer.h"
+#include "zip/EntryPayload.h"
+#include "zip/ZipEntry.h"
+
+namespace lv {
+
+class WorkerPool;
+class ZipArchive;
+
+class WriteBehind {
+public:
+    struct Limits {
+        unsigned workers = 1;
+        std::size_t memoryBound = std::size_t(256) << 20;
+    };
+
+    WriteBehind(ZipArchive& archive, Limits limits);
+    ~WriteBehind();
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    // A new entry: its central record complete but for method, CRC-32, compressed size and
+    // offset; `payload` null for an entry without data.
+    struct NewEntry {
+        ZipEntryPtr entry;
+        std::string encName;
+        std::string extraBytes;
+        std::shared_ptr<EntryPayload> payload;
+        bool deflate = false;
+    };
+    // Queues the entry: the index it will have, or the code of a failure found behind (the
+    // archive's message then says what failed).
+    std::int32_t add(NewEntry entry);
+    // Writes everything queued. False when a failure was found behind (now or before).
+    bool drain();
+
+    // A failure found behind, kept until the archive is closed.
+    const std::optional<PayloadError>& failure() const noexcept { return m_failure; }
+    // Whether an add or Close has passed the failure on already.
+    bool failureReported() const noexcept { return m_failureReported; }
+    void markFailureReported() noexcept { m_failureReported = true; }
+
+private:
+    struct Job;
+    struct Unit;
+    struct Shared;
+
+    void queue(std::shared_ptr<Unit> unit);
+    // Writes the first queued unit when it is finished (or, with `wait`, once it is).
+    bool writeHead(bool wait);
+    void write(Unit& unit);
+    void writeLocalHeader(Job& job, bool deflated, std::uint32_t crc, std::int64_t compressed);
+    bool fitsArchive(const Job& job, std::int64_t dataBytes);
+    void finishEntry(Job& job, std::uint32_t crc, std::int64_t compressed);
+    bool append(std::span<const std::uint8_t> bytes);
+    bool flush();
+    bool writeAt(std::int64_t offset, std::span<const std::uint8_t> bytes);
+    void commitWritten();
+    void fail(PayloadError error, Job* job);
+    std::int64_t end() const noexcept { return m_outStart + std::int64_t(m_out.size()); }
+
+    ZipArchive& m_archive;
+    Limits m_limits;
+    std::size_t m_wholeLimit;
+    std::size_t m_pieceSize;
+    std::shared_ptr<Shared> m_shared;
+    std::deque<std::shared_ptr<Unit>> m_queue;
+    std::int32_t m_entriesAhead = 0;  // added, not yet in the entry list
+
+    // Output: bytes from m_outStart on wait in m_out; entries written but not yet on disk wait
+    // in m_written, and go into the entry list once their last byte is.
+    ByteBuffer m_out;
+    std::int64_t m_outStart = 0;
+    struct Written {
+        ZipEntryPtr entry;
+        std::int64_t end;
+        std::int64_t directoryBytes;
+    };
+    std::deque<Written> m_written;
+    std::int64_t m_writtenDirectoryBytes = 0;
+
+    std::optional<PayloadError> m_failure;
+    bool m_failureReported = false;
+    std::unique_ptr<WorkerPool> m_pool;  // last: stopped first
+};
+
+} // namespace lv

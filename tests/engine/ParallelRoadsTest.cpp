@@ -1,0 +1,175 @@
+// The roads with the parallel archive writer and the pipelined cipher stages: what comes back,
+// files that change while they are read, and a job that leaves no thread or descriptor behind.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "RoadFixture.h"
+#include "engine/KeyCheck.h"
+
+namespace lv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::size_t entriesIn(const fs::path& folder)
+{
+    return std::size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+std::string text(std::size_t size, int seed)
+{
+    std::string s;
+    for (int i = 0; s.size() < size; ++i)
+        s += "line " + std::to_string(i * seed % 7919) + " of file " + std::to_string(seed) + "\n";
+    s.resize(size);
+    return s;
+}
+
+class ParallelRoadTest : public RoadTest {
+protected:
+    JobOutcome encryptWith(const std::vector<FolderItem>& list, const fs::path& out, const JobSettings& s)
+    {
+        enc.Encrypt(list, FolderItem(out), "AES", "key", arc, gui.controls(), s);
+        return enc.waitForJob();
+    }
+};
+
+TEST_F(ParallelRoadTest, FilesComeBackWithTheirPermissions)
+{
+    const fs::path tree = items / "Modes";
+    const std::pair<const char*, fs::perms> files[] = {
+        {"private", fs::perms(0600)}, {"shared", fs::perms(0644)}, {"tool", fs::perms(0755)}, {"frozen", fs::perms(0444)}};
+    for (const auto& [name, mode] : files) {
+        writeFile(tree / name, name);
+        fs::permissions(tree / name, mode);
+    }
+    // A folder's mode is stored too; it is applied once the extraction sets folder modes after
+    // the folder's files are written.
+    const fs::path out = dest / "modes.cdx";
+    ASSERT_EQ(encrypt({FolderItem(tree), FolderItem(tree / "private")}, FolderItem(out), "AES"), JobOutcome::Succeeded);
+    ASSERT_EQ(decrypt(FolderItem(out), FolderItem(dest)), JobOutcome::Succeeded);
+    for (const auto& [name, mode] : files) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(fs::status(dest / "DecryptedFiles" / "Modes" / name).permissions(), mode);
+        EXPECT_EQ(readFile(dest / "DecryptedFiles" / "Modes" / name), name);
+    }
+    EXPECT_EQ(fs::status(dest / "DecryptedFiles" / "private").permissions(), fs::perms(0600));
+}
+
+TEST_F(ParallelRoadTest, ManyFilesAndAFileLargerThanTheMemoryBoundRoundTrip)
+{
+    const fs::path tree = items / "Many";
+    const unsigned many = 4 * std::max(std::thread::hardware_concurrency(), 2u) + 7;
+    for (unsigned i = 0; i < many; ++i) {
+        writeFile(tree / ("sub" + std::to_string(i % 5)) / ("text" + std::to_string(i)), text(1000 + i * 3001, int(i)));
+        writeFile(tree / ("noise" + std::to_string(i)), randomBytes(i * 777, i));
+    }
+    // Text, then noise, then text again: pieces of every kind in one entry.
+    writeFile(tree / "large.bin", text(1500000, 1) + randomBytes(700000, 2) + text(900001, 3));
+    for (const auto& e : fs::recursive_directory_iterator(tree))
+        FolderItem(e.path()).setModificationDate(1600000000);  // even seconds: zip dates keep two-second steps
+    for (const bool compress : {true, false}) {
+        SCOPED_TRACE(compress ? "compressed" : "stored");
+        JobSettings s = settings(compress);
+        s.archiveMemory = 1 << 20;
+        s.archiveWorkers = 3;
+        const fs::path out = dest / (compress ? "z.cdx" : "s.cdx");
+        ASSERT_EQ(encryptWith({FolderItem(tree)}, out, s), JobOutcome::Succeeded);
+        const fs::path into = root / (compress ? "z" : "s");
+        fs::create_directories(into);
+        ASSERT_EQ(decrypt(FolderItem(out), FolderItem(into)), JobOutcome::Succeeded);
+        expectSameTree(tree, into / "DecryptedFiles" / "Many");
+    }
+}
+
+TEST_F(ParallelRoadTest, AFileThatGrowsWhileItIsArchivedFailsTheJobWithItsName)
+{
+    writeFile(items / "before.txt", text(300000, 4));
+    const fs::path growing = items / "growing.log";
+    writeFile(growing, text(200000, 5));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        std::ofstream log(growing, std::ios::app | std::ios::binary);
+        while (!stop) {
+            log << "another line of the log\n";
+            log.flush();
+        }
+    });
+    const JobOutcome outcome =
+        encrypt({FolderItem(items / "before.txt"), FolderItem(growing)}, FolderItem(dest / "a.cdx"), "AES");
+    stop = true;
+    writer.join();
+    EXPECT_EQ(outcome, JobOutcome::Failed);
+    ASSERT_EQ(gui.messages().size(), 1u);
+    EXPECT_NE(gui.messages()[0].message.find("\"growing.log\" changed while it was read"), std::string::npos)
+        << gui.messages()[0].message;
+    EXPECT_TRUE(workLeftovers().empty());
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST_F(ParallelRoadTest, AJobLeavesNoThreadOrDescriptorBehind)
+{
+    const auto list = makeFixtureTree(items);
+    const fs::path out = dest / "a.cdx";
+    // One job first: whatever the libraries set up once is there before counting.
+    ASSERT_EQ(encrypt(list, FolderItem(dest / "warm.cdx"), "AES"), JobOutcome::Succeeded);
+    const std::size_t threads = entriesIn("/proc/self/task"), descriptors = entriesIn("/proc/self/fd");
+
+    ASSERT_EQ(encrypt(list, FolderItem(out), "Serpent"), JobOutcome::Succeeded);
+    LVTagger header;
+    ASSERT_TRUE(header.CheckTag(FolderItem(out)));
+    KeyCheckResult check = checkKeyForDecryption(FolderItem(out), header, "key");
+    ASSERT_TRUE(check.matches);
+    ASSERT_TRUE(check.body);
+    enc.Decrypt(FolderItem(out), FolderItem(dest), header.EncryptionType, "key", header, arc, gui.controls(),
+                settings(), std::move(check.body));
+    ASSERT_EQ(enc.waitForJob(), JobOutcome::Succeeded);
+    expectSameTree(items / "Tree", dest / "DecryptedFiles" / "Tree");
+
+    EXPECT_EQ(entriesIn("/proc/self/task"), threads);
+    EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
+}
+
+TEST_F(ParallelRoadTest, AWrongKeyIsRefusedByTheKeyCheckAndPreparesNothing)
+{
+    writeFile(items / "note.txt", "secret");
+    const fs::path out = dest / "a.cdx";
+    ASSERT_EQ(encrypt({FolderItem(items / "note.txt")}, FolderItem(out), "Blowfish", true, "right"),
+              JobOutcome::Succeeded);
+    LVTagger header;
+    ASSERT_TRUE(header.CheckTag(FolderItem(out)));
+    const KeyCheckResult wrong = checkKeyForDecryption(FolderItem(out), header, "Right");
+    EXPECT_FALSE(wrong.matches);
+    EXPECT_FALSE(wrong.body);
+    EXPECT_TRUE(checkKeyForDecryption(FolderItem(out), header, "right").matches);
+}
+
+TEST_F(ParallelRoadTest, CancelStopsTheCompressionWithinASecond)
+{
+    // Enough work for every core for a while: the cancel lands in the middle of it.
+    writeFile(items / "large.txt", text(48 << 20, 6));
+    writeFile(items / "second.txt", "second");
+    Pause pause;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (archiving && step == 2) pause.reach();
+    });
+    startEncrypt({FolderItem(items / "large.txt"), FolderItem(items / "second.txt")}, FolderItem(dest / "a.cdx"), "AES");
+    ASSERT_TRUE(pause.waitReached());
+    const auto start = std::chrono::steady_clock::now();
+    enc.Kill();
+    pause.release();
+    EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_TRUE(workLeftovers().empty());
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+} // namespace
+} // namespace lv::test
