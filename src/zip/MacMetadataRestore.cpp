@@ -58,7 +58,8 @@ void storeFinderInfo(FolderItem& f, const FinderInfo& before, const FinderInfo& 
 
 namespace macrestore {
 
-FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const std::string& entryName, bool& locked)
+FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const std::string& entryName, bool& locked,
+                                const FinderInfo* known)
 {
     namespace o = macbinary::offset;
     locked = false;
@@ -72,7 +73,7 @@ FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const s
     if (const auto modified = fromMacDate(hdr.uint32Value(o::Modified)))
         f.setModificationDate(*modified);
 
-    const FinderInfo before = f.finderInfo();
+    const FinderInfo before = known ? *known : f.finderInfo();
     FinderInfo info = before;
     if (!folder) {
         info.setType(hdr.stringValue(o::Type, 4));

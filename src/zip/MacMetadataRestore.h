@@ -16,11 +16,12 @@ namespace lv::macrestore {
 // Dates, type and creator (files only), Finder flags, script and extended flags from a 128-byte
 // header, then the header's name (adjustMacFilename). A date of 0 is no date. Zero values never
 // create Finder information on an item that has none. Returns the item under its final name;
-// `locked` tells whether the header marks the file locked (byte 81, files only).
-FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const std::string& entryName, bool& locked);
+// `locked` tells whether the header marks the file locked (byte 81, files only). `known`: the
+// Finder information the item has, when the caller knows it (an item just made has none).
+FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const std::string& entryName, bool& locked,
+                                const FinderInfo* known = nullptr);
 
-// Type and creator of a ZPIT field, then its name when there is one. `known`: the Finder
-// information the item has, when the caller knows it (an item just made has none).
+// Type and creator of a ZPIT field, then its name when there is one; `known` as above.
 FolderItem applyTypeCreatorName(FolderItem f, std::string_view type, std::string_view creator, std::string_view name,
                                 const std::string& entryName, const FinderInfo* known = nullptr);
 

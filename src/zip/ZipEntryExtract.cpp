@@ -247,7 +247,7 @@ bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted,
         bool locked = false;
         std::string type, creator, macName;
         if (mbHdr)
-            item = macrestore::applyMacBinaryHeader(item, *mbHdr, Name(), locked);
+            item = macrestore::applyMacBinaryHeader(item, *mbHdr, Name(), locked, before);
         else if (extra && extra->GetTypeCreatorName(type, creator, macName))
             item = macrestore::applyTypeCreatorName(item, type, creator, macName, Name(), before);
         else if (z_icMapFilename(item.name(), type, creator))
