@@ -16,8 +16,6 @@ packages=(
   openssl pigz time
   # the zip reader's fuzz target (skipped when absent)
   clang libclang-rt-14-dev
-  # counting the system calls of a job and where its time goes
-  strace linux-perf
 )
 
 missing=()
