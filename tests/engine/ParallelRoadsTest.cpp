@@ -50,8 +50,12 @@ TEST_F(ParallelRoadTest, FilesComeBackWithTheirPermissions)
         writeFile(tree / name, name);
         fs::permissions(tree / name, mode);
     }
-    // A folder's mode is stored too; it is applied once the extraction sets folder modes after
-    // the folder's files are written.
+    // Folders' modes too, a read-only one among them: they are applied after their files.
+    fs::create_directories(tree / "closed");
+    writeFile(tree / "closed" / "inside", "in");
+    fs::create_directories(tree / "group");
+    fs::permissions(tree / "group", fs::perms(0750));
+    fs::permissions(tree / "closed", fs::perms(0555));
     const fs::path out = dest / "modes.cdx";
     ASSERT_EQ(encrypt({FolderItem(tree), FolderItem(tree / "private")}, FolderItem(out), "AES"), JobOutcome::Succeeded);
     ASSERT_EQ(decrypt(FolderItem(out), FolderItem(dest)), JobOutcome::Succeeded);
@@ -61,6 +65,12 @@ TEST_F(ParallelRoadTest, FilesComeBackWithTheirPermissions)
         EXPECT_EQ(readFile(dest / "DecryptedFiles" / "Modes" / name), name);
     }
     EXPECT_EQ(fs::status(dest / "DecryptedFiles" / "private").permissions(), fs::perms(0600));
+    EXPECT_EQ(fs::status(dest / "DecryptedFiles" / "Modes" / "group").permissions(), fs::perms(0750));
+    EXPECT_EQ(fs::status(dest / "DecryptedFiles" / "Modes" / "closed").permissions(), fs::perms(0555));
+    EXPECT_EQ(readFile(dest / "DecryptedFiles" / "Modes" / "closed" / "inside"), "in");
+    // The test folder's clean-up needs to get in again.
+    fs::permissions(tree / "closed", fs::perms(0755));
+    fs::permissions(dest / "DecryptedFiles" / "Modes" / "closed", fs::perms(0755));
 }
 
 TEST_F(ParallelRoadTest, ManyFilesAndAFileLargerThanTheMemoryBoundRoundTrip)
