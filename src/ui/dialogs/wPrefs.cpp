@@ -214,7 +214,7 @@ void wPrefs::cbExtension_Close()
 {
     const QString extension = extensionOf(cbExtension->currentText());
     if (extension.isEmpty()) return;
-    const std::string remembered = "." + extension.toStdString();
+    const std::string remembered = (QStringLiteral(".") + extension).toStdString();
     std::vector<std::string>& list = Preferences::shared().Extensions;
     if (std::find(list.begin(), list.end(), remembered) == list.end()) list.push_back(remembered);
 }
