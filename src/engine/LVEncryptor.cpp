@@ -96,7 +96,6 @@ void LVEncryptor::Decrypt(FolderItem file, FolderItem destFolder, std::string ci
                           std::unique_ptr<BodyCipher> preparedBody)
 {
     beginJob(archiver, controls, std::move(settings));
-    m_preparedBody = std::move(preparedBody);
     DoEncrypt = false;
     Target = std::move(destFolder);
     zSource = std::move(file);
@@ -104,6 +103,8 @@ void LVEncryptor::Decrypt(FolderItem file, FolderItem destFolder, std::string ci
     Method = std::move(cipher);
     wipeKey();
     Key = std::move(key);
+    // After the wipe, which drops a prepared body: this one saves a second key derivation.
+    m_preparedBody = std::move(preparedBody);
     start();
 }
 

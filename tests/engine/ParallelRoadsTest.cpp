@@ -161,6 +161,24 @@ TEST_F(ParallelRoadTest, AWrongKeyIsRefusedByTheKeyCheckAndPreparesNothing)
     EXPECT_TRUE(checkKeyForDecryption(FolderItem(out), header, "right").matches);
 }
 
+TEST_F(ParallelRoadTest, ADecryptionUsesTheBodyKeysOfTheKeyCheck)
+{
+    writeFile(items / "note.txt", "secret");
+    const fs::path out = dest / "a.cdx";
+    ASSERT_EQ(encrypt({FolderItem(items / "note.txt")}, FolderItem(out), "AES", true, "right"),
+              JobOutcome::Succeeded);
+    LVTagger header;
+    ASSERT_TRUE(header.CheckTag(FolderItem(out)));
+    KeyCheckResult check = checkKeyForDecryption(FolderItem(out), header, "right");
+    ASSERT_TRUE(check.body);
+    // The key handed over with the prepared body is not looked at again: only the prepared
+    // body's keys (no second derivation) can decipher the file with it.
+    enc.Decrypt(FolderItem(out), FolderItem(dest), header.EncryptionType, "not the key", header, arc,
+                gui.controls(), settings(), std::move(check.body));
+    ASSERT_EQ(enc.waitForJob(), JobOutcome::Succeeded);
+    EXPECT_EQ(readFile(dest / "DecryptedFiles" / "note.txt"), "secret");
+}
+
 TEST_F(ParallelRoadTest, CancelStopsTheCompressionWithinASecond)
 {
     // Enough work for every core for a while: the cancel lands in the middle of it.
