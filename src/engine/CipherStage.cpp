@@ -8,6 +8,7 @@
 #include <chrono>
 #include <system_error>
 
+#include "engine/ScopeExit.h"
 #include "platform/Exceptions.h"
 
 namespace lv {
@@ -16,6 +17,8 @@ namespace {
 
 constexpr std::size_t ChunkSize = std::size_t(4) << 20;
 constexpr std::size_t Buffers = 6;
+// Chunks of ciphertext that may wait for the MAC: how far deciphering may run ahead of the tag.
+constexpr std::size_t TagCheckBuffers = 24;
 constexpr std::chrono::milliseconds WaitStep{20};
 
 std::string quoted(const FolderItem& f)
@@ -188,10 +191,121 @@ bool BodyEncryption::finish(const std::function<void()>& idle, std::string& erro
 
 // --- decryption ----------------------------------------------------------------------------------
 
+TagCheck::TagCheck(BodyCipher& cipher, std::size_t chunkSize, std::size_t buffers)
+    : m_cipher(cipher), m_chunkSize(chunkSize), m_available(buffers)
+{
+    m_thread = std::thread([this] { run(); });
+}
+
+TagCheck::~TagCheck()
+{
+    stop();
+    m_thread.join();
+}
+
+bool TagCheck::feed(std::span<const std::uint8_t> ciphertext)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_stop || m_available > 0; });
+    if (m_stop)
+        return false;
+    --m_available;
+    ByteBuffer buffer;
+    if (!m_free.empty()) {
+        buffer = std::move(m_free.back());
+        m_free.pop_back();
+    }
+    lock.unlock();
+    // Buffers are made once and then go round (a fresh one costs a page fault per page).
+    buffer.reserve(m_chunkSize);
+    buffer.assign(ciphertext.begin(), ciphertext.end());
+    lock.lock();
+    m_queue.push_back(std::move(buffer));
+    m_changed.notify_all();
+    return true;
+}
+
+void TagCheck::finish(std::span<const std::uint8_t> tail)
+{
+    std::lock_guard lock(m_mutex);
+    m_tail.assign(tail.begin(), tail.end());
+    m_finishing = true;
+    m_changed.notify_all();
+}
+
+void TagCheck::stop()
+{
+    std::lock_guard lock(m_mutex);
+    m_stop = true;
+    m_changed.notify_all();
+}
+
+bool TagCheck::ended() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_ended;
+}
+
+bool TagCheck::failed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_ended && !m_authentic;
+}
+
+bool TagCheck::wait(const std::function<void()>& idle, std::string& error)
+{
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait_for(lock, WaitStep, [&] { return m_ended; });
+            if (m_ended) {
+                if (!m_authentic)
+                    error = m_error;
+                return m_authentic;
+            }
+        }
+        if (idle)
+            idle();
+    }
+}
+
+void TagCheck::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [&] { return m_stop || !m_queue.empty() || m_finishing; });
+        if (m_stop) {
+            m_error = "The check of the encrypted data was stopped.";
+            break;
+        }
+        if (!m_queue.empty()) {
+            ByteBuffer buffer = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            m_cipher.authenticate(buffer);
+            lock.lock();
+            m_free.push_back(std::move(buffer));
+            ++m_available;
+            m_changed.notify_all();
+            continue;
+        }
+        lock.unlock();
+        const bool authentic = m_cipher.checkTag(m_tail);
+        lock.lock();
+        m_authentic = authentic;
+        if (!authentic)
+            m_error = m_cipher.errorText();
+        break;
+    }
+    m_free.clear();
+    m_ended = true;
+    m_changed.notify_all();
+}
+
 bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::uint64_t bodyStart,
                  std::uint64_t length, BinaryStream& out, const FolderItem& outFile,
                  const std::function<void(std::uint64_t)>& progress, const std::function<void()>& idle,
-                 std::string& error)
+                 std::unique_ptr<TagCheck>& tag, std::string& error)
 {
     constexpr const char* ReadText = "The encrypted file could not be read";
     const FileDescriptor in = openForReading(inFile);
@@ -223,6 +337,15 @@ bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::
     }
     const std::uint64_t blocksEnd = blocksStart + ciphertext - block;
 
+    tag = std::make_unique<TagCheck>(cipher, ChunkSize, TagCheckBuffers);
+    TagCheck& check = *tag;
+    // A failure found at the end: a body that is not authentic explains it best.
+    const auto lateFailure = [&](std::string reason) {
+        std::string tagError;
+        error = check.wait(idle, tagError) ? std::move(reason) : std::move(tagError);
+        return false;
+    };
+
     std::uint64_t next = blocksStart;
     ChunkPipeline::Source source = [&](ChunkPipeline::Chunk& c, bool& end, std::string& err) {
         const std::uint64_t want = std::min<std::uint64_t>(c.bytes.capacity() / block * block, blocksEnd - next);
@@ -240,10 +363,13 @@ bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::
             progress(next);
         return true;
     };
+    // The MAC gets a copy of each chunk before the chunk is deciphered in place.
     std::vector<ChunkPipeline::Stage> stages;
-    stages.push_back([&](ChunkPipeline::Chunk& c, std::string&) {
-        cipher.authenticate(c.bytes);
-        return true;
+    stages.push_back([&](ChunkPipeline::Chunk& c, std::string& err) {
+        if (check.feed(c.bytes))
+            return true;
+        err = "The check of the encrypted data was stopped.";
+        return false;
     });
     stages.push_back([&](ChunkPipeline::Chunk& c, std::string&) {
         cipher.decipherBlocks(c.bytes);
@@ -252,26 +378,33 @@ bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::
     stages.push_back([&](ChunkPipeline::Chunk& c, std::string& err) { return writeOut(out, c.bytes, outFile, err); });
     {
         ChunkPipeline pipeline(ChunkSize, Buffers, source, std::move(stages));
+        bool passed = false;
+        // Leaving early (a failure, a Cancel): a stage waiting for a buffer of the check must go.
+        const ScopeExit release([&] {
+            if (!passed)
+                check.stop();
+        });
         if (!pipeline.wait(idle, error))
             return false;
+        passed = true;
     }
     ByteBuffer tail(std::size_t(block + BodyCipher::TagSize));
     error = readExactly(in.get(), blocksEnd, tail, ReadText, inFile);
-    if (!error.empty())
-        return false;
-    const std::optional<std::string> last = cipher.finishDecrypting(tail);
-    if (!last) {
-        error = cipher.errorText();
+    if (!error.empty()) {
+        check.stop();
         return false;
     }
+    check.finish(tail);
+    std::string lastError;
+    const std::optional<std::string> last = cipher.decipherLastBlock(tail, lastError);
+    if (!last)
+        return lateFailure(lastError);
     // A file that changed meanwhile is not the one whose header was checked.
     struct stat st;
-    if (::fstat(in.get(), &st) == 0 && std::uint64_t(st.st_size) != length) {
-        error = std::string(ReadText) + " " + quoted(inFile) +
-                (std::uint64_t(st.st_size) < length ? ": it became shorter while it was read."
-                                                    : ": it changed while it was read.");
-        return false;
-    }
+    if (::fstat(in.get(), &st) == 0 && std::uint64_t(st.st_size) != length)
+        return lateFailure(std::string(ReadText) + " " + quoted(inFile) +
+                           (std::uint64_t(st.st_size) < length ? ": it became shorter while it was read."
+                                                               : ": it changed while it was read."));
     if (progress)
         progress(length);
     return writeOut(out, std::span(reinterpret_cast<const std::uint8_t*>(last->data()), last->size()), outFile, error);

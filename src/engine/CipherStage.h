@@ -5,7 +5,7 @@
 //
 // BodyEncryption enciphers the work archive while it is still being written: the archiving
 // worker tells it how far the archive's bytes are final, and it follows behind. decryptBody
-// deciphers the body of an encrypted file, checking the tag while it deciphers.
+// deciphers the body of an encrypted file, checking the tag beside it.
 //
 // Failures are texts for the job's message; a source file that changes length while it is read
 // is one ("it became shorter while it was read").
@@ -13,10 +13,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "engine/crypto/Ciphers.h"
 #include "platform/BinaryStream.h"
@@ -73,13 +77,63 @@ private:
     std::unique_ptr<ChunkPipeline> m_pipeline;  // last: stopped first
 };
 
+// The tag of a body checked on a thread of its own, behind the deciphering, which hands it copies
+// of the very ciphertext it read (a file changed meanwhile cannot show the MAC other bytes than
+// the cipher). Up to `buffers` chunks wait for the MAC, so the deciphering runs that far ahead.
+// The destructor stops the thread and waits for it.
+class TagCheck {
+public:
+    TagCheck(BodyCipher& cipher, std::size_t chunkSize, std::size_t buffers);
+    ~TagCheck();
+    TagCheck(const TagCheck&) = delete;
+    TagCheck& operator=(const TagCheck&) = delete;
+
+    // The next ciphertext (at most chunkSize bytes, whole blocks); waits while every buffer is
+    // taken. False when the check has stopped.
+    bool feed(std::span<const std::uint8_t> ciphertext);
+    // The last block and the tag, after the last feed: the check ends once the MAC has taken
+    // everything.
+    void finish(std::span<const std::uint8_t> tail);
+    // Gives up: the thread ends as soon as it can, and the body counts as not authentic.
+    void stop();
+    // The outcome is known.
+    bool ended() const;
+    // The outcome is known and the body is not authentic.
+    bool failed() const;
+    // Waits for the outcome, calling `idle` every few milliseconds: true when the body is
+    // authentic, else false with the reason in `error`. Any thread, several at once.
+    bool wait(const std::function<void()>& idle, std::string& error);
+
+private:
+    void run();
+
+    BodyCipher& m_cipher;
+    std::size_t m_chunkSize;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_available;    // buffers that may still be filled
+    std::vector<ByteBuffer> m_free;
+    std::deque<ByteBuffer> m_queue;
+    ByteBuffer m_tail;
+    bool m_finishing = false;  // the tail is in
+    bool m_stop = false;
+    bool m_ended = false;
+    bool m_authentic = false;
+    std::string m_error;
+    std::thread m_thread;       // last: started once everything else is ready
+};
+
 // Deciphers the body of the encrypted file `in` (from `bodyStart` to `length`, its length when
 // the job began) into `out` (the file `outFile`) with `cipher`, which has either begun already
 // (its header taken, see KeyCheck) or not (then the body's header is read here). `progress` gets
 // the read position in `in` after each chunk, from the reading thread; `idle` is called every
-// few milliseconds. False with the reason in `error` (a body that is not authentic included).
+// few milliseconds.
+// The tag is checked behind the deciphering: on success `tag` may still be at work, and what
+// was written is not authentic until `tag->wait` says so (the caller must not let it be seen
+// before). False with the reason in `error`; when the body is not authentic, that is the reason
+// given.
 bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& in, std::uint64_t bodyStart, std::uint64_t length,
                  BinaryStream& out, const FolderItem& outFile, const std::function<void(std::uint64_t)>& progress,
-                 const std::function<void()>& idle, std::string& error);
+                 const std::function<void()>& idle, std::unique_ptr<TagCheck>& tag, std::string& error);
 
 } // namespace lv

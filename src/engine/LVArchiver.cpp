@@ -34,7 +34,8 @@ bool LVArchiver::Archive(const std::vector<FolderItem>& items, LVEncryptor& call
 }
 
 std::unique_ptr<ZipThread> LVArchiver::UnArchive(std::shared_ptr<ExtractionJob> job, const FolderItem& workFolder,
-                                                 const JobControls& controls, std::string& error)
+                                                 const JobControls& controls, std::string& error,
+                                                 ZipThread::AuthenticityCheck authentic)
 {
     auto archive = std::make_unique<ZipArchive>();
     if (!archive->Open(workFolder.child(WorkArchiveName), false)) {
@@ -42,7 +43,7 @@ std::unique_ptr<ZipThread> LVArchiver::UnArchive(std::shared_ptr<ExtractionJob> 
         return nullptr;
     }
     auto worker = std::make_unique<ZipThread>();
-    worker->Decompress(std::move(archive), std::move(job), controls);
+    worker->Decompress(std::move(archive), std::move(job), controls, std::move(authentic));
     return worker;
 }
 

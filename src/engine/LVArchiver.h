@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ZipThread.h"
 #include "platform/FolderItem.h"
 #include "platform/gui/JobControls.h"
 
@@ -29,8 +30,10 @@ public:
     // Opens the work archive in `workFolder` for reading and starts a new zip worker extracting
     // every entry through `job`, reporting through `controls`. The worker, which the caller waits
     // for or kills; nullptr, with the reason in `error`, when the archive cannot be opened.
+    // `authentic`: see ZipThread::Decompress.
     std::unique_ptr<ZipThread> UnArchive(std::shared_ptr<ExtractionJob> job, const FolderItem& workFolder,
-                                         const JobControls& controls, std::string& error);
+                                         const JobControls& controls, std::string& error,
+                                         ZipThread::AuthenticityCheck authentic = {});
 
     // Stops the archiving worker wherever it is (adding items, closing the archive or running
     // the encryption stage).

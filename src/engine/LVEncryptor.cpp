@@ -472,38 +472,63 @@ bool LVEncryptor::DecryptTask(std::string& error)
     // A changed or cut body: what was deciphered so far is no archive of the user's; the clean-up
     // deletes it.
     const auto progress = [&](std::uint64_t position) { showProgress(position, length); };
+    std::unique_ptr<TagCheck> tag;
     if (!decryptBody(*cipher, begun, zSource, bodyStart, length, *out, archiveFile, progress, [&] { checkpoint(); },
-                     error))
+                     tag, error))
         return false;
     if (!out->close()) {
         error = streamFailure("The work archive could not be written", archiveFile, *out);
         return false;
     }
     wipeKey();
+    // The tag is still being checked: the extraction goes ahead into a hidden folder, which gets
+    // its name only once the body has proved authentic. Whatever fails meanwhile, a body that is
+    // not authentic is the reason to report.
+    const auto notAuthentic = [&] {
+        std::string tagError;
+        if (tag->wait([&] { checkpoint(); }, tagError))
+            return false;
+        error = tagError;
+        return true;
+    };
+    const auto failed = [&] {
+        notAuthentic();
+        return false;
+    };
 
     setMaximum(0);
     if (auto* status = controls().status) status->setText(UnarchivingText);
     checkpoint();
 
     ZipConfig::UsePlugin = true;
-    std::shared_ptr<ExtractionJob> extraction = ExtractionJob::claimFolder(Target, DecryptedFolderName, error);
-    if (!extraction) return false;
+    std::shared_ptr<ExtractionJob> extraction = ExtractionJob::claimStagingFolder(Target, DecryptedFolderName, error);
+    if (!extraction) return failed();
     {
         std::lock_guard lock(m_mutex);
         m_extraction = extraction;
     }
-    std::unique_ptr<ZipThread> extractor =
-        LVArchiver(m_archiver->worker()).UnArchive(extraction, workFolder(), controls(), error);
-    if (!extractor) return false;
+    TagCheck& check = *tag;
+    std::unique_ptr<ZipThread> extractor = LVArchiver(m_archiver->worker())
+        .UnArchive(extraction, workFolder(), controls(), error, [&check] {
+            std::string ignored;
+            return check.wait([] { Thread::yieldPoint(); }, ignored);
+        });
+    if (!extractor) return failed();
     // The job ends when the extraction has: a Cancel meanwhile stops it too (the extractor's
-    // destructor kills it and waits).
-    while (extractor->isRunning()) Thread::sleepFor(ExtractionPoll);
+    // destructor kills it and waits), and so does a body found not authentic.
+    while (extractor->isRunning() && !check.failed()) Thread::sleepFor(ExtractionPoll);
+    if (check.failed()) {
+        extractor.reset();
+        return failed();
+    }
     extractor->wait();
     if (!extractor->extracted()) {
+        if (notAuthentic()) return false;
         m_failureShown = extractor->failureShown();
         error = extractor->failureText();
         return false;
     }
+    if (notAuthentic() || !extraction->publish(error)) return false;
     extractor.reset();
     archiveFile.remove();
     finishJob(false);

@@ -6,9 +6,10 @@
 // the header and the enciphered archive go into the work file "Lockvane.cdx", which is moved to
 // the output file ("Encrypting...", "Encryption Finished.", the button becomes "OK").
 // Decryption: the engine thread deciphers the body into "Lockvane.zip" ("Decrypting..."), then a
-// fresh zip worker extracts it into the first of "DecryptedFiles", "DecryptedFiles2", ... in the
-// destination folder that this job can make anew ("Unarchiving..."); the job waits for the
-// extraction and only then shows "Decryption Complete.".
+// fresh zip worker extracts it into a hidden folder of the job's own in the destination folder
+// ("Unarchiving...") while the body's tag is still being checked; once both are done and the body
+// is authentic, that folder becomes the first of "DecryptedFiles", "DecryptedFiles2", ... that is
+// free, and only then does the job show "Decryption Complete.".
 //
 // Every failure ends the job as a failure: its message box, the work files and what the job
 // extracted removed, the main window reset, the "... Error" notice. Kill (the Cancel button) stops the job at

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <iterator>
 #include <optional>
+#include <system_error>
 
 #include "platform/DiskSpace.h"
 #include "zip/ZipArchive.h"
@@ -18,6 +19,8 @@ constexpr std::uint64_t Block = 4096;
 // Folders held open at once; a deep or wide tree has the ones it needs opened again.
 constexpr std::size_t MaxOpenFolders = 256;
 constexpr const char* NoDestinationText = "No destination given";
+// A staged root's hidden name: that of the job's work files, which a crash may leave too.
+constexpr const char* StagingPrefix = ".lvextract-";
 
 std::string quoted(const FolderItem& f)
 {
@@ -68,6 +71,60 @@ std::unique_ptr<ExtractionJob> ExtractionJob::claimFolder(const FolderItem& pare
     }
     error = "There is no free name for the folder " + quoted(parent.child(name)) + " in " + quoted(parent) + ".";
     return nullptr;
+}
+
+std::unique_ptr<ExtractionJob> ExtractionJob::claimStagingFolder(const FolderItem& parent, const std::string& name,
+                                                                 std::string& error)
+{
+    WorkFileNames names(StagingPrefix);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        FolderItem candidate = parent.child(names.next());
+        if (candidate.createAsFolder()) {
+            auto job = std::make_unique<ExtractionJob>(candidate);
+            job->m_ownsRoot = true;
+            job->m_publishName = name;
+            return job;
+        }
+        if (candidate.lastErrorCode() != EEXIST) {
+            error = "A folder could not be made in " + quoted(parent) + ": " + candidate.lastErrorText();
+            return nullptr;
+        }
+    }
+    error = "There is no free name for a folder in " + quoted(parent) + ".";
+    return nullptr;
+}
+
+bool ExtractionJob::publish(std::string& error)
+{
+    closeFolders();
+    const FolderItem parent = m_root.parent();
+    int err = 0;
+    const FolderHandle folder = FolderHandle::open(parent.path(), err, true);
+    if (!folder.isOpen()) {
+        error = "The folder " + quoted(parent) + " could not be opened: " + std::generic_category().message(err);
+        return false;
+    }
+    for (int n = 1; n <= MaxNumberedFolders; ++n) {
+        const std::string name = n == 1 ? m_publishName : m_publishName + std::to_string(n);
+        err = folder.moveNoReplace(m_root.name(), name);
+        if (err == EEXIST)
+            continue;
+        if (err != 0) {
+            error = "The folder " + quoted(parent.child(name)) + " could not be made in " + quoted(parent) + ": " +
+                std::generic_category().message(err);
+            return false;
+        }
+        std::lock_guard lock(m_mutex);
+        m_root = parent.child(name);
+        m_ownsRoot = false;
+        m_created.clear();
+        m_createdPaths.clear();
+        m_folderModes.clear();
+        return true;
+    }
+    error = "There is no free name for the folder " + quoted(parent.child(m_publishName)) + " in " + quoted(parent) +
+        ".";
+    return false;
 }
 
 std::uint64_t ExtractionJob::bytesNeeded(const ZipArchive& archive)

@@ -50,6 +50,16 @@ public:
     static std::unique_ptr<ExtractionJob> claimFolder(const FolderItem& parent, const std::string& name,
                                                       std::string& error);
 
+    // Like claimFolder, but the job extracts into a hidden folder of its own in `parent`, and
+    // `publish` gives that folder the first free one of those names at the end, in one step: a
+    // job that fails or is cut short never shows a partial result under them.
+    static std::unique_ptr<ExtractionJob> claimStagingFolder(const FolderItem& parent, const std::string& name,
+                                                             std::string& error);
+    // After `finish`, for a job of claimStagingFolder: the root renamed to the first free one of
+    // its names, never replacing anything. From then on the root is the user's: removeCreated
+    // leaves it. False with the reason in `error`.
+    bool publish(std::string& error);
+
     const FolderItem& root() const noexcept { return m_root; }
 
     // Bytes the entries of `archive` take once extracted: each entry with its AppleDouble
@@ -89,6 +99,7 @@ private:
     FolderItem m_root;
     bool m_decodeMacBinary = true;
     bool m_ownsRoot = false;
+    std::string m_publishName;                   // the names a staged root is published under
     WorkFileNames m_workNames{".lvextract-"};
 
     mutable std::mutex m_mutex;

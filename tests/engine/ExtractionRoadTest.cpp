@@ -82,7 +82,7 @@ TEST_F(ExtractionRoadTest, CancelInTheMiddleStopsWithinASecondAndLeavesNothing)
     });
     startDecrypt(FolderItem(file), FolderItem(dest));
     ASSERT_TRUE(pause.waitReached());
-    EXPECT_FALSE(fs::is_empty(dest / "DecryptedFiles"));
+    EXPECT_FALSE(fs::is_empty(enc.extractionFolder().path()));
     const auto cancelled = std::chrono::steady_clock::now();
     enc.Kill();
     pause.release();

@@ -153,7 +153,8 @@ TEST_F(RoadFailureTest, DecryptionFailures)
         std::function<fs::path()> prepare;  // the file to decrypt
         fs::path destFolder;
         std::string key = "key";
-        // A body that fails its check never gets as far as the extraction.
+        // Whether the extraction starts: a body whose blocks all decipher does, before its tag is
+        // known, and its failure is the tag's all the same.
         bool reachesExtraction = false;
         const char* reason = "";  // in the message's explanation
     };
@@ -165,7 +166,15 @@ TEST_F(RoadFailureTest, DecryptionFailures)
              writeFile(root / "flipped.cdx", flipped);
              return root / "flipped.cdx";
          },
-         dest},
+         dest, "key", true, "The key is wrong or the encrypted data is damaged."},
+        {"a damaged tag (every block deciphers, the whole archive is extracted out of sight)",
+         [&] {
+             std::string damaged = bytes;
+             damaged.back() ^= 0x01;
+             writeFile(root / "tag.cdx", damaged);
+             return root / "tag.cdx";
+         },
+         dest, "key", true, "The key is wrong or the encrypted data is damaged."},
         {"a body cut short",
          [&] {
              writeFile(root / "short.cdx", bytes.substr(0, bytes.size() - 10));
@@ -218,8 +227,11 @@ TEST_F(RoadFailureTest, AnEntryThatCannotBeExtracted)
     EXPECT_TRUE(gui.messages()[0].message.starts_with("Extraction of \"Tree/\" failed: ")) << gui.messages()[0].message;
     expectFailureEnding("", DecryptionErrorNotice);
     EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
-    // What the job extracted is removed; the file someone else put there stays.
-    EXPECT_EQ(listTree(dest), (std::vector<std::string>{"DecryptedFiles/", "DecryptedFiles/Tree"}));
+    // What the job extracted is removed; the file someone else put there stays, in the hidden
+    // folder the job extracted into, which never got its name.
+    const std::string staged = enc.extractionFolder().name();
+    EXPECT_TRUE(staged.starts_with(".lvextract-")) << staged;
+    EXPECT_EQ(listTree(dest), (std::vector<std::string>{staged + "/", staged + "/Tree"}));
 }
 
 TEST_F(RoadFailureTest, AFileExtractedEarlierIsNeverOverwritten)
@@ -246,7 +258,26 @@ TEST_F(RoadFailureTest, AFileExtractedEarlierIsNeverOverwritten)
         if (!archiving && step == 1) writeFile(enc.extractionFolder().path() / "note.txt", "planted");
     });
     EXPECT_EQ(decrypt(FolderItem(root / "note.cdx"), FolderItem(dest)), JobOutcome::Failed);
-    EXPECT_EQ(readFile(dest / "DecryptedFiles" / "note.txt"), "planted");
+    EXPECT_EQ(readFile(enc.extractionFolder().path() / "note.txt"), "planted");
+    EXPECT_FALSE(fs::exists(dest / "DecryptedFiles"));
+}
+
+TEST_F(RoadFailureTest, TheExtractionFolderGetsItsNameOnlyOnceComplete)
+{
+    const fs::path file = encryptedTree();
+    bool hidden = false;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (archiving || step != 2) return;
+        hidden = !fs::exists(dest / "DecryptedFiles");
+        // Meanwhile someone else takes the first name.
+        writeFile(dest / "DecryptedFiles" / "theirs.txt", "theirs");
+    });
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Succeeded);
+    EXPECT_TRUE(hidden) << "a partial result showed under the folder's name";
+    EXPECT_EQ(enc.extractionFolder().path(), dest / "DecryptedFiles2");
+    expectSameTree(items / "Tree", dest / "DecryptedFiles2" / "Tree");
+    EXPECT_EQ(listTree(dest / "DecryptedFiles"), std::vector<std::string>{"theirs.txt"});
+    EXPECT_EQ(listTree(dest).size(), listTree(dest / "DecryptedFiles2").size() + 3) << "nothing else is left";
 }
 
 // A file made by someone who knows the key may carry modes for the extraction folder itself.
@@ -383,7 +414,7 @@ TEST_F(RoadFailureTest, CancelDuringExtraction)
     });
     startDecrypt(FolderItem(file), FolderItem(dest));
     ASSERT_TRUE(pause.waitReached());
-    EXPECT_FALSE(fs::is_empty(dest / "DecryptedFiles"));  // the extraction is under way
+    EXPECT_FALSE(fs::is_empty(enc.extractionFolder().path()));  // the extraction is under way
     enc.Kill();
     pause.release();
     EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);

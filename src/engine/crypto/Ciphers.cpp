@@ -302,6 +302,43 @@ std::optional<std::string> BodyCipher::finishDecrypting(std::span<const std::uin
     return last;
 }
 
+std::optional<std::string> BodyCipher::decipherLastBlock(std::span<const std::uint8_t> tail, std::string& error)
+{
+    Impl& d = *m_impl;
+    const std::size_t bs = d.suite.blockSize;
+    if (!d.started || d.direction != Direction::Decrypt || tail.size() != bs + kTagSize) {
+        error = kIncomplete;
+        return std::nullopt;
+    }
+    Botan::secure_vector<std::uint8_t> last(tail.begin(), tail.begin() + std::ptrdiff_t(bs));
+    try {
+        d.cipher->finish(last);
+    } catch (const Botan::Exception&) {
+        error = kNotAuthentic;
+        return std::nullopt;
+    }
+    return toString(last.data(), last.size());
+}
+
+bool BodyCipher::checkTag(std::span<const std::uint8_t> tail)
+{
+    Impl& d = *m_impl;
+    d.use(false);
+    d.finished = true;
+    const std::size_t bs = d.suite.blockSize;
+    if (d.failed || !d.started || tail.size() != bs + kTagSize) {
+        d.fail(kIncomplete);
+        return false;
+    }
+    d.mac->update(tail.data(), bs);
+    const auto tag = d.mac->final();
+    if (!Botan::constant_time_compare(tag.data(), tail.data() + bs, kTagSize)) {
+        d.fail(kNotAuthentic);
+        return false;
+    }
+    return true;
+}
+
 bool BodyCipher::failed() const noexcept { return m_impl->failed; }
 
 std::string BodyCipher::errorText() const { return m_impl->error; }

@@ -71,6 +71,14 @@ public:
     // tag. The tag is checked in constant time first; then the plaintext of that block without
     // its padding. nullopt, and failed, when the body is incomplete or not authentic.
     std::optional<std::string> finishDecrypting(std::span<const std::uint8_t> tail);
+    // The same in two halves, so that the tag can be checked behind the deciphering (each half
+    // on its own thread; the first touches only the cipher, the second only the MAC):
+    // the plaintext of the last block without its padding, not yet known to be authentic
+    // (nullopt with the reason in `error` when it is badly padded or `tail` is short) ...
+    std::optional<std::string> decipherLastBlock(std::span<const std::uint8_t> tail, std::string& error);
+    // ... and, once every block before `tail` went into the MAC, the tag checked in constant
+    // time: false, and failed, when the body is incomplete or not authentic.
+    bool checkTag(std::span<const std::uint8_t> tail);
 
 protected:
     enum class Algorithm : std::uint8_t { Blowfish = 1, AES = 2, Serpent = 3 };
