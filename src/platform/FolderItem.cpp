@@ -249,7 +249,10 @@ BinaryStreamPtr FolderItem::createBinaryFile(std::uint32_t mode)
     // Truncated only once it is known to be a regular file: O_TRUNC on a device could act.
     int err = 0;
     FileDescriptor fd = openRegular(m_path, O_RDWR | O_CREAT, mode_t(mode & 07777), EEXIST, err);
-    if (fd && ::ftruncate(fd.get(), 0) != 0) {
+    // Only a file with contents is truncated: on ext4 a truncation marks the file to be flushed
+    // to the disk at its close, which a new work file of hundreds of MB must not wait for.
+    struct stat opened;
+    if (fd && (::fstat(fd.get(), &opened) != 0 || (opened.st_size != 0 && ::ftruncate(fd.get(), 0) != 0))) {
         err = errno;
         fd.reset();
     }
