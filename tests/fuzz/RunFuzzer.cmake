@@ -18,10 +18,16 @@ execute_process(COMMAND "${lvzip}" add --store --macbinary always "${WORK}/seeds
                 RESULT_VARIABLE ignored)
 file(REMOVE_RECURSE "${WORK}/seeds/src")
 
+# The fuzzer's scratch folder goes below WORK: libFuzzer ends without the exit handlers that
+# would remove it from /tmp.
+file(REMOVE_RECURSE "${WORK}/tmp")
+file(MAKE_DIRECTORY "${WORK}/tmp")
 execute_process(
-  COMMAND "${FUZZER}" -max_total_time=${SECONDS} -timeout=20 -rss_limit_mb=2048 -max_len=262144
+  COMMAND ${CMAKE_COMMAND} -E env "TMPDIR=${WORK}/tmp"
+          "${FUZZER}" -max_total_time=${SECONDS} -timeout=20 -rss_limit_mb=2048 -max_len=262144
           -artifact_prefix=${WORK}/ "${WORK}/corpus" "${SEEDS}" "${WORK}/seeds"
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "the fuzzer reported a finding (exit ${result}); see ${WORK}")
 endif()
+file(REMOVE_RECURSE "${WORK}/tmp")
