@@ -196,7 +196,9 @@ bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader*
     const char* refuse = m_ownsRoot || createdHere(target) ? FileExtractedAlreadyText : nullptr;
     FolderItem extracted;
     bool created = false;
-    if (!entry.z_extractAt({*folder, name, m_decodeMacBinary, true, reader, m_workNames, refuse}, extracted, created))
+    const bool privateFolder = !m_publishName.empty();
+    if (!entry.z_extractAt({*folder, name, m_decodeMacBinary, true, reader, m_workNames, refuse, privateFolder},
+                           extracted, created))
         return fail(entry.ErrorMessage());
 
     const bool moved = !(extracted == target);

@@ -160,6 +160,9 @@ private:
         const ArchiveReader* reader;
         WorkFileNames& workNames;
         const char* refuseExisting;
+        // The folder is private to the extraction until it is complete (a staged root): a new
+        // file may be written under its own name, without a work file renamed into place.
+        bool privateFolder = false;
     };
     bool z_extractAt(const ExtractRequest& request, FolderItem& extracted, bool& created);
     // The entry's extra field has Mac type, creator or name to give the item.

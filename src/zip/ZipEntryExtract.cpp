@@ -190,7 +190,12 @@ bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted,
                 errmsg = "Destination file is write protected";
                 return false;
             }
-            for (int attempt = 0; attempt < WorkFileAttempts && !data; ++attempt) {
+            const bool direct = request.privateFolder && kind == FolderItem::Kind::Missing && !mbHdr;
+            if (direct) {
+                work = name;
+                data = folder.createFile(work, 0666, err);
+            }
+            for (int attempt = 0; !direct && attempt < WorkFileAttempts && !data; ++attempt) {
                 work = request.workNames.next();
                 data = folder.createFile(work, 0666, err);
                 if (!data && err != EEXIST)
@@ -217,7 +222,9 @@ bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted,
             }
             // A link at the destination is replaced itself, never what it points to. Only a
             // header brings a resource fork, which may live in a companion that moves along.
-            if (kind == FolderItem::Kind::Missing) {
+            if (direct) {
+                created = true;
+            } else if (kind == FolderItem::Kind::Missing) {
                 FolderItem moved = folder.item(work);
                 if (mbHdr ? !moved.moveTo(dest) : folder.moveNoReplace(work, name) != 0) {
                     errmsg = FileCreationFailed;

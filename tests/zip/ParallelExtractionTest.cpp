@@ -53,16 +53,19 @@ std::optional<ParallelExtraction::Failure> extractInParallel(const fs::path& zip
     return pool.run();
 }
 
-// Extracts `zip` a few times, each time into a folder of its own claimed in `out`, and hands
-// `check` the outcome: threads that run in another order must not change it.
+// Extracts `zip` a few times, each time into a folder of its own claimed in `out` (named, or
+// staged: hidden until published, files written under their own names), and hands `check` the
+// outcome: threads that run in another order must not change it.
 void extractRepeatedly(const fs::path& zip, const fs::path& out,
                        const std::function<void(const std::optional<ParallelExtraction::Failure>&, ExtractionJob&)>& check)
 {
     fs::create_directories(out);
-    for (int run = 0; run < 3; ++run) {
-        SCOPED_TRACE(run);
+    for (int run = 0; run < 4; ++run) {
+        const bool staged = run % 2 == 1;
+        SCOPED_TRACE(staged ? "staged" : "named");
         std::string error;
-        auto job = ExtractionJob::claimFolder(FolderItem(out), "x", error);
+        auto job = staged ? ExtractionJob::claimStagingFolder(FolderItem(out), "x", error)
+                          : ExtractionJob::claimFolder(FolderItem(out), "x", error);
         ASSERT_TRUE(job) << error;
         check(extractInParallel(zip, *job), *job);
     }
@@ -93,6 +96,20 @@ TEST(ParallelExtraction, MoreEntriesThanThreadsComeOutAsOneAfterTheOther)
     // The job knows all it made, its root included.
     EXPECT_TRUE(job.removeCreated());
     EXPECT_FALSE(fs::exists(dir / "many"));
+
+    // Staged, the same tree appears at once under the first free name, and nothing else.
+    fs::create_directories(dir / "dest" / "many");
+    std::string error;
+    auto staged = ExtractionJob::claimStagingFolder(FolderItem(dir / "dest"), "many", error);
+    ASSERT_TRUE(staged) << error;
+    ASSERT_FALSE(extractInParallel(dir / "t.zip", *staged, 4));
+    staged->finish();
+    ASSERT_TRUE(staged->publish(error)) << error;
+    EXPECT_EQ(staged->root().path(), dir / "dest" / "many2");
+    EXPECT_EQ(listTree(dir / "dest" / "many2"), listTree(dir / "one"));
+    EXPECT_EQ(listTree(dir / "dest").size(), listTree(dir / "one").size() + 2);
+    EXPECT_TRUE(staged->removeCreated());
+    EXPECT_EQ(listTree(dir / "dest" / "many2"), listTree(dir / "one")) << "a published root is the user's";
 }
 
 // The first failing entry in the archive's order is reported, whatever the threads' timing, and
