@@ -29,7 +29,7 @@
 #include "engine/LVTagger.h"
 #include "engine/KeyCheck.h"
 #include "engine/ZipThread.h"
-#include "platform/HugePages.h"
+#include "platform/MemoryTuning.h"
 #include "support/RecordingGui.h"
 
 namespace fs = std::filesystem;
@@ -254,7 +254,7 @@ int benchCommand(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
-    lv::restartWithHugePages(argv);
+    lv::tuneMemory(argv);
     if (argc < 2) return usage();
     const std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);

@@ -1,8 +1,8 @@
-#include "platform/HugePages.h"
+#include "platform/MemoryTuning.h"
 #include "ui/Program.h"
 
 int main(int argc, char* argv[])
 {
-    lv::restartWithHugePages(argv);
+    lv::tuneMemory(argv);
     return lv::runProgram(argc, argv);
 }

@@ -1,5 +1,6 @@
-#include "platform/HugePages.h"
+#include "platform/MemoryTuning.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,6 +16,7 @@ constexpr const char* HugePagesTunable = "glibc.malloc.hugetlb";
 // Set for the second start only: a glibc that drops the tunables (a privileged start) must not
 // make the program start itself over and over.
 constexpr const char* Restarted = "LOCKVANE_RESTARTED";
+constexpr int HeapStep = 16 << 20;
 
 std::optional<std::string> variable(const char* name)
 {
@@ -22,8 +24,7 @@ std::optional<std::string> variable(const char* name)
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-} // namespace
-
+// Starts the program again with huge pages when it should; returns when it does not.
 void restartWithHugePages(char** argv)
 {
     if (std::getenv(Restarted)) {
@@ -44,6 +45,14 @@ void restartWithHugePages(char** argv)
         ::setenv(Tunables, before->c_str(), 1);
     else
         ::unsetenv(Tunables);
+}
+
+} // namespace
+
+void tuneMemory(char** argv)
+{
+    restartWithHugePages(argv);
+    ::mallopt(M_TOP_PAD, HeapStep);
 }
 
 } // namespace lv
