@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <system_error>
@@ -192,7 +193,7 @@ bool BodyEncryption::finish(const std::function<void()>& idle, std::string& erro
 // --- decryption ----------------------------------------------------------------------------------
 
 TagCheck::TagCheck(BodyCipher& cipher, std::size_t chunkSize, std::size_t buffers)
-    : m_cipher(cipher), m_chunkSize(chunkSize), m_available(buffers)
+    : m_cipher(cipher), m_pool(bytebuffer::footprint(chunkSize) * buffers), m_available(buffers)
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -210,15 +211,9 @@ bool TagCheck::feed(std::span<const std::uint8_t> ciphertext)
     if (m_stop)
         return false;
     --m_available;
-    ByteBuffer buffer;
-    if (!m_free.empty()) {
-        buffer = std::move(m_free.back());
-        m_free.pop_back();
-    }
     lock.unlock();
-    // Buffers are made once and then go round (a fresh one costs a page fault per page).
-    buffer.reserve(m_chunkSize);
-    buffer.assign(ciphertext.begin(), ciphertext.end());
+    ByteBuffer buffer = m_pool.take(ciphertext.size());
+    std::copy(ciphertext.begin(), ciphertext.end(), buffer.begin());
     lock.lock();
     m_queue.push_back(std::move(buffer));
     m_changed.notify_all();
@@ -283,8 +278,8 @@ void TagCheck::run()
             m_queue.pop_front();
             lock.unlock();
             m_cipher.authenticate(buffer);
+            m_pool.give(std::move(buffer));
             lock.lock();
-            m_free.push_back(std::move(buffer));
             ++m_available;
             m_changed.notify_all();
             continue;
@@ -297,7 +292,8 @@ void TagCheck::run()
             m_error = m_cipher.errorText();
         break;
     }
-    m_free.clear();
+    // The extraction that follows needs the memory more.
+    m_pool.shrinkTo(0);
     m_ended = true;
     m_changed.notify_all();
 }

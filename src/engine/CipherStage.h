@@ -24,6 +24,7 @@
 
 #include "engine/crypto/Ciphers.h"
 #include "platform/BinaryStream.h"
+#include "platform/BufferPool.h"
 #include "platform/ChunkPipeline.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FolderItem.h"
@@ -108,11 +109,10 @@ private:
     void run();
 
     BodyCipher& m_cipher;
-    std::size_t m_chunkSize;
+    BufferPool m_pool;          // copies go round instead of being made afresh
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::size_t m_available;    // buffers that may still be filled
-    std::vector<ByteBuffer> m_free;
     std::deque<ByteBuffer> m_queue;
     ByteBuffer m_tail;
     bool m_finishing = false;  // the tail is in

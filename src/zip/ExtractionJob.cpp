@@ -31,6 +31,9 @@ std::string quoted(const FolderItem& f)
 
 std::uint64_t inBlocks(std::uint64_t bytes) { return (bytes + Block - 1) / Block * Block; }
 
+// The n-th of `name`, `name2`, `name3`, ...
+std::string numberedName(const std::string& name, int n) { return n == 1 ? name : name + std::to_string(n); }
+
 // `path` with the leading components `from` replaced by `to`; nullopt when it does not start there.
 std::optional<std::filesystem::path> movedPath(const std::filesystem::path& path, const std::filesystem::path& from,
                                            const std::filesystem::path& to)
@@ -56,7 +59,7 @@ std::unique_ptr<ExtractionJob> ExtractionJob::claimFolder(const FolderItem& pare
                                                           std::string& error)
 {
     for (int n = 1; n <= MaxNumberedFolders; ++n) {
-        FolderItem candidate = parent.child(n == 1 ? name : name + std::to_string(n));
+        FolderItem candidate = parent.child(numberedName(name, n));
         // Made by this call or not ours: mkdir decides atomically, also against another job.
         if (candidate.createAsFolder()) {
             auto job = std::make_unique<ExtractionJob>(candidate);
@@ -105,7 +108,7 @@ bool ExtractionJob::publish(std::string& error)
         return false;
     }
     for (int n = 1; n <= MaxNumberedFolders; ++n) {
-        const std::string name = n == 1 ? m_publishName : m_publishName + std::to_string(n);
+        const std::string name = numberedName(m_publishName, n);
         err = folder.moveNoReplace(m_root.name(), name);
         if (err == EEXIST)
             continue;

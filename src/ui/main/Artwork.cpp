@@ -6,6 +6,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
+#include <QPolygonF>
+
+#include <initializer_list>
 
 namespace lv::Artwork {
 
@@ -13,6 +16,14 @@ namespace {
 
 const QColor Ink(0x4a, 0x55, 0x66);
 const QColor Blue(0x3b, 0x7d, 0xd8);
+
+// The outline through `points` given as fractions of a square of side `s`.
+QPolygonF scaled(double s, std::initializer_list<QPointF> points)
+{
+    QPolygonF polygon;
+    for (const QPointF& point : points) polygon << point * s;
+    return polygon;
+}
 
 void drawPadlock(QPainter& p, const QRectF& r, const QColor& body, const QColor& shackle)
 {
@@ -233,28 +244,13 @@ QPixmap fallbackItemIcon(bool folder, int size)
     if (folder) {
         p.setPen(QPen(QColor(0x3d, 0x7a, 0xc4), 1));
         p.setBrush(QColor(0x8c, 0xb8, 0xee));
-        QPainterPath shape;
-        shape.moveTo(s * 0.06, s * 0.22);
-        shape.lineTo(s * 0.38, s * 0.22);
-        shape.lineTo(s * 0.46, s * 0.32);
-        shape.lineTo(s * 0.94, s * 0.32);
-        shape.lineTo(s * 0.94, s * 0.84);
-        shape.lineTo(s * 0.06, s * 0.84);
-        shape.closeSubpath();
-        p.drawPath(shape);
+        p.drawPolygon(scaled(s, {{0.06, 0.22}, {0.38, 0.22}, {0.46, 0.32}, {0.94, 0.32}, {0.94, 0.84}, {0.06, 0.84}}));
         p.setBrush(QColor(0xa9, 0xcc, 0xf5));
         p.drawRect(QRectF(s * 0.06, s * 0.4, s * 0.88, s * 0.44));
     } else {
         p.setPen(QPen(QColor(0x8a, 0x8f, 0x98), 1));
         p.setBrush(Qt::white);
-        QPainterPath page;
-        page.moveTo(s * 0.2, s * 0.06);
-        page.lineTo(s * 0.62, s * 0.06);
-        page.lineTo(s * 0.82, s * 0.26);
-        page.lineTo(s * 0.82, s * 0.94);
-        page.lineTo(s * 0.2, s * 0.94);
-        page.closeSubpath();
-        p.drawPath(page);
+        p.drawPolygon(scaled(s, {{0.2, 0.06}, {0.62, 0.06}, {0.82, 0.26}, {0.82, 0.94}, {0.2, 0.94}}));
         p.drawLine(QPointF(s * 0.62, s * 0.06), QPointF(s * 0.62, s * 0.26));
         p.drawLine(QPointF(s * 0.62, s * 0.26), QPointF(s * 0.82, s * 0.26));
         p.setPen(QPen(QColor(0xc4, 0xc8, 0xcf), 1));
