@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t ChunkSize = std::size_t(4) << 20;
 constexpr std::size_t Buffers = 6;
 // Chunks of ciphertext that may wait for the MAC: how far deciphering may run ahead of the tag.
-constexpr std::size_t TagCheckBuffers = 24;
+constexpr std::size_t TagCheckBuffers = 32;
 constexpr std::chrono::milliseconds WaitStep{20};
 
 std::string quoted(const FolderItem& f)
