@@ -91,6 +91,20 @@ TEST(BinaryStream, PositionsBeyondFourGiBOnASparseFile)
     EXPECT_EQ(s.length(), 5u);
 }
 
+TEST(BinaryStream, LargeWritesLandWhole)
+{
+    TempDir dir;
+    BinaryStream s = openStream(dir / "f", true);
+    std::string bytes((std::size_t(5) << 20) + 7, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i % 251);
+    s.setPosition(3);
+    ASSERT_TRUE(s.write(bytes));
+    EXPECT_EQ(s.position(), bytes.size() + 3);
+    s.setPosition(3);
+    EXPECT_EQ(s.read(bytes.size() + 10), bytes);
+}
+
 TEST(BinaryStream, ShortReadsAtTheEnd)
 {
     TempDir dir;
