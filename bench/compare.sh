@@ -9,6 +9,11 @@
 #
 #   bench/compare.sh [WORKDIR]       LVBENCH=path/to/lvbench to choose the driver
 #   QUICK=1 bench/compare.sh DIR     the small data set, AES only (a smoke run)
+#   ON_DISK=1 bench/compare.sh DIR   Lockvane's work files in the cache folder on the disk
+#
+# A desktop session has a RAM-backed runtime folder ($XDG_RUNTIME_DIR), where Lockvane keeps its
+# work files when they fit. A shell outside a session has none, and they go to the cache folder on
+# the disk; unless ON_DISK is set, such a run gets a runtime folder of its own, as a session would.
 #
 # Peak memory is GNU time's maximum resident set size: for a pipeline, its largest process.
 set -euo pipefail
@@ -25,6 +30,15 @@ done
 
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
+if [ -n "${ON_DISK:-}" ]; then
+  unset XDG_RUNTIME_DIR
+elif [ -z "${XDG_RUNTIME_DIR:-}" ] && [ -d /dev/shm ]; then
+  XDG_RUNTIME_DIR=$(mktemp -d /dev/shm/lvbench-runtime.XXXXXX)
+  export XDG_RUNTIME_DIR
+  trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+fi
+workfiles="the cache folder (disk)"
+[ -n "${XDG_RUNTIME_DIR:-}" ] && workfiles="the runtime folder $XDG_RUNTIME_DIR ($(stat -f -c %T "$XDG_RUNTIME_DIR"))"
 data="$work/data"
 if [ ! -d "$data" ]; then
   "$lvbench" dataset ${quick:+--quick} "$data" >/dev/null
@@ -93,7 +107,7 @@ peer zip 'cd "$1" && zip -qr - data | openssl enc -aes-256-cbc -pbkdf2 -pass pas
 # --- report ---
 input_mb=$(du -sb "$data" | awk '{ printf "%.1f", $1 / 1e6 }')
 files=$(find "$data" -type f | wc -l)
-echo "input: $input_mb MB in $files files, $(nproc) cores"
+echo "input: $input_mb MB in $files files, $(nproc) cores; Lockvane's work files in $workfiles"
 printf '%-30s %9s %9s %9s %9s %11s\n' "" "enc s" "enc MiB" "dec s" "dec MiB" "output MB"
 row() {
   awk -v n="$1" -v te="$(seconds "$2-enc")" -v me="$(peak_mib "$2-enc")" -v td="$(seconds "$2-dec")" \
