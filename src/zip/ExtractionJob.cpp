@@ -19,8 +19,6 @@ constexpr std::uint64_t Block = 4096;
 // Folders held open at once; a deep or wide tree has the ones it needs opened again.
 constexpr std::size_t MaxOpenFolders = 256;
 constexpr const char* NoDestinationText = "No destination given";
-// A staged root's hidden name: that of the job's work files, which a crash may leave too.
-constexpr const char* StagingPrefix = ".lvextract-";
 
 std::string quoted(const FolderItem& f)
 {
@@ -79,7 +77,7 @@ std::unique_ptr<ExtractionJob> ExtractionJob::claimFolder(const FolderItem& pare
 std::unique_ptr<ExtractionJob> ExtractionJob::claimStagingFolder(const FolderItem& parent, const std::string& name,
                                                                  std::string& error)
 {
-    WorkFileNames names(StagingPrefix);
+    WorkFileNames names(WorkPrefix);
     for (int attempt = 0; attempt < 100; ++attempt) {
         FolderItem candidate = parent.child(names.next());
         if (candidate.createAsFolder()) {

@@ -100,7 +100,9 @@ private:
     bool m_decodeMacBinary = true;
     bool m_ownsRoot = false;
     std::string m_publishName;                   // the names a staged root is published under
-    WorkFileNames m_workNames{".lvextract-"};
+    // The hidden names of the job's work files and of a staged root, which a crash may leave.
+    static constexpr const char* WorkPrefix = ".lvextract-";
+    WorkFileNames m_workNames{WorkPrefix};
 
     mutable std::mutex m_mutex;
     std::vector<FolderItem> m_created;           // in the order they were made

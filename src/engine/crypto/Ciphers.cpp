@@ -81,6 +81,14 @@ struct BodyCipher::Impl {
             throw RuntimeException("Cipher object used after its finishing call");
     }
 
+    // The MAC's tag over everything so far equals `expected` (kTagSize bytes), compared in
+    // constant time.
+    bool tagMatches(const std::uint8_t* expected)
+    {
+        const auto tag = mac->final();
+        return Botan::constant_time_compare(tag.data(), expected, kTagSize);
+    }
+
     void fail(const char* text)
     {
         failed = true;
@@ -215,8 +223,7 @@ std::string BodyCipher::FinishDecrypt()
     }
     const std::size_t body = d.held.size() - kTagSize;
     d.mac->update(d.held.data(), body);
-    const auto tag = d.mac->final();
-    if (!Botan::constant_time_compare(tag.data(), d.held.data() + body, kTagSize)) {
+    if (!d.tagMatches(d.held.data() + body)) {
         d.fail(kNotAuthentic);
         return {};
     }
@@ -331,8 +338,7 @@ bool BodyCipher::checkTag(std::span<const std::uint8_t> tail)
         return false;
     }
     d.mac->update(tail.data(), bs);
-    const auto tag = d.mac->final();
-    if (!Botan::constant_time_compare(tag.data(), tail.data() + bs, kTagSize)) {
+    if (!d.tagMatches(tail.data() + bs)) {
         d.fail(kNotAuthentic);
         return false;
     }
