@@ -11,6 +11,7 @@
 
 #include "engine/ScopeExit.h"
 #include "platform/Exceptions.h"
+#include "platform/WorkerPool.h"
 
 namespace lv {
 
@@ -84,31 +85,33 @@ BodyEncryption::BodyEncryption(std::unique_ptr<BodyCipher> cipher, const std::st
 {
     if (!m_in)
         throw RuntimeException("The work archive " + quoted(source) + " could not be opened: " + errnoText(errno));
+    if (!m_cipher->segmented())
+        throw RuntimeException("The body's cipher does not work in segments");
     m_sink.write(bodyHeader);
     m_bodyStart = m_sink.position();
     m_bodyHeaderSize = bodyHeader.size();
     std::vector<ChunkPipeline::Stage> stages;
-    stages.push_back([this](ChunkPipeline::Chunk& c, std::string&) {
-        m_cipher->encipherBlocks(c.bytes);
-        return true;
-    });
-    stages.push_back([this](ChunkPipeline::Chunk& c, std::string&) {
-        m_cipher->authenticate(c.bytes);
-        return true;
-    });
+    stages.push_back([this](ChunkPipeline::Chunk& c, std::string& error) { return seal(c, error); });
     stages.push_back([this](ChunkPipeline::Chunk& c, std::string& error) {
-        m_sink.setPosition(m_bodyStart + c.offset);
+        const std::uint64_t at = m_bodyStart + storedOffset(c.offset);
+        m_sink.setPosition(at);
         if (!writeOut(m_sink, c.bytes, m_sinkFile, error))
             return false;
         // The file is synced at the end: most of it should be on the disk by then.
-        m_sink.startWriteback(m_bodyStart + c.offset, c.bytes.size());
-        m_done += c.bytes.size();
+        m_sink.startWriteback(at, c.bytes.size());
+        std::uint64_t plain = m_cipher->segmentSize();
+        if (isLast(c)) {
+            std::lock_guard lock(m_mutex);
+            plain = m_length - c.offset;
+        }
+        m_done += plain;
         return true;
     });
+    const unsigned workers = WorkerPool::hardwareThreads();
     m_pipeline = std::make_unique<ChunkPipeline>(
-        ChunkSize, Buffers,
+        m_cipher->segmentCapacity(), 2 * workers + 2,
         [this](ChunkPipeline::Chunk& c, bool& end, std::string& error) { return fill(c, end, error); },
-        std::move(stages));
+        std::move(stages), std::vector<unsigned>{workers, 1});
 }
 
 BodyEncryption::~BodyEncryption()
@@ -119,6 +122,24 @@ BodyEncryption::~BodyEncryption()
     }
     m_more.notify_all();
     m_pipeline.reset();
+}
+
+void BodyEncryption::setOuterHeader(const std::string& header)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_haveOuterHeader)
+            return;
+        m_outerHeader = header;
+        m_haveOuterHeader = true;
+    }
+    m_more.notify_all();
+}
+
+bool BodyEncryption::hasOuterHeader() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_haveOuterHeader;
 }
 
 void BodyEncryption::available(std::uint64_t end)
@@ -141,26 +162,43 @@ void BodyEncryption::complete(std::uint64_t length)
     m_more.notify_all();
 }
 
+std::uint64_t BodyEncryption::storedOffset(std::uint64_t plainOffset) const
+{
+    const std::uint64_t size = m_cipher->segmentSize();
+    return plainOffset / size * m_cipher->storedSegmentSize(std::size_t(size), false);
+}
+
+bool BodyEncryption::isLast(const ChunkPipeline::Chunk& chunk)
+{
+    // Before or after sealing: only the last segment reaches the source's end.
+    std::lock_guard lock(m_mutex);
+    return m_complete && chunk.offset + m_cipher->segmentSize() >= m_length;
+}
+
 bool BodyEncryption::fill(ChunkPipeline::Chunk& chunk, bool& end, std::string& error)
 {
-    const std::uint64_t block = m_cipher->blockSize();
-    const std::uint64_t room = chunk.bytes.capacity() / block * block;
+    const std::uint64_t size = m_cipher->segmentSize();
     std::uint64_t want = 0;
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
             if (m_stop)
                 return true;
-            // Whole blocks only: the last, partial one is padded at the finish.
-            const std::uint64_t limit = (m_complete ? m_length : m_available) / block * block;
-            want = std::min(room, limit - std::min(limit, m_read));
-            if (m_complete && want == 0) {
-                end = true;
-                return true;
-            }
-            // Full chunks while the archive grows; what is left once it is complete.
-            if (want == room || (m_complete && want > 0))
+            // A whole segment once a byte after it is final (so it cannot be the last); the
+            // rest once the source is complete.
+            if (m_complete) {
+                want = std::min(size, m_length - m_read);
+                // The empty plaintext is one empty last segment, sealed at the finish.
+                if (want == 0) {
+                    end = true;
+                    return true;
+                }
                 break;
+            }
+            if (m_available > m_read + size) {
+                want = size;
+                break;
+            }
             m_more.wait_for(lock, WaitStep);
         }
     }
@@ -173,20 +211,53 @@ bool BodyEncryption::fill(ChunkPipeline::Chunk& chunk, bool& end, std::string& e
     return true;
 }
 
+bool BodyEncryption::seal(ChunkPipeline::Chunk& chunk, std::string&)
+{
+    std::string header;
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_haveOuterHeader && !m_stop)
+            m_more.wait_for(lock, WaitStep);
+        if (!m_haveOuterHeader)
+            return true;  // stopping: the chunk goes nowhere
+        header = m_outerHeader;
+    }
+    const bool last = isLast(chunk);
+    m_cipher->sealSegment(chunk.offset / m_cipher->segmentSize(), last,
+                          std::span(reinterpret_cast<const std::uint8_t*>(header.data()), header.size()), chunk.bytes);
+    return true;
+}
+
 bool BodyEncryption::finish(const std::function<void()>& idle, std::string& error)
 {
     if (!m_pipeline->wait(idle, error))
         return false;
-    // The last bytes (less than a block), padded, and the tag.
-    ByteBuffer tail(std::size_t(m_length - m_read));
-    error = readExactly(m_in.get(), m_read, tail, "The work archive could not be read", m_source);
-    if (!error.empty())
-        return false;
-    const std::string end = m_cipher->finishEncrypting(tail);
-    m_sink.setPosition(m_bodyStart + m_read);
-    if (!writeOut(m_sink, std::span(reinterpret_cast<const std::uint8_t*>(end.data()), end.size()), m_sinkFile, error))
-        return false;
-    m_bodyEnd = m_sink.position();
+    std::uint64_t end = m_bodyStart + storedOffset(m_length);
+    if (m_length % m_cipher->segmentSize() == 0) {
+        // A source of whole segments: its last one was the last full one, unless it is empty.
+        if (m_length > 0) {
+            end = m_bodyStart + storedOffset(m_length - m_cipher->segmentSize()) +
+                m_cipher->storedSegmentSize(m_cipher->segmentSize(), true);
+        } else {
+            ByteBuffer empty;
+            empty.reserve(m_cipher->segmentCapacity());
+            std::string header;
+            {
+                std::lock_guard lock(m_mutex);
+                header = m_outerHeader;
+            }
+            m_cipher->sealSegment(0, true, std::span(reinterpret_cast<const std::uint8_t*>(header.data()), header.size()),
+                                  empty);
+            m_sink.setPosition(m_bodyStart);
+            if (!writeOut(m_sink, empty, m_sinkFile, error))
+                return false;
+            end = m_bodyStart + empty.size();
+        }
+    } else {
+        end += m_cipher->storedSegmentSize(std::size_t(m_length % m_cipher->segmentSize()), true);
+    }
+    m_sink.setPosition(end);
+    m_bodyEnd = end;
     return true;
 }
 
@@ -298,30 +369,92 @@ void TagCheck::run()
     m_changed.notify_all();
 }
 
-bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::uint64_t bodyStart,
-                 std::uint64_t length, BinaryStream& out, const FolderItem& outFile,
-                 const std::function<void(std::uint64_t)>& progress, const std::function<void()>& idle,
-                 std::unique_ptr<TagCheck>& tag, std::string& error)
+namespace {
+
+constexpr const char* ReadText = "The encrypted file could not be read";
+constexpr const char* NotAuthenticText = "The key is wrong or the encrypted data is damaged.";
+
+// A file that changed meanwhile is not the one whose header was checked: "" when it did not.
+std::string changedWhileRead(int fd, std::uint64_t length, const FolderItem& file)
 {
-    constexpr const char* ReadText = "The encrypted file could not be read";
-    const FileDescriptor in = openForReading(inFile);
-    if (!in) {
-        error = "The encrypted file " + quoted(inFile) + " could not be opened: " + errnoText(errno);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || std::uint64_t(st.st_size) == length)
+        return {};
+    return std::string(ReadText) + " " + quoted(file) +
+        (std::uint64_t(st.st_size) < length ? ": it became shorter while it was read." : ": it changed while it was read.");
+}
+
+// A body in segments: each segment read in order, checked and deciphered by a pool of workers,
+// and written in order once authentic.
+bool decryptSegments(BodyCipher& cipher, int in, const FolderItem& inFile, std::uint64_t bodyStart,
+                     std::uint64_t length, BinaryStream& out, const FolderItem& outFile,
+                     const std::function<void(std::uint64_t)>& progress, const std::function<void()>& idle,
+                     std::string& error)
+{
+    ByteBuffer outer(static_cast<std::size_t>(bodyStart));
+    error = readExactly(in, 0, outer, ReadText, inFile);
+    if (!error.empty())
+        return false;
+    const std::uint64_t first = bodyStart + cipher.headerSize();
+    const std::uint64_t full = cipher.storedSegmentSize(cipher.segmentSize(), false);
+    const std::uint64_t longestLast = cipher.storedSegmentSize(cipher.segmentSize(), true);
+    if (length <= first) {
+        error = NotAuthenticText;  // not even one segment
         return false;
     }
+    std::uint64_t next = first;
+    ChunkPipeline::Source source = [&](ChunkPipeline::Chunk& c, bool& end, std::string& err) {
+        // Every segment but the last is a full one; the last is whatever remains.
+        const std::uint64_t rest = length - next;
+        const std::uint64_t want = rest > longestLast ? full : rest;
+        if (want == 0) {
+            end = true;
+            return true;
+        }
+        c.bytes.resize(std::size_t(want));
+        c.offset = next;
+        err = readExactly(in, next, c.bytes, ReadText, inFile);
+        if (!err.empty())
+            return false;
+        next += want;
+        if (progress)
+            progress(next);
+        return true;
+    };
+    std::vector<ChunkPipeline::Stage> stages;
+    stages.push_back([&](ChunkPipeline::Chunk& c, std::string& err) {
+        const bool last = c.offset + c.bytes.size() == length;
+        if (cipher.openSegment((c.offset - first) / full, last, outer, c.bytes))
+            return true;
+        err = NotAuthenticText;
+        return false;
+    });
+    stages.push_back([&](ChunkPipeline::Chunk& c, std::string& err) { return writeOut(out, c.bytes, outFile, err); });
+    const unsigned workers = WorkerPool::hardwareThreads();
+    {
+        ChunkPipeline pipeline(cipher.segmentCapacity(), 2 * workers + 2, source, std::move(stages),
+                               {workers, 1});
+        if (!pipeline.wait(idle, error))
+            return false;
+    }
+    error = changedWhileRead(in, length, inFile);
+    if (!error.empty())
+        return false;
+    if (progress)
+        progress(length);
+    return true;
+}
+
+// An older body in one piece: the tag is checked behind the deciphering, and in full before
+// this returns.
+bool decryptWhole(BodyCipher& cipher, int in, const FolderItem& inFile, std::uint64_t bodyStart,
+                  std::uint64_t length, BinaryStream& out, const FolderItem& outFile,
+                  const std::function<void(std::uint64_t)>& progress, const std::function<void()>& idle,
+                  std::string& error)
+{
     const std::uint64_t header = cipher.headerSize();
     const std::uint64_t block = cipher.blockSize();
     const std::uint64_t body = length > bodyStart ? length - bodyStart : 0;
-    if (!begun) {
-        ByteBuffer bytes(std::size_t(std::min(body, header)));
-        error = readExactly(in.get(), bodyStart, bytes, ReadText, inFile);
-        if (!error.empty())
-            return false;
-        if (!cipher.beginDecrypting(bytes)) {
-            error = cipher.errorText();
-            return false;
-        }
-    }
     // The blocks between the body's header and its last block go through the pipeline; the last
     // block and the tag are checked at the end.
     const std::uint64_t blocksStart = bodyStart + header;
@@ -333,8 +466,7 @@ bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::
     }
     const std::uint64_t blocksEnd = blocksStart + ciphertext - block;
 
-    tag = std::make_unique<TagCheck>(cipher, ChunkSize, TagCheckBuffers);
-    TagCheck& check = *tag;
+    TagCheck check(cipher, ChunkSize, TagCheckBuffers);
     // A failure found at the end: a body that is not authentic explains it best.
     const auto lateFailure = [&](std::string reason) {
         std::string tagError;
@@ -351,7 +483,7 @@ bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::
         }
         c.bytes.resize(std::size_t(want));
         c.offset = next;
-        err = readExactly(in.get(), next, c.bytes, ReadText, inFile);
+        err = readExactly(in, next, c.bytes, ReadText, inFile);
         if (!err.empty())
             return false;
         next += want;
@@ -385,7 +517,7 @@ bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::
         passed = true;
     }
     ByteBuffer tail(std::size_t(block + BodyCipher::TagSize));
-    error = readExactly(in.get(), blocksEnd, tail, ReadText, inFile);
+    error = readExactly(in, blocksEnd, tail, ReadText, inFile);
     if (!error.empty()) {
         check.stop();
         return false;
@@ -395,15 +527,43 @@ bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::
     const std::optional<std::string> last = cipher.decipherLastBlock(tail, lastError);
     if (!last)
         return lateFailure(lastError);
-    // A file that changed meanwhile is not the one whose header was checked.
-    struct stat st;
-    if (::fstat(in.get(), &st) == 0 && std::uint64_t(st.st_size) != length)
-        return lateFailure(std::string(ReadText) + " " + quoted(inFile) +
-                           (std::uint64_t(st.st_size) < length ? ": it became shorter while it was read."
-                                                               : ": it changed while it was read."));
+    if (std::string changed = changedWhileRead(in, length, inFile); !changed.empty())
+        return lateFailure(std::move(changed));
+    if (!writeOut(out, std::span(reinterpret_cast<const std::uint8_t*>(last->data()), last->size()), outFile, error))
+        return lateFailure(error);
+    if (!check.wait(idle, error))
+        return false;
     if (progress)
         progress(length);
-    return writeOut(out, std::span(reinterpret_cast<const std::uint8_t*>(last->data()), last->size()), outFile, error);
+    return true;
+}
+
+} // namespace
+
+bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& inFile, std::uint64_t bodyStart,
+                 std::uint64_t length, BinaryStream& out, const FolderItem& outFile,
+                 const std::function<void(std::uint64_t)>& progress, const std::function<void()>& idle,
+                 std::string& error)
+{
+    const FileDescriptor in = openForReading(inFile);
+    if (!in) {
+        error = "The encrypted file " + quoted(inFile) + " could not be opened: " + errnoText(errno);
+        return false;
+    }
+    const std::uint64_t body = length > bodyStart ? length - bodyStart : 0;
+    if (!begun) {
+        ByteBuffer bytes(std::size_t(std::min<std::uint64_t>(body, BodyCipher::MaxHeaderSize)));
+        error = readExactly(in.get(), bodyStart, bytes, ReadText, inFile);
+        if (!error.empty())
+            return false;
+        if (!cipher.beginDecrypting(bytes)) {
+            error = cipher.errorText();
+            return false;
+        }
+    }
+    if (cipher.segmented())
+        return decryptSegments(cipher, in.get(), inFile, bodyStart, length, out, outFile, progress, idle, error);
+    return decryptWhole(cipher, in.get(), inFile, bodyStart, length, out, outFile, progress, idle, error);
 }
 
 } // namespace lv

@@ -33,22 +33,27 @@ namespace lv {
 
 class BodyEncryption {
 public:
-    // Enciphers `source` (the work archive, growing) with `cipher`, whose beginEncrypting gave
-    // `bodyHeader`, into `sink` (the file `sinkFile`) from its current position on: the body's
-    // header first, then the ciphertext as the source's bytes become final. Threads start at
-    // once. RuntimeException with the reason when `source` cannot be opened.
+    // Enciphers `source` (the work archive, growing) in segments with `cipher`, whose
+    // beginSegments gave `bodyHeader`, into `sink` (the file `sinkFile`) from its current position
+    // on: the body's header first, then the segments as the source's bytes become final. A pool of
+    // workers, one per core, seals the segments; one writer puts them in their places. Threads
+    // start at once. RuntimeException with the reason when `source` cannot be opened.
     BodyEncryption(std::unique_ptr<BodyCipher> cipher, const std::string& bodyHeader, const FolderItem& source,
                    BinaryStream& sink, const FolderItem& sinkFile);
     ~BodyEncryption();
     BodyEncryption(const BodyEncryption&) = delete;
     BodyEncryption& operator=(const BodyEncryption&) = delete;
 
+    // The file's header in front of the body, which every segment's tag binds: the workers seal
+    // nothing before it is known. Once, any thread.
+    void setOuterHeader(const std::string& header);
+    bool hasOuterHeader() const;
     // The source's bytes before `end` will not change any more. Any thread.
     void available(std::uint64_t end);
     // The source is complete at `length` bytes.
     void complete(std::uint64_t length);
-    // Waits for the whole body, then writes its end (the last block and the tag). `idle` is
-    // called every few milliseconds meanwhile. False with the reason in `error`.
+    // Waits for the whole body (after setOuterHeader). `idle` is called every few milliseconds
+    // meanwhile. False with the reason in `error`.
     bool finish(const std::function<void()>& idle, std::string& error);
     // Source bytes enciphered and written so far.
     std::uint64_t done() const noexcept { return m_done.load(); }
@@ -57,22 +62,27 @@ public:
 
 private:
     bool fill(ChunkPipeline::Chunk& chunk, bool& end, std::string& error);
+    bool seal(ChunkPipeline::Chunk& chunk, std::string& error);
+    bool isLast(const ChunkPipeline::Chunk& chunk);
+    std::uint64_t storedOffset(std::uint64_t plainOffset) const;
 
     std::unique_ptr<BodyCipher> m_cipher;
     FolderItem m_source;
     FileDescriptor m_in;
     BinaryStream& m_sink;
     FolderItem m_sinkFile;
-    std::uint64_t m_bodyStart = 0;  // sink offset of the first ciphertext byte
+    std::uint64_t m_bodyStart = 0;  // sink offset of the first segment
     std::uint64_t m_bodyHeaderSize = 0;
-    std::uint64_t m_bodyEnd = 0;    // sink offset behind the tag, once finished
+    std::uint64_t m_bodyEnd = 0;    // sink offset behind the last segment, once finished
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_more;
+    std::string m_outerHeader;
+    bool m_haveOuterHeader = false;
     std::uint64_t m_available = 0;
     bool m_complete = false;
     std::uint64_t m_length = 0;
-    std::uint64_t m_read = 0;  // source bytes handed to the pipeline (whole blocks)
+    std::uint64_t m_read = 0;  // source bytes handed to the pipeline (whole segments)
     bool m_stop = false;
     std::atomic<std::uint64_t> m_done{0};
     std::unique_ptr<ChunkPipeline> m_pipeline;  // last: stopped first
@@ -128,12 +138,11 @@ private:
 // (its header taken, see KeyCheck) or not (then the body's header is read here). `progress` gets
 // the read position in `in` after each chunk, from the reading thread; `idle` is called every
 // few milliseconds.
-// The tag is checked behind the deciphering: on success `tag` may still be at work, and what
-// was written is not authentic until `tag->wait` says so (the caller must not let it be seen
-// before). False with the reason in `error`; when the body is not authentic, that is the reason
-// given.
+// True only once the whole body is known to be authentic: a body in segments has each segment
+// checked before any of it is written; an older body has its one tag checked before this returns.
+// False with the reason in `error`; when the body is not authentic, that is the reason given.
 bool decryptBody(BodyCipher& cipher, bool begun, const FolderItem& in, std::uint64_t bodyStart, std::uint64_t length,
                  BinaryStream& out, const FolderItem& outFile, const std::function<void(std::uint64_t)>& progress,
-                 const std::function<void()>& idle, std::unique_ptr<TagCheck>& tag, std::string& error);
+                 const std::function<void()>& idle, std::string& error);
 
 } // namespace lv

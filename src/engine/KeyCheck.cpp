@@ -41,7 +41,7 @@ std::unique_ptr<BodyCipher> prepareBody(const FolderItem& file, const LVTagger& 
     if (!in || header.TagLength < 0)
         return nullptr;
     in->setPosition(std::uint64_t(header.TagLength));
-    const std::string bytes = in->read(body->headerSize());
+    const std::string bytes = in->read(BodyCipher::MaxHeaderSize);
     if (!body->beginDecrypting(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())))
         return nullptr;
     return body;

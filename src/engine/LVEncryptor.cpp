@@ -16,6 +16,7 @@
 #include "engine/WorkFolder.h"
 #include "engine/ZipThread.h"
 #include "engine/crypto/EncryptionKeys.h"
+#include "engine/crypto/SHA_512.h"
 #include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
 #include "zip/ExtractionJob.h"
@@ -233,6 +234,7 @@ void LVEncryptor::endEncryptionStage(bool succeeded)
     }
     m_work.reset();
     wipeKey();
+    wipeDigest();
     // A Cancel does not wait for derivations under way.
     if (m_keys) {
         m_keys->abandon();
@@ -345,7 +347,7 @@ bool LVEncryptor::beginEncryptionStage(std::string& error)
             error = "Unknown cipher \"" + Method + "\".";
             return false;
         }
-        bodyHeader = cipher->beginEncrypting();
+        bodyHeader = cipher->beginSegments();
     }
     m_encryption = std::make_unique<BodyEncryption>(std::move(cipher), bodyHeader, zSource, *m_workOut, TEMPtarget);
     return true;
@@ -361,7 +363,29 @@ void LVEncryptor::archiveBytesFinal(std::int64_t end)
             m_stageError = e.what();
         }
     }
-    if (m_encryption) m_encryption->available(std::uint64_t(end));
+    if (m_encryption) {
+        if (!m_encryption->hasOuterHeader() && m_keys && m_keys->digestReady()) provideOuterHeader();
+        m_encryption->available(std::uint64_t(end));
+    }
+}
+
+void LVEncryptor::provideOuterHeader()
+{
+    if (!m_digest) {
+        m_digest = m_keys ? m_keys->takeDigest() : std::nullopt;
+        if (!m_digest) {
+            SHA_512 hash;
+            hash.Update(Key);
+            m_digest = hash.Final();
+        }
+    }
+    m_encryption->setOuterHeader(LVTagger::headerBytes(Method, *m_digest));
+}
+
+void LVEncryptor::wipeDigest() noexcept
+{
+    if (m_digest) Botan::secure_scrub_memory(m_digest->data(), m_digest->size());
+    m_digest.reset();
 }
 
 void LVEncryptor::awaitKeys(bool digest)
@@ -382,6 +406,9 @@ bool LVEncryptor::EncryptTask(std::string& error)
     if (!m_encryption && !beginEncryptionStage(error)) return false;
     const std::uint64_t length = zSource.length();
     m_encryption->complete(length);
+    // Every segment's tag binds the header, which needs the key's digest.
+    awaitKeys(true);
+    if (!m_encryption->hasOuterHeader()) provideOuterHeader();
     setMaximum(length);
     if (auto* status = controls().status) status->setText(EncryptingText);
     showProgress(m_encryption->done(), length);
@@ -392,18 +419,11 @@ bool LVEncryptor::EncryptTask(std::string& error)
     if (!m_encryption->finish(idle, error)) return false;
     showProgress(length, length);
 
-    awaitKeys(true);
     LVTagger tagger;
     tagger.EncryptionType = Method;
-    std::optional<std::string> digest = m_keys ? m_keys->takeDigest() : std::nullopt;
-    bool tagged = false;
-    if (digest) {
-        tagger.q = std::move(*digest);
-        tagged = tagger.CreateTagWithDigest(TEMPtarget);
-    } else {
-        tagger.q = Key;
-        tagged = tagger.CreateTag(TEMPtarget);
-    }
+    tagger.q = *m_digest;
+    wipeDigest();
+    const bool tagged = tagger.CreateTagWithDigest(TEMPtarget);
     if (!tagged || std::uint64_t(tagger.TagLength) + m_encryption->bodyLength() != TEMPtarget.length()) {
         error = failureOf("The header could not be written to", TEMPtarget);
         return false;
@@ -472,63 +492,39 @@ bool LVEncryptor::DecryptTask(std::string& error)
     // A changed or cut body: what was deciphered so far is no archive of the user's; the clean-up
     // deletes it.
     const auto progress = [&](std::uint64_t position) { showProgress(position, length); };
-    std::unique_ptr<TagCheck> tag;
     if (!decryptBody(*cipher, begun, zSource, bodyStart, length, *out, archiveFile, progress, [&] { checkpoint(); },
-                     tag, error))
+                     error))
         return false;
     if (!out->close()) {
         error = streamFailure("The work archive could not be written", archiveFile, *out);
         return false;
     }
     wipeKey();
-    // The tag is still being checked: the extraction goes ahead into a hidden folder, which gets
-    // its name only once the body has proved authentic. Whatever fails meanwhile, a body that is
-    // not authentic is the reason to report.
-    const auto notAuthentic = [&] {
-        std::string tagError;
-        if (tag->wait([&] { checkpoint(); }, tagError))
-            return false;
-        error = tagError;
-        return true;
-    };
-    const auto failed = [&] {
-        notAuthentic();
-        return false;
-    };
-
+    // The whole body is authentic: only now does anything reach the destination.
     setMaximum(0);
     if (auto* status = controls().status) status->setText(UnarchivingText);
     checkpoint();
 
     ZipConfig::UsePlugin = true;
     std::shared_ptr<ExtractionJob> extraction = ExtractionJob::claimStagingFolder(Target, DecryptedFolderName, error);
-    if (!extraction) return failed();
+    if (!extraction) return false;
     {
         std::lock_guard lock(m_mutex);
         m_extraction = extraction;
     }
-    TagCheck& check = *tag;
-    std::unique_ptr<ZipThread> extractor = LVArchiver(m_archiver->worker())
-        .UnArchive(extraction, workFolder(), controls(), error, [&check] {
-            std::string ignored;
-            return check.wait([] { Thread::yieldPoint(); }, ignored);
-        });
-    if (!extractor) return failed();
+    std::unique_ptr<ZipThread> extractor =
+        LVArchiver(m_archiver->worker()).UnArchive(extraction, workFolder(), controls(), error);
+    if (!extractor) return false;
     // The job ends when the extraction has: a Cancel meanwhile stops it too (the extractor's
-    // destructor kills it and waits), and so does a body found not authentic.
-    while (extractor->isRunning() && !check.failed()) Thread::sleepFor(ExtractionPoll);
-    if (check.failed()) {
-        extractor.reset();
-        return failed();
-    }
+    // destructor kills it and waits).
+    while (extractor->isRunning()) Thread::sleepFor(ExtractionPoll);
     extractor->wait();
     if (!extractor->extracted()) {
-        if (notAuthentic()) return false;
         m_failureShown = extractor->failureShown();
         error = extractor->failureText();
         return false;
     }
-    if (notAuthentic() || !extraction->publish(error)) return false;
+    if (!extraction->publish(error)) return false;
     extractor.reset();
     archiveFile.remove();
     finishJob(false);

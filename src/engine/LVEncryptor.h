@@ -5,11 +5,11 @@
 // worker pack the items into the work archive "Lockvane.zip"; that worker then runs EncryptTask:
 // the header and the enciphered archive go into the work file "Lockvane.cdx", which is moved to
 // the output file ("Encrypting...", "Encryption Finished.", the button becomes "OK").
-// Decryption: the engine thread deciphers the body into "Lockvane.zip" ("Decrypting..."), then a
-// fresh zip worker extracts it into a hidden folder of the job's own in the destination folder
-// ("Unarchiving...") while the body's tag is still being checked; once both are done and the body
-// is authentic, that folder becomes the first of "DecryptedFiles", "DecryptedFiles2", ... that is
-// free, and only then does the job show "Decryption Complete.".
+// Decryption: the engine thread deciphers the body into "Lockvane.zip" ("Decrypting..."); only
+// once the whole body has proved authentic does a fresh zip worker extract it ("Unarchiving...")
+// into a private (0700) hidden folder of the job's own in the destination folder, which then
+// takes its final mode and becomes the first of "DecryptedFiles", "DecryptedFiles2", ... that is
+// free; only then does the job show "Decryption Complete.".
 //
 // Every failure ends the job as a failure: its message box, the work files and what the job
 // extracted removed, the main window reset, the "... Error" notice. Kill (the Cancel button) stops the job at
@@ -31,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -134,6 +135,10 @@ private:
     // Creates the work file with the header and starts enciphering the work archive into it.
     bool beginEncryptionStage(std::string& error);
     void wipeKey() noexcept;
+    // On the archiving worker: the file's header, with the key's digest, for the encryption stage
+    // (made from the key here when the derivation failed).
+    void provideOuterHeader();
+    void wipeDigest() noexcept;
     // Takes the work folder for this job: the settings' one, or the user's that has room. False,
     // with the reason in `error`, when none will do. The job holds it until it ends.
     bool claimWorkFolder(std::uint64_t bytesNeeded, std::string& error);
@@ -160,6 +165,7 @@ private:
     // Those of an ended job, abandoned: their thread is waited for by the next job or the end.
     std::unique_ptr<EncryptionKeys> m_retiredKeys;
     std::unique_ptr<BodyCipher> m_preparedBody;  // decryption: from the key check, or null
+    std::optional<std::string> m_digest;         // encryption: the key's digest, once taken
     // The encryption stage, on the archiving worker: the work file and what enciphers into it.
     BinaryStreamPtr m_workOut;
     std::unique_ptr<BodyEncryption> m_encryption;

@@ -1,5 +1,6 @@
 #include "platform/ChunkPipeline.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
@@ -12,8 +13,15 @@ constexpr std::chrono::milliseconds WaitStep{20};
 }
 
 ChunkPipeline::ChunkPipeline(std::size_t chunkSize, std::size_t buffers, Source source, std::vector<Stage> stages)
+    : ChunkPipeline(chunkSize, buffers, std::move(source), std::move(stages), {})
+{
+}
+
+ChunkPipeline::ChunkPipeline(std::size_t chunkSize, std::size_t buffers, Source source, std::vector<Stage> stages,
+                             const std::vector<unsigned>& threads)
     : m_source(std::move(source)), m_stages(std::move(stages)), m_chunks(std::max<std::size_t>(buffers, 1)),
-      m_queues(m_stages.size()), m_done(m_stages.size() + 1, false)
+      m_queues(m_stages.size()), m_early(m_stages.size()), m_nextOut(m_stages.size(), 0),
+      m_busy(m_stages.size(), 0), m_done(m_stages.size() + 1, false)
 {
     for (Chunk& c : m_chunks) {
         c.bytes.reserve(chunkSize);
@@ -22,7 +30,8 @@ ChunkPipeline::ChunkPipeline(std::size_t chunkSize, std::size_t buffers, Source 
     try {
         m_threads.emplace_back([this] { runSource(); });
         for (std::size_t i = 0; i < m_stages.size(); ++i)
-            m_threads.emplace_back([this, i] { runStage(i); });
+            for (unsigned n = 0; n < std::max(1u, i < threads.size() ? threads[i] : 1u); ++n)
+                m_threads.emplace_back([this, i] { runStage(i); });
     } catch (const std::system_error& e) {
         stop();
         for (auto& t : m_threads)
@@ -76,6 +85,7 @@ bool ChunkPipeline::succeeded(const std::function<bool(std::string&)>& step)
 
 void ChunkPipeline::runSource()
 {
+    std::uint64_t sequence = 0;
     for (;;) {
         Chunk* chunk = nullptr;
         {
@@ -92,10 +102,12 @@ void ChunkPipeline::runSource()
             return;
         {
             std::lock_guard lock(m_mutex);
-            if (chunk->bytes.empty() || m_queues.empty())
+            if (chunk->bytes.empty() || m_queues.empty()) {
                 m_free.push_back(chunk);
-            else
+            } else {
+                chunk->sequence = sequence++;
                 m_queues[0].push_back(chunk);
+            }
             if (end)
                 m_done[0] = true;
         }
@@ -115,23 +127,38 @@ void ChunkPipeline::runStage(std::size_t index)
             if (m_stopping)
                 return;
             if (m_queues[index].empty()) {
-                m_done[index + 1] = true;  // the stage before has ended and left nothing
+                // The stage before has ended and left nothing; the last of this stage's threads
+                // to finish its chunk says so.
+                if (m_busy[index] == 0)
+                    m_done[index + 1] = true;
                 m_changed.notify_all();
                 return;
             }
             chunk = m_queues[index].front();
             m_queues[index].pop_front();
+            ++m_busy[index];
         }
         if (!succeeded([&](std::string& error) { return m_stages[index](*chunk, error); }))
             return;
         {
             std::lock_guard lock(m_mutex);
-            if (index + 1 < m_queues.size())
-                m_queues[index + 1].push_back(chunk);
-            else
-                m_free.push_back(chunk);
+            --m_busy[index];
+            passOn(index, chunk);
         }
         m_changed.notify_all();
+    }
+}
+
+void ChunkPipeline::passOn(std::size_t index, Chunk* chunk)
+{
+    auto& early = m_early[index];
+    early.emplace(chunk->sequence, chunk);
+    for (auto it = early.begin(); it != early.end() && it->first == m_nextOut[index]; it = early.erase(it)) {
+        ++m_nextOut[index];
+        if (index + 1 < m_queues.size())
+            m_queues[index + 1].push_back(it->second);
+        else
+            m_free.push_back(it->second);
     }
 }
 

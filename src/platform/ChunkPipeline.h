@@ -4,6 +4,9 @@
 // A fixed set of buffers goes round: the source fills one, each stage works on it in place, and
 // after the last stage it is free again. Nothing is copied from stage to stage.
 //
+// A stage may run on several threads at once (each chunk still passes it once); the stage after
+// it gets the chunks back in the source's order.
+//
 // A stage that fails stops the pipeline with its reason. The destructor stops it and waits for
 // its threads, so an exception (a thread's end included) in the thread that waits leaves nothing
 // running.
@@ -13,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,6 +31,7 @@ public:
     struct Chunk {
         ByteBuffer bytes;          // its size is what the source filled in
         std::uint64_t offset = 0;  // where the chunk lies in the data, set by the source
+        std::uint64_t sequence = 0;  // the chunk's place in the source's order, counted from 0
     };
     // Fills `chunk` (resizing its buffer up to its capacity), or sets `end` when the data is
     // over (an empty chunk then goes no further). False stops everything, with the reason in
@@ -37,6 +42,9 @@ public:
 
     // `buffers` chunks of `chunkSize` bytes each. Starts the threads at once.
     ChunkPipeline(std::size_t chunkSize, std::size_t buffers, Source source, std::vector<Stage> stages);
+    // The same with `threads[i]` threads (at least 1) for stage i; stages beyond the list get one.
+    ChunkPipeline(std::size_t chunkSize, std::size_t buffers, Source source, std::vector<Stage> stages,
+                  const std::vector<unsigned>& threads);
     ~ChunkPipeline();
     ChunkPipeline(const ChunkPipeline&) = delete;
     ChunkPipeline& operator=(const ChunkPipeline&) = delete;
@@ -52,6 +60,8 @@ public:
 private:
     void runSource();
     void runStage(std::size_t index);
+    // Under the lock: `chunk` has passed stage `index`; it goes on in the source's order.
+    void passOn(std::size_t index, Chunk* chunk);
     void fail(const std::string& error);
     // Runs one step of a thread; false, the pipeline failed, when it failed or threw.
     bool succeeded(const std::function<bool(std::string&)>& step);
@@ -64,6 +74,9 @@ private:
     std::condition_variable m_changed;
     std::deque<Chunk*> m_free;
     std::vector<std::deque<Chunk*>> m_queues;  // one per stage
+    std::vector<std::map<std::uint64_t, Chunk*>> m_early;  // per stage: done ahead of their turn
+    std::vector<std::uint64_t> m_nextOut;      // per stage: the sequence to pass on next
+    std::vector<unsigned> m_busy;              // per stage: threads at work on a chunk
     std::vector<bool> m_done;                  // source first, then one per stage
     std::atomic<bool> m_stopping{false};
     bool m_failed = false;

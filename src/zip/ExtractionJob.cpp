@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <iterator>
 #include <optional>
 #include <system_error>
+
+#include <sys/stat.h>
 
 #include "platform/DiskSpace.h"
 #include "zip/ZipArchive.h"
@@ -25,6 +28,17 @@ std::string quoted(const FolderItem& f)
     std::string out = "\"";
     out.append(f.displayName()).push_back('"');
     return out;
+}
+
+// The process's umask, read without changing it (umask(2) would change it for every thread
+// for a moment); the usual 022 where the kernel does not tell.
+mode_t processUmask()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("Umask:"))
+            return mode_t(std::stoul(line.substr(6), nullptr, 8) & 0777);
+    return 022;
 }
 
 std::uint64_t inBlocks(std::uint64_t bytes) { return (bytes + Block - 1) / Block * Block; }
@@ -80,7 +94,8 @@ std::unique_ptr<ExtractionJob> ExtractionJob::claimStagingFolder(const FolderIte
     WorkFileNames names(WorkPrefix);
     for (int attempt = 0; attempt < 100; ++attempt) {
         FolderItem candidate = parent.child(names.next());
-        if (candidate.createAsFolder()) {
+        // Private until published: nothing in it can be opened by anyone else meanwhile.
+        if (candidate.createAsFolder(0700)) {
             auto job = std::make_unique<ExtractionJob>(candidate);
             job->m_ownsRoot = true;
             job->m_publishName = name;
@@ -103,6 +118,11 @@ bool ExtractionJob::publish(std::string& error)
     const FolderHandle folder = FolderHandle::open(parent.path(), err, true);
     if (!folder.isOpen()) {
         error = "The folder " + quoted(parent) + " could not be opened: " + std::generic_category().message(err);
+        return false;
+    }
+    if (!m_root.setPermissions(0777 & ~processUmask())) {
+        error = "The folder " + quoted(m_root) + " could not be opened to its owner's group and others: " +
+            m_root.lastErrorText();
         return false;
     }
     for (int n = 1; n <= MaxNumberedFolders; ++n) {

@@ -50,9 +50,10 @@ public:
     static std::unique_ptr<ExtractionJob> claimFolder(const FolderItem& parent, const std::string& name,
                                                       std::string& error);
 
-    // Like claimFolder, but the job extracts into a hidden folder of its own in `parent`, and
-    // `publish` gives that folder the first free one of those names at the end, in one step: a
-    // job that fails or is cut short never shows a partial result under them.
+    // Like claimFolder, but the job extracts into a hidden, private (0700) folder of its own in
+    // `parent`, and `publish` gives that folder its final mode (after the umask) and the first
+    // free one of those names at the end: a job that fails or is cut short never shows a partial
+    // result under them, and no one else can open what it extracts while it runs.
     static std::unique_ptr<ExtractionJob> claimStagingFolder(const FolderItem& parent, const std::string& name,
                                                              std::string& error);
     // After `finish`, for a job of claimStagingFolder: the root renamed to the first free one of

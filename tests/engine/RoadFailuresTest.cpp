@@ -153,8 +153,7 @@ TEST_F(RoadFailureTest, DecryptionFailures)
         std::function<fs::path()> prepare;  // the file to decrypt
         fs::path destFolder;
         std::string key = "key";
-        // Whether the extraction starts: a body whose blocks all decipher does, before its tag is
-        // known, and its failure is the tag's all the same.
+        // Whether the extraction starts: never before the whole body is known to be authentic.
         bool reachesExtraction = false;
         const char* reason = "";  // in the message's explanation
     };
@@ -166,15 +165,31 @@ TEST_F(RoadFailureTest, DecryptionFailures)
              writeFile(root / "flipped.cdx", flipped);
              return root / "flipped.cdx";
          },
-         dest, "key", true, "The key is wrong or the encrypted data is damaged."},
-        {"a damaged tag (every block deciphers, the whole archive is extracted out of sight)",
+         dest, "key", false, "The key is wrong or the encrypted data is damaged."},
+        {"a damaged tag at the very end",
          [&] {
              std::string damaged = bytes;
              damaged.back() ^= 0x01;
              writeFile(root / "tag.cdx", damaged);
              return root / "tag.cdx";
          },
-         dest, "key", true, "The key is wrong or the encrypted data is damaged."},
+         dest, "key", false, "The key is wrong or the encrypted data is damaged."},
+        {"a byte flipped near the end",
+         [&] {
+             std::string flipped = bytes;
+             flipped[bytes.size() - 100] ^= 0x01;
+             writeFile(root / "end.cdx", flipped);
+             return root / "end.cdx";
+         },
+         dest, "key", false, "The key is wrong or the encrypted data is damaged."},
+        {"a changed version text in the outer header",
+         [&] {
+             std::string changed = bytes;
+             changed[55] ^= 0x20;  // in the version record's closing tag, which no reader parses
+             writeFile(root / "version.cdx", changed);
+             return root / "version.cdx";
+         },
+         dest, "key", false, "The key is wrong or the encrypted data is damaged."},
         {"a body cut short",
          [&] {
              writeFile(root / "short.cdx", bytes.substr(0, bytes.size() - 10));
@@ -204,7 +219,11 @@ TEST_F(RoadFailureTest, DecryptionFailures)
         SCOPED_TRACE(c.what);
         gui.clear();
         const fs::path file = c.prepare();
+        bool extracting = false;
+        ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t) { extracting |= !archiving; });
         EXPECT_EQ(decrypt(FolderItem(file), FolderItem(c.destFolder), c.key), JobOutcome::Failed);
+        ZipThread::setStepHookForTesting(nullptr);
+        EXPECT_TRUE(c.reachesExtraction || !extracting) << "the zip reader saw the archive";
         expectFailureEnding("Decryption failed!", DecryptionErrorNotice);
         if (!gui.messages().empty()) {
             EXPECT_NE(gui.messages()[0].explanation.find(c.reason), std::string::npos) << gui.messages()[0].explanation;
@@ -213,6 +232,48 @@ TEST_F(RoadFailureTest, DecryptionFailures)
         EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
         EXPECT_TRUE(fs::is_empty(dest)) << "nothing is extracted";
     }
+}
+
+// Segments moved, repeated, dropped or cut off are each authentic on their own, in the wrong place.
+TEST_F(RoadFailureTest, SegmentsOutOfPlaceAreRefusedBeforeAnythingIsExtracted)
+{
+    writeFile(items / "noise.bin", randomBytes(3 * 1024 * 1024 + 1000, 7));
+    ASSERT_EQ(encrypt({FolderItem(items / "noise.bin")}, FolderItem(root / "big.cdx"), "Serpent", false),
+              JobOutcome::Succeeded);
+    const std::string bytes = readFile(root / "big.cdx");
+    const std::size_t first = 142 + 25, full = (1u << 20) + 32;
+    ASSERT_GT(bytes.size(), first + 3 * full);
+    const auto segment = [&](std::size_t i) { return bytes.substr(first + i * full, full); };
+    const std::string head = bytes.substr(0, first), rest = bytes.substr(first + 3 * full);
+    const struct {
+        const char* what;
+        std::string file;
+    } cases[] = {
+        {"two segments swapped", head + segment(1) + segment(0) + segment(2) + rest},
+        {"a segment repeated", head + segment(0) + segment(0) + segment(2) + rest},
+        {"a segment missing", head + segment(0) + segment(2) + rest},
+        {"cut at a segment boundary", head + segment(0) + segment(1) + segment(2)},
+        {"cut after the body's header", head},
+        {"the last segment cut by one block", bytes.substr(0, bytes.size() - 16)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        gui.clear();
+        writeFile(root / "changed.cdx", c.file);
+        bool extracting = false;
+        ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t) { extracting |= !archiving; });
+        EXPECT_EQ(decrypt(FolderItem(root / "changed.cdx"), FolderItem(dest)), JobOutcome::Failed);
+        ZipThread::setStepHookForTesting(nullptr);
+        ASSERT_EQ(gui.messages().size(), 1u);
+        EXPECT_EQ(gui.messages()[0].explanation, "The key is wrong or the encrypted data is damaged.");
+        expectFailureEnding("Decryption failed!", DecryptionErrorNotice);
+        EXPECT_FALSE(extracting);
+        EXPECT_FALSE(gui.hasEvent("status: Unarchiving..."));
+        EXPECT_TRUE(fs::is_empty(dest));
+    }
+    gui.clear();
+    ASSERT_EQ(decrypt(FolderItem(root / "big.cdx"), FolderItem(dest)), JobOutcome::Succeeded);
+    EXPECT_EQ(readFile(dest / "DecryptedFiles" / "noise.bin"), readFile(items / "noise.bin"));
 }
 
 TEST_F(RoadFailureTest, AnEntryThatCannotBeExtracted)
@@ -266,14 +327,19 @@ TEST_F(RoadFailureTest, TheExtractionFolderGetsItsNameOnlyOnceComplete)
 {
     const fs::path file = encryptedTree();
     bool hidden = false;
+    std::uint32_t stagingMode = 0;
     ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
         if (archiving || step != 2) return;
         hidden = !fs::exists(dest / "DecryptedFiles");
+        stagingMode = FolderItem(enc.extractionFolder().path()).mode() & 07777;
         // Meanwhile someone else takes the first name.
         writeFile(dest / "DecryptedFiles" / "theirs.txt", "theirs");
     });
     EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Succeeded);
     EXPECT_TRUE(hidden) << "a partial result showed under the folder's name";
+    EXPECT_EQ(stagingMode, 0700u) << "others could open what was being extracted";
+    fs::create_directory(root / "new folder");
+    EXPECT_EQ(FolderItem(dest / "DecryptedFiles2").mode() & 07777, FolderItem(root / "new folder").mode() & 07777);
     EXPECT_EQ(enc.extractionFolder().path(), dest / "DecryptedFiles2");
     expectSameTree(items / "Tree", dest / "DecryptedFiles2" / "Tree");
     EXPECT_EQ(listTree(dest / "DecryptedFiles"), std::vector<std::string>{"theirs.txt"});

@@ -103,7 +103,26 @@ TEST_F(RoadTest, EveryCipherCompressedAndStoredRoundTrips)
             EXPECT_TRUE(workLeftovers().empty());
             expectSameTree(items / "Tree", into / "DecryptedFiles" / "Tree");
             expectSameTree(items / "loose.bin", into / "DecryptedFiles" / "loose.bin");
+            EXPECT_EQ(bytes.substr(142, 4), "LVB2") << "new files are written in segments";
         }
+    }
+}
+
+// Files written before the body came in segments still decrypt, with every cipher.
+TEST_F(RoadTest, BodiesOfTheFirstFormatStillDecrypt)
+{
+    const fs::path fixtures = fs::path(LOCKVANE_SOURCE_DIR) / "tests/fixtures/engine/format1";
+    for (const char* cipher : {"Blowfish", "Serpent", "AES"}) {
+        SCOPED_TRACE(cipher);
+        gui.clear();
+        const fs::path file = fixtures / ("format1-" + std::string(cipher) + ".cdx");
+        ASSERT_EQ(readFile(file).substr(142, 4), "LVB1");
+        const fs::path into = root / cipher;
+        fs::create_directories(into);
+        ASSERT_EQ(decrypt(FolderItem(file), FolderItem(into), "format one"), JobOutcome::Succeeded);
+        EXPECT_EQ(shape(), DecryptShape);
+        for (const char* name : {"Old/note.txt", "Old/sub/noise.bin"})
+            EXPECT_EQ(readFile(into / "DecryptedFiles" / name), readFile(fixtures / name)) << name;
     }
 }
 

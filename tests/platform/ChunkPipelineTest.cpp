@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -54,6 +55,41 @@ TEST(ChunkPipeline, EveryChunkPassesEveryStageInOrder)
     ASSERT_EQ(offsets.size(), 124u);
     for (std::size_t i = 0; i < offsets.size(); ++i)
         EXPECT_EQ(offsets[i], i * 1000);
+}
+
+// A stage on several threads finishes chunks out of order; the stage after it sees them in order.
+TEST(ChunkPipeline, AStageOnSeveralThreadsHandsItsChunksOnInOrder)
+{
+    std::uint64_t next = 0;
+    std::atomic<int> atOnce{0}, most{0};
+    std::vector<std::uint64_t> sequences, offsets;
+    std::vector<ChunkPipeline::Stage> stages = {
+        [&](ChunkPipeline::Chunk& c, std::string&) {
+            most = std::max(most.load(), ++atOnce);
+            // Odd chunks take longer, so that later ones overtake them.
+            for (int round = 0; round < (c.sequence % 2 ? 200 : 1); ++round)
+                for (auto& b : c.bytes)
+                    b = std::uint8_t(b * 3 + 1);
+            --atOnce;
+            return true;
+        },
+        [&](ChunkPipeline::Chunk& c, std::string&) {
+            sequences.push_back(c.sequence);
+            offsets.push_back(c.offset);
+            return true;
+        },
+    };
+    std::string error;
+    {
+        ChunkPipeline pipeline(4096, 12, countingSource(4096 * 200, next), std::move(stages), {4, 1});
+        ASSERT_TRUE(pipeline.wait({}, error)) << error;
+    }
+    ASSERT_EQ(sequences.size(), 200u);
+    for (std::uint64_t i = 0; i < 200; ++i) {
+        EXPECT_EQ(sequences[i], i);
+        EXPECT_EQ(offsets[i], i * 4096);
+    }
+    EXPECT_LE(most.load(), 4);
 }
 
 TEST(ChunkPipeline, AFailingStageStopsEverythingWithItsReason)

@@ -2,11 +2,20 @@
 // The three ciphers of the encrypted file's body, each with streaming Encrypt/Decrypt of pieces of
 // any length and a finishing call.
 //
-// Body format (ours, the same for every cipher):
-//   "LVB1" | cipher id (1 byte) | salt (16 bytes) | IV (one cipher block)
-//   | CBC ciphertext with PKCS#7 padding | HMAC-SHA-512 tag (64 bytes) over everything before it
-// The cipher key and the 64-byte MAC key are one Argon2id output (64 MiB, 3 passes) over the
-// key's bytes with the random salt; salt and IV come from Botan's auto-seeded generator.
+// Two body formats (ours, the same for every cipher; doc/format.md gives them byte for byte):
+//  1 "LVB1" | cipher id (1 byte) | salt (16 bytes) | IV (one cipher block)
+//    | CBC ciphertext with PKCS#7 padding | HMAC-SHA-512 tag (64 bytes) over everything before it.
+//    The cipher key and the 64-byte MAC key are one Argon2id output (64 MiB, 3 passes) over the
+//    key's bytes with the random salt; salt and IV come from Botan's auto-seeded generator.
+//  2 "LVB2" | cipher id (1 byte) | salt (16 bytes) | segment size (4 bytes, big-endian)
+//    | segments. The plaintext is cut into segments of that size (the last one shorter, or empty
+//    for an empty plaintext); each is enciphered in CBC under a key, MAC key and IV of its own
+//    (HKDF-SHA-512 over the Argon2id output and the segment's index), with PKCS#7 padding on the
+//    last one only, and followed by a tag of its own binding the body's header, the file's outer
+//    header, the index and a last-segment flag. Segments can be sealed and opened on any thread,
+//    in any order; nothing of one is released before its tag is checked.
+// The streaming calls (Encrypt/Decrypt/Finish...) and the block calls below read and write format
+// 1; the segment calls format 2, which is what new files get.
 //
 // Encrypting: the first Encrypt (or FinishEncrypt) returns the body's header in front of its
 // ciphertext; plaintext is held back only up to a whole cipher block.
@@ -29,6 +38,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/ByteBuffer.h"
 
 namespace lv {
 
@@ -79,6 +91,31 @@ public:
     // ... and, once every block before `tail` went into the MAC, the tag checked in constant
     // time: false, and failed, when the body is incomplete or not authentic.
     bool checkTag(std::span<const std::uint8_t> tail);
+
+    // --- Format 2, in segments. After beginSegments (encrypting) or a beginDecrypting that read
+    // a format-2 header, the calls below are const and may run on many threads at once.
+    static constexpr std::size_t SegmentTagSize = 32;
+    static constexpr std::size_t DefaultSegmentSize = std::size_t(1) << 20;
+    // The longest header of any format, for a reader that does not know the format yet.
+    static constexpr std::size_t MaxHeaderSize = 4 + 1 + 16 + 16;
+    // Encrypting: the format-2 body's header, first.
+    std::string beginSegments(std::size_t segmentSize = DefaultSegmentSize);
+    // The body in hand is of format 2.
+    bool segmented() const noexcept;
+    // Plaintext bytes per segment; each but the last has exactly that many.
+    std::size_t segmentSize() const noexcept;
+    // Room a segment needs: its longest ciphertext and its tag.
+    std::size_t segmentCapacity() const noexcept;
+    // Plaintext in `segment` (segmentSize bytes, fewer only for the last) becomes the segment as
+    // stored: ciphertext, then tag. `outerHeader` is the file's header in front of the body.
+    void sealSegment(std::uint64_t index, bool last, std::span<const std::uint8_t> outerHeader,
+                     ByteBuffer& segment) const;
+    // The segment as stored becomes its plaintext; false, and the segment wiped, when it is not
+    // the authentic segment `index` (with `last`) of this body.
+    bool openSegment(std::uint64_t index, bool last, std::span<const std::uint8_t> outerHeader,
+                     ByteBuffer& segment) const;
+    // The stored length of the segment whose plaintext has `plainBytes` bytes, when it is (not) last.
+    std::size_t storedSegmentSize(std::size_t plainBytes, bool last) const noexcept;
 
 protected:
     enum class Algorithm : std::uint8_t { Blowfish = 1, AES = 2, Serpent = 3 };

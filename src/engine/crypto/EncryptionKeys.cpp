@@ -39,7 +39,7 @@ EncryptionKeys::EncryptionKeys(std::string_view cipherName, std::string_view key
         try {
             cipher = CipherSuite::makeEncryptor(name, typed);
             if (cipher)
-                bodyHeader = cipher->beginEncrypting();
+                bodyHeader = cipher->beginSegments();
         } catch (const std::exception&) {
             cipher.reset();
         }

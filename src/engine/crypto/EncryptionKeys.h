@@ -28,7 +28,7 @@ public:
 
     // The body's cipher has been derived, or has failed.
     bool cipherReady() const;
-    // Once cipherReady: the encrypting object, begun, with what its beginEncrypting returned in
+    // Once cipherReady: the encrypting object, begun, with what its beginSegments returned in
     // `bodyHeader`; null when it could not be made (unknown cipher, no memory). Once only.
     std::unique_ptr<BodyCipher> takeCipher(std::string& bodyHeader);
     // The key's digest has been derived, or has failed.
