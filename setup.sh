@@ -11,7 +11,7 @@ packages=(
   # the windows under test: a real X server, a private session bus, fonts and icons
   xvfb xauth dbus desktop-file-utils shared-mime-info fonts-dejavu-core adwaita-icon-theme
   # tools the tests use to check archives from the outside
-  unzip zip libarchive-tools 7zip macutils python3 attr argon2
+  unzip zip libarchive-tools 7zip macutils python3 attr argon2 python3-cryptography
   # bench/compare.sh times the program beside zip | openssl, tar | pigz | openssl and 7zz
   openssl pigz time
   # the zip reader's fuzz target (skipped when absent)
