@@ -28,6 +28,7 @@
 #include "engine/LVEncryptor.h"
 #include "engine/LVTagger.h"
 #include "engine/KeyCheck.h"
+#include "engine/WorkFolder.h"
 #include "engine/ZipThread.h"
 #include "platform/MemoryTuning.h"
 #include "support/RecordingGui.h"
@@ -255,6 +256,8 @@ int benchCommand(const std::vector<std::string>& args)
 int main(int argc, char** argv)
 {
     lv::tuneMemory(argv);
+    // As the program does at its start: what a crashed job left goes first.
+    lv::removeStaleWorkFiles();
     if (argc < 2) return usage();
     const std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);

@@ -269,15 +269,16 @@ void LVEncryptor::execute()
             return;
         }
         if (!m_settings.workFolder.isNull()) m_settings.workFolder.child(WorkArchiveName).remove();
-        m_work.reset();
         if (!succeeded) {
             std::shared_ptr<ExtractionJob> extraction;
             {
                 std::lock_guard lock(m_mutex);
                 extraction = m_extraction;
             }
-            if (extraction) extraction->removeCreated();
+            // What cannot be removed now stays recorded, for whoever next holds the work folder.
+            if (extraction && extraction->removeCreated() && m_work) m_work->clearStaging();
         }
+        m_work.reset();
         wipeKey();
     };
     ScopeExit onExit([&] {
@@ -380,6 +381,8 @@ void LVEncryptor::provideOuterHeader()
         }
     }
     m_encryption->setOuterHeader(LVTagger::headerBytes(Method, *m_digest));
+    // Both derivations are done: the key is needed no more.
+    wipeKey();
 }
 
 void LVEncryptor::wipeDigest() noexcept
@@ -480,6 +483,8 @@ bool LVEncryptor::DecryptTask(std::string& error)
     std::unique_ptr<BodyCipher> cipher = std::move(m_preparedBody);
     const bool begun = cipher != nullptr;
     if (!cipher) cipher = CipherSuite::makeDecryptor(Method, Key);
+    // The cipher object holds what it needs of the key (and wipes it once derived).
+    wipeKey();
     if (!cipher) {
         error = "The file names an unknown cipher.";
         return false;
@@ -512,6 +517,11 @@ bool LVEncryptor::DecryptTask(std::string& error)
         std::lock_guard lock(m_mutex);
         m_extraction = extraction;
     }
+    if (!m_work->recordStaging(extraction->root())) {
+        error = "The extraction folder " + quoted(extraction->root()) + " could not be recorded in the work folder " +
+            quoted(workFolder()) + ".";
+        return false;
+    }
     std::unique_ptr<ZipThread> extractor =
         LVArchiver(m_archiver->worker()).UnArchive(extraction, workFolder(), controls(), error);
     if (!extractor) return false;
@@ -525,6 +535,7 @@ bool LVEncryptor::DecryptTask(std::string& error)
         return false;
     }
     if (!extraction->publish(error)) return false;
+    m_work->clearStaging();
     extractor.reset();
     archiveFile.remove();
     finishJob(false);

@@ -221,5 +221,63 @@ TEST_F(WorkFolderTest, WorkFilesOfAKilledJobAreRemoved)
     EXPECT_FALSE(fs::exists(dest / "k.cdx"));
 }
 
+// A decryption killed while it extracts leaves its staging folder in the destination: the record
+// in its work folder has the next start remove it, and only it.
+TEST_F(WorkFolderTest, TheStagingFolderOfAKilledDecryptionIsRemovedAtTheNextStart)
+{
+    writeFile(items / "Tree" / "a.txt", "plaintext");
+    writeFile(items / "Tree" / "b.txt", "more plaintext");
+    ASSERT_EQ(encrypt({FolderItem(items / "Tree")}, FolderItem(root / "t.cdx"), "AES"), JobOutcome::Succeeded);
+    LVTagger header;
+    ASSERT_TRUE(header.CheckTag(FolderItem(root / "t.cdx")));
+    const fs::path held = root / "held";
+    const pid_t pid = startChild([&] {
+        // Held inside the extraction, after its first entry, until killed.
+        ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+            if (archiving || step != 2) return;
+            writeFile(held, "held");
+            for (;;) ::pause();
+        });
+        RecordingGui quiet;
+        ZipThread worker;
+        LVArchiver archiver{worker};
+        LVEncryptor job;
+        job.Decrypt(FolderItem(root / "t.cdx"), FolderItem(dest), "AES", "key", header, archiver, quiet.controls(),
+                    userSettings());
+        job.waitForJob();
+        return 0;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!fs::exists(held) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(waitForChild(pid), -1);
+    ASSERT_TRUE(fs::exists(held));
+    std::vector<fs::path> staged;
+    for (const auto& e : fs::directory_iterator(dest)) staged.push_back(e.path());
+    ASSERT_EQ(staged.size(), 1u);
+    EXPECT_TRUE(staged[0].filename().native().starts_with(".lvextract-"));
+
+    removeStaleWorkFiles();
+    EXPECT_FALSE(fs::exists(staged[0])) << "the plaintext outlived the crash";
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_TRUE(fs::is_empty(run / "lockvane")) << "a work file or the record stayed";
+
+    // Another folder now at the recorded place is not the recorded one, and stays.
+    {
+        std::string error;
+        const auto work = WorkFolder::claim({run / "lockvane"}, 0, error);
+        ASSERT_TRUE(work) << error;
+        fs::create_directory(root / "staged");
+        ASSERT_TRUE(work->recordStaging(FolderItem(root / "staged")));
+    }
+    fs::rename(root / "staged", root / "moved away");
+    writeFile(root / "staged" / "mine.txt", "mine");
+    removeStaleWorkFiles();
+    EXPECT_EQ(readFile(root / "staged" / "mine.txt"), "mine");
+    EXPECT_TRUE(fs::exists(root / "moved away"));
+    EXPECT_TRUE(fs::is_empty(run / "lockvane"));
+}
+
 } // namespace
 } // namespace lv::test
