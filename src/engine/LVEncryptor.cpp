@@ -306,6 +306,9 @@ bool LVEncryptor::EncryptStart(std::string& error)
         error = "Unknown cipher \"" + Method + "\".";
         return false;
     }
+    // The derivations begin first, beside everything else; the archiving worker takes their
+    // results when they are ready.
+    m_keys = std::make_unique<EncryptionKeys>(Method, Key);
     if (!claimWorkFolder(WorkFolder::encryptionNeed(Source), error)) return false;
     // An item chosen twice is archived once; other items of the same name would overwrite each
     // other in the decrypted folder.
@@ -315,8 +318,6 @@ bool LVEncryptor::EncryptStart(std::string& error)
     error = ZipArchive::NameClash(Source);
     if (!error.empty()) return false;
     checkpoint();
-    // The derivations begin first; the archiving worker takes their results when they are ready.
-    m_keys = std::make_unique<EncryptionKeys>(Method, Key);
     if (!m_archiver->Archive(Source, *this, error)) return false;
     m_handedOver = true;
     return true;

@@ -107,6 +107,10 @@ BuiltPayload EntryBuilder::piece(EntryPayload& payload, std::uint64_t offset, st
             appendStoredBlocks(plain, last, out.stored);
         }
         out.deflated = true;
+        // The deflate data stand for the piece whichever way it went in.
+        pool.give(std::move(out.plain));
+        out.plain = {};
+        out.plainStart = 0;
     }
     return out;
 }

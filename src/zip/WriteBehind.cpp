@@ -243,8 +243,9 @@ void WriteBehind::write(Unit& unit)
         return;
     }
     if (unit.offset == 0) {
-        // The first piece decides: an entry whose start does not shrink is stored.
-        job.deflated = job.deflate && r.stored.size() < unit.length;
+        // Each piece went in deflated or as stored blocks, whichever is smaller, so an entry
+        // whose start does not shrink is still deflated where the rest does.
+        job.deflated = job.deflate;
         job.crc = r.crc;
         writeLocalHeader(job, job.deflated, 0, 0);
     } else {

@@ -188,6 +188,32 @@ TEST(ParallelWriter, AFailureFoundBehindFailsEveryLaterAddAndKeepsTheEntriesBefo
     }
 }
 
+TEST(ParallelWriter, AFileBuiltInPiecesIsDeflatedWhereItShrinksThoughItBeginsWithNoise)
+{
+    ZipConfigGuard config(true);
+    TempDir dir;
+    const std::string noise = randomBytes(SmallBound / 4, 5), text = textBytes(3 * SmallBound / 4);
+    writeFile(dir / "mixed", noise + text + noise);
+    ZipArchive archive;
+    ASSERT_TRUE(archive.Open(FolderItem(dir / "out.zip"), true));
+    archive.WriteInParallel(3, SmallBound);
+    ASSERT_EQ(archive.AddItemToRoot(FolderItem(dir / "mixed"), ZipArchive::MacBinarySmart), 1);
+    ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+
+    ZipArchive back;
+    ASSERT_TRUE(back.Open(FolderItem(dir / "out.zip"), false));
+    const ZipEntryPtr entry = back.Entry(1);
+    EXPECT_EQ(entry->CompressionMethod(), 8);
+    // The noise as stored blocks (a few bytes per 64 KiB), the text deflated.
+    EXPECT_LT(entry->CompressedSize(), std::int32_t(2 * noise.size() + text.size() / 4));
+    StringSink sink;
+    std::optional<MemoryBlock> header;
+    ASSERT_TRUE(entry->Extract(false, &sink, nullptr, header)) << entry->ErrorMessage();
+    EXPECT_TRUE(sink.bytes == noise + text + noise);
+    std::string out;
+    EXPECT_EQ(run("unzip -tq " + shellQuote(dir / "out.zip"), &out), 0) << out;
+}
+
 TEST(ParallelWriter, CloseReportsAFileThatGrewWhileItWasRead)
 {
     // A kernel file: stat says empty, reading gives text, as for a file written to meanwhile.
