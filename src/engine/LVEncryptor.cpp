@@ -18,6 +18,8 @@
 #include "engine/crypto/EncryptionKeys.h"
 #include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
+#include "platform/TreeScan.h"
+#include "platform/WorkerPool.h"
 #include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
@@ -232,6 +234,7 @@ void LVEncryptor::endEncryptionStage(bool succeeded)
         if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
     }
     m_work.reset();
+    m_scan.reset();
     wipeKey();
     // A Cancel does not wait for derivations under way.
     if (m_keys) {
@@ -309,7 +312,11 @@ bool LVEncryptor::EncryptStart(std::string& error)
     // The derivations begin first, beside everything else; the archiving worker takes their
     // results when they are ready.
     m_keys = std::make_unique<EncryptionKeys>(Method, Key);
-    if (!claimWorkFolder(WorkFolder::encryptionNeed(Source), error)) return false;
+    // One look at every item, on every core: the room the job needs, and what the archiving
+    // then takes instead of looking again.
+    m_scan = TreeScan::run(Source, WorkerPool::hardwareThreads(), [this] { return jobCancelled(); });
+    checkpoint();
+    if (!m_scan || !claimWorkFolder(WorkFolder::encryptionNeed(*m_scan), error)) return false;
     // An item chosen twice is archived once; other items of the same name would overwrite each
     // other in the decrypted folder.
     std::set<std::filesystem::path> chosen;

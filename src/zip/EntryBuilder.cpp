@@ -53,8 +53,9 @@ BuiltPayload EntryBuilder::whole(EntryPayload& payload, bool deflate, BufferPool
 {
     BuiltPayload out;
     ByteBuffer plain = pool.take(std::size_t(payload.length()));
-    out.error = payload.read(0, plain);
+    out.error = payload.unsized() ? payload.readToEnd(plain, UnsizedLimit) : payload.read(0, plain);
     payload.release();
+    out.length = plain.size();
     if (out.error) {
         pool.give(std::move(plain));
         return out;

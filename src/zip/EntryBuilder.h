@@ -26,12 +26,15 @@ struct BuiltPayload {
     ByteBuffer plain;   // pieces not deflated: the plain bytes from `plainStart` on
     std::size_t plainStart = 0;
     std::uint32_t crc = 0;  // CRC-32 of the plain bytes
+    std::uint64_t length = 0;  // whole payloads: the plain bytes' count
     bool deflated = false;
     std::optional<PayloadError> error;
 };
 
 namespace EntryBuilder {
 
+// The most an unsized payload (EntryPayload::unsized) may give.
+inline constexpr std::size_t UnsizedLimit = std::size_t(16) << 20;
 // The whole payload, deflated when `deflate` and it shrinks.
 BuiltPayload whole(EntryPayload& payload, bool deflate, BufferPool& pool);
 // The room a piece of `length` bytes is deflated into.

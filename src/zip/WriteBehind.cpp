@@ -234,6 +234,9 @@ void WriteBehind::write(Unit& unit)
         return;
     }
     if (unit.whole) {
+        // A file whose size read as 0 holds what reading it gave.
+        if (job.payload && job.payload->unsized())
+            job.entry->z_Header().setUInt32Value(central::UncompressedSize, std::uint32_t(r.length));
         const std::int64_t compressed = std::int64_t(r.stored.size());
         if (!fitsArchive(job, compressed))
             return;
