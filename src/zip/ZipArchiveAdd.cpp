@@ -9,6 +9,7 @@
 #include "platform/ItemStat.h"
 #include "platform/MacMetadataStore.h"
 #include "platform/Thread.h"
+#include "zip/ItemReadHook.h"
 #include "zip/MacBinary.h"
 #include "zip/SeqStreams.h"
 #include "zip/WriteBehind.h"
@@ -203,8 +204,10 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
         }
         std::unique_ptr<FileReader> dataIn;
         std::unique_ptr<RsrcForkReader> rsrcIn;
-        if (!isFolder)
+        if (!isFolder) {
+            itemreadhook::beforeRead(item);
             dataIn = std::make_unique<FileReader>(item);
+        }
         if (rsrcLen > 0)
             rsrcIn = std::make_unique<RsrcForkReader>(item);
         const std::int64_t entryStart = startOfDirInArchive;
