@@ -174,7 +174,9 @@ int decryptCommand(std::vector<std::string> args)
         else rest.push_back(args[i]);
     }
     if (!haveKey || rest.size() != 2) return usage();
-    const FolderItem file(fs::absolute(rest[0]).lexically_normal());
+    FolderItem file(fs::absolute(rest[0]).lexically_normal());
+    // A link stands for the file it names, as for a document handed to the program.
+    if (const auto target = file.resolveAlias()) file = *target;
     const FolderItem dest(fs::absolute(rest[1]).lexically_normal());
     lv::LVTagger header;
     std::unique_ptr<lv::BodyCipher> body;

@@ -10,6 +10,7 @@
 
 #include "platform/MacMetadataStore.h"
 #include "platform/ReachablePath.h"
+#include "zip/ItemReadHook.h"
 #include "zip/ZipArchive.h"
 
 namespace lv {
@@ -42,6 +43,7 @@ std::optional<PayloadError> EntryPayload::openData()
     if (m_opened)
         return m_openError;
     m_opened = true;
+    itemreadhook::beforeRead(m_item);
     // Without following a link, and without blocking should a FIFO have taken the file's place.
     m_fd.reset(::open(ReachablePath(m_item.path()).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     struct stat st;

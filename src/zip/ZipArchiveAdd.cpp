@@ -12,6 +12,7 @@
 #include "platform/TreeScan.h"
 #include "zip/EntryBuilder.h"
 #include "zip/EntryPayload.h"
+#include "zip/ItemReadHook.h"
 #include "zip/MacBinary.h"
 #include "zip/SeqStreams.h"
 #include "zip/WriteBehind.h"
@@ -254,6 +255,7 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
             dataRead = bytes.size();
             dataIn = std::make_unique<BytesReader>(std::move(bytes));
         } else if (!isFolder) {
+            itemreadhook::beforeRead(item);
             dataIn = std::make_unique<FileReader>(item);
         }
         if (rsrcLen > 0)

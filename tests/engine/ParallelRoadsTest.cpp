@@ -7,15 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "RoadFixture.h"
 #include "engine/KeyCheck.h"
+#include "engine/ScopeExit.h"
 #include "platform/ReachablePath.h"
+#include "zip/ItemReadHook.h"
 
 namespace lv::test {
 namespace {
@@ -108,18 +108,14 @@ TEST_F(ParallelRoadTest, AFileThatGrowsWhileItIsArchivedFailsTheJobWithItsName)
     writeFile(items / "before.txt", text(300000, 4));
     const fs::path growing = items / "growing.log";
     writeFile(growing, text(200000, 5));
-    std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        std::ofstream log(growing, std::ios::app | std::ios::binary);
-        while (!stop) {
-            log << "another line of the log\n";
-            log.flush();
-        }
+    // The file grows after the walk looked at it and before its bytes are read.
+    itemreadhook::setForTesting([&](const FolderItem& item) {
+        if (item.path() == growing)
+            std::ofstream(growing, std::ios::app | std::ios::binary) << "another line of the log\n";
     });
+    const ScopeExit unhook([] { itemreadhook::setForTesting({}); });
     const JobOutcome outcome =
         encrypt({FolderItem(items / "before.txt"), FolderItem(growing)}, FolderItem(dest / "a.cdx"), "AES");
-    stop = true;
-    writer.join();
     EXPECT_EQ(outcome, JobOutcome::Failed);
     ASSERT_EQ(gui.messages().size(), 1u);
     EXPECT_NE(gui.messages()[0].message.find("\"growing.log\" changed while it was read"), std::string::npos)
@@ -240,7 +236,8 @@ TEST_F(ParallelRoadTest, TheKeyCheckRefusesAWrongKeyAndHandsOverTheBodyKeysOfThe
     EXPECT_EQ(readFile(dest / "DecryptedFiles" / "note.txt"), "secret");
 }
 
-TEST_F(ParallelRoadTest, CancelStopsTheCompressionWithinASecond)
+// How soon the workers stop is for the benchmark to measure; here, that they do stop.
+TEST_F(ParallelRoadTest, CancelInTheMiddleOfTheCompressionStopsTheJob)
 {
     // Enough work for every core for a while: the cancel lands in the middle of it.
     writeFile(items / "large.txt", text(48 << 20, 6));
@@ -251,11 +248,9 @@ TEST_F(ParallelRoadTest, CancelStopsTheCompressionWithinASecond)
     });
     startEncrypt({FolderItem(items / "large.txt"), FolderItem(items / "second.txt")}, FolderItem(dest / "a.cdx"), "AES");
     ASSERT_TRUE(pause.waitReached());
-    const auto start = std::chrono::steady_clock::now();
     enc.Kill();
     pause.release();
     EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_TRUE(workLeftovers().empty());
     EXPECT_TRUE(fs::is_empty(dest));
 }
