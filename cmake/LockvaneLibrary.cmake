@@ -14,6 +14,15 @@ function(lockvane_library name dir)
   endif()
 endfunction()
 
+# What every test of a ThreadSanitizer build runs with: the reports that lie wholly inside the
+# system's libraries are suppressed; any report with a frame of ours fails the test. Some tests
+# start a job in a forked child, which the sanitizer allows only when told to.
+set(LOCKVANE_TEST_PROPERTIES)
+if(LOCKVANE_TSAN)
+  list(APPEND LOCKVANE_TEST_PROPERTIES ENVIRONMENT_MODIFICATION
+       "TSAN_OPTIONS=set:suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan-suppressions.txt:second_deadlock_stack=1:die_after_fork=0")
+endif()
+
 # lockvane_test(NAME DIR [DEPS ...]): one GoogleTest executable per test folder.
 function(lockvane_test name dir)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${dir}/*.cpp")
@@ -25,7 +34,7 @@ function(lockvane_test name dir)
   target_compile_definitions(${name} PRIVATE
     LOCKVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     LOCKVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 ${LOCKVANE_TEST_PROPERTIES})
 endfunction()
 
 # lockvane_qt_test(NAME DIR [DEPS ...]): a suite that needs a QApplication; its entry point
@@ -43,5 +52,5 @@ function(lockvane_qt_test name dir)
     LOCKVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
   # The screenshots are taken on a real X server (below), not offscreen.
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Screenshots*"
-    PROPERTIES TIMEOUT 600 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES TIMEOUT 600 ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${LOCKVANE_TEST_PROPERTIES})
 endfunction()
