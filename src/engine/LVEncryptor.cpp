@@ -279,8 +279,9 @@ void LVEncryptor::execute()
                 std::lock_guard lock(m_mutex);
                 extraction = m_extraction;
             }
-            // What cannot be removed now stays recorded, for whoever next holds the work folder.
-            if (extraction && extraction->removeCreated() && m_work) m_work->clearStaging();
+            // Only what the job made goes; anything else in its folder stays, unrecorded.
+            if (extraction) extraction->removeCreated();
+            if (m_work) m_work->clearStaging();
         }
         m_work.reset();
         wipeKey();
