@@ -41,7 +41,8 @@ function(lockvane_qt_test name dir)
   target_compile_definitions(${name} PRIVATE
     LOCKVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     LOCKVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  # The screenshots are taken on a real X server (below), not offscreen.
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Screenshots*"
+  # The screenshots and the tests through the X server run on a real X server (tests/), not
+  # offscreen.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Screenshots*:ThroughX*"
     PROPERTIES TIMEOUT 600 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
