@@ -16,6 +16,7 @@
 #include "app/SingleInstance.h"
 #include "app/UnreadableFile.h"
 #include "app/UserDialogs.h"
+#include "app/X11Focus.h"
 #include "engine/JobSettings.h"
 #include "engine/KeyCheck.h"
 #include "engine/WorkFolder.h"
@@ -217,6 +218,7 @@ void Lockvane::bringWindowForward()
     if (window->isMinimized()) window->showNormal();
     window->raise();
     window->activateWindow();
+    X11Focus::giveTo(window);
 }
 
 void Lockvane::openNextDocument()

@@ -9,6 +9,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QLabel>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -277,6 +278,52 @@ TEST_F(ThroughX, QuitByItsShortcutKeepsTheWindowsPosition)
     const std::string settings = test::readFile(SpecialFolders::preferences().path() / "Lockvane.LV_PREFS");
     EXPECT_NE(settings.find("<pLeft>" + std::to_string(window().Left()) + "</pLeft>"), std::string::npos) << settings;
     EXPECT_NE(settings.find("<pTop>" + std::to_string(window().Top()) + "</pTop>"), std::string::npos);
+}
+
+// The program itself, in a home of its own, watched only from outside: through the X server and
+// the settings file it leaves.
+TEST_F(ThroughX, TheProgramComesForwardWhenStartedAgainAndKeepsItsPositionWhenQuit)
+{
+    test::TempDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, sub] : {std::pair{"HOME", ""}, {"XDG_CONFIG_HOME", "/config"}, {"XDG_CACHE_HOME", "/cache"},
+                                    {"XDG_RUNTIME_DIR", "/runtime"}, {"XDG_DATA_HOME", "/data"}}) {
+        fs::create_directories(home.path().native() + sub);
+        fs::permissions(home.path().native() + sub, fs::perms::owner_all);
+        env.insert(QString::fromLatin1(name), QString::fromStdString(home.path().native() + sub));
+    }
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    const auto start = [&](QProcess& p) {
+        p.setProcessEnvironment(env);
+        p.setProgram(QStringLiteral(LOCKVANE_PROGRAM));
+        p.start();
+        return p.waitForStarted();
+    };
+    QProcess first;
+    ASSERT_TRUE(start(first));
+    const std::optional<QString> found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                                                  QStringLiteral("--pid"), QString::number(first.processId())});
+    ASSERT_TRUE(found && !found->isEmpty());
+    const QString id = found->split(QLatin1Char('\n')).first();
+
+    // Another window has the focus; a start without documents hands it back and ends.
+    focusWindow(window().winId());
+    ASSERT_EQ(xdotool({QStringLiteral("getwindowfocus")}).value_or(QString()), QString::number(window().winId()));
+    QProcess second;
+    ASSERT_TRUE(start(second));
+    ASSERT_TRUE(second.waitForFinished(15000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(waitFor([&] { return xdotool({QStringLiteral("getwindowfocus")}).value_or(QString()) == id; }, 10000));
+
+    // Moved, then quit by the keyboard: the settings file keeps where it stood.
+    xdotool({QStringLiteral("windowmove"), QStringLiteral("--sync"), id, QStringLiteral("300"), QStringLiteral("200")});
+    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), id});
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+q")});
+    ASSERT_TRUE(first.waitForFinished(15000));
+    EXPECT_EQ(first.exitCode(), 0);
+    const std::string settings = test::readFile(home / "config" / "Lockvane.LV_PREFS");
+    EXPECT_NE(settings.find("<pLeft>300</pLeft>"), std::string::npos) << settings;
+    EXPECT_EQ(settings.find("<pTop>-1</pTop>"), std::string::npos) << settings;
 }
 
 } // namespace
