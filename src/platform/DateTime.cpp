@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <limits>
+#include <mutex>
 
 namespace lv {
 
@@ -25,7 +26,15 @@ std::optional<std::int64_t> fromLocal(std::tm tm)
     tm.tm_isdst = -1;
     // -1 is also a valid time (1969-12-31 23:59:59 UTC): a failed mktime leaves tm_yday alone.
     tm.tm_yday = -1;
-    std::time_t t = std::mktime(&tm);
+    // With TZ unset, glibc's mktime reads the zone again on every call and replaces its record
+    // of it, under a lock of its own that no tool sees: threads converting dates at once take
+    // turns here, so the C library is used as it documents and a race detector can tell.
+    static std::mutex zoneUse;
+    std::time_t t;
+    {
+        std::lock_guard lock(zoneUse);
+        t = std::mktime(&tm);
+    }
     if (t == std::time_t(-1) && tm.tm_yday == -1)
         return std::nullopt;
     return std::int64_t(t);

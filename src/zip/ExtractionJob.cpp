@@ -120,7 +120,7 @@ bool ExtractionJob::publish(std::string& error)
         m_ownsRoot = false;
         m_created.clear();
         m_createdPaths.clear();
-        m_folderModes.clear();
+        m_folderEnds.clear();
         return true;
     }
     error = "There is no free name for the folder " + quoted(parent.child(m_publishName)) + " in " + quoted(parent) +
@@ -213,13 +213,23 @@ bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader*
             for (FolderItem& f : m_created)
                 if (const auto p = movedPath(f.path(), target.path(), extracted.path()))
                     f = FolderItem(*p);
+            for (FolderEnd& end : m_folderEnds)
+                if (const auto p = movedPath(end.folder.path(), target.path(), extracted.path()))
+                    end.folder = FolderItem(*p);
             m_createdPaths.clear();
             for (const FolderItem& f : m_created)
                 m_createdPaths.insert(f.path().native());
         }
-        if (const auto mode = entry.FolderMode();
-            mode && !(extracted == m_root) && m_createdPaths.count(extracted.path().native()))
-            m_folderModes.emplace_back(extracted, *mode);
+    }
+    if (entry.IsDirectory() && !(extracted == m_root)) {
+        // The date the extraction gave the folder (its entry's, or its Mac header's).
+        const auto date = entry.Time() ? extracted.modificationDate() : std::nullopt;
+        std::lock_guard lock(m_mutex);
+        auto mode = entry.FolderMode();
+        if (mode && !m_createdPaths.count(extracted.path().native()))
+            mode.reset();
+        if (date || mode)
+            m_folderEnds.push_back({extracted, date, mode});
     }
     // The open folders may hold the old name.
     if (moved && entry.IsDirectory())
@@ -303,14 +313,19 @@ void ExtractionJob::finish()
 {
     closeFolders();
     std::lock_guard lock(m_mutex);
-    // Deepest first: a folder closed to its owner would keep the modes below it from being set.
-    std::stable_sort(m_folderModes.begin(), m_folderModes.end(), [](const auto& a, const auto& b) {
-        return std::distance(a.first.path().begin(), a.first.path().end()) >
-            std::distance(b.first.path().begin(), b.first.path().end());
+    // Deepest first: a folder closed to its owner would keep the dates and modes below it from
+    // being set. Setting a folder's date changes nothing in the folder above it.
+    std::stable_sort(m_folderEnds.begin(), m_folderEnds.end(), [](const FolderEnd& a, const FolderEnd& b) {
+        return std::distance(a.folder.path().begin(), a.folder.path().end()) >
+            std::distance(b.folder.path().begin(), b.folder.path().end());
     });
-    for (auto& [folder, mode] : m_folderModes)
-        folder.setPermissions(mode);
-    m_folderModes.clear();
+    for (FolderEnd& end : m_folderEnds) {
+        if (end.date)
+            end.folder.setModificationDate(*end.date);
+        if (end.mode)
+            end.folder.setPermissions(*end.mode);
+    }
+    m_folderEnds.clear();
 }
 
 bool ExtractionJob::removeCreated()
@@ -331,7 +346,7 @@ bool ExtractionJob::removeCreated()
             all = false;
     m_created.clear();
     m_createdPaths.clear();
-    m_folderModes.clear();
+    m_folderEnds.clear();
     return all;
 }
 

@@ -4,7 +4,8 @@
 // The job records every file and folder it creates, so that a failed job removes exactly what
 // it made and never what was there before or what another job made. It gives the folders it
 // created the modes their entries carry only once everything is extracted (so a read-only folder
-// mode cannot stop the entries that go into it), and never changes the root itself.
+// mode cannot stop the entries that go into it), and never changes the root itself. Folder dates
+// are set again at that point too, since the entries that went into a folder changed its date.
 //
 // Items are made through descriptors of their folders, which the job keeps open (a bounded
 // number) until `closeFolders`, `finish` or `removeCreated`; work file names come from one
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -76,8 +78,8 @@ public:
     // The same, reading the archive through `reader` (a stream of the calling thread's own), so
     // that several threads can extract entries at once.
     bool extract(ZipEntry& entry, const ZipEntry::ArchiveReader& reader, std::string& error);
-    // After the last entry: the folders this job created get their entries' modes, deepest
-    // first, and the folders it holds open are let go.
+    // After the last entry: the folders extracted get their entries' dates back and those this
+    // job created their entries' modes, deepest first; the folders it holds open are let go.
     void finish();
     // Removes everything this job created, the newest first, and the root when the job claimed
     // it; what others put there stays. True when all of it is gone.
@@ -107,7 +109,13 @@ private:
     mutable std::mutex m_mutex;
     std::vector<FolderItem> m_created;           // in the order they were made
     std::unordered_set<std::string> m_createdPaths;
-    std::vector<std::pair<FolderItem, std::uint32_t>> m_folderModes;
+    // What a folder gets once everything is in it.
+    struct FolderEnd {
+        FolderItem folder;
+        std::optional<std::int64_t> date;
+        std::optional<std::uint32_t> mode;
+    };
+    std::vector<FolderEnd> m_folderEnds;
 
     std::mutex m_foldersMutex;                   // taken before m_mutex, never after
     std::unordered_map<std::string, FolderPtr> m_folders;  // by their components joined with "/"

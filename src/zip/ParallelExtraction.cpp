@@ -47,6 +47,8 @@ private:
 ParallelExtraction::ParallelExtraction(ZipArchive& archive, ExtractionJob& job, unsigned threads)
     : m_archive(archive), m_job(job), m_schedule(archive)
 {
+    if (archive.ProgressMonitor())
+        return;
     if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());
     threads = std::min({threads, MaxThreads, unsigned(std::max(m_schedule.count(), 1))});
@@ -93,6 +95,8 @@ bool ParallelExtraction::mayStart() const
 
 std::optional<ParallelExtraction::Failure> ParallelExtraction::run(const StepHook& stepHook, const EntryDone& entryDone)
 {
+    if (m_workers.empty())
+        return runHere(stepHook, entryDone);
     m_stepHook = stepHook;
     for (auto& w : m_workers)
         w->start();
@@ -116,6 +120,29 @@ std::optional<ParallelExtraction::Failure> ParallelExtraction::run(const StepHoo
     stopWorkers();
     std::lock_guard lock(m_mutex);
     return m_failure;
+}
+
+std::optional<ParallelExtraction::Failure> ParallelExtraction::runHere(const StepHook& stepHook,
+                                                                      const EntryDone& entryDone)
+{
+    for (std::int32_t index = 1; index <= m_schedule.count(); ++index) {
+        if (stepHook)
+            stepHook(index);
+        Thread::yieldPoint();
+        ZipEntry& entry = *m_archive.Entry(index);
+        try {
+            std::string error;
+            if (!m_job.extract(entry, error))
+                return Failure{index, error, false};
+        } catch (const ThreadEnd&) {
+            throw;
+        } catch (const std::exception& e) {
+            return Failure{index, e.what(), true};
+        }
+        if (entryDone)
+            entryDone(entry);
+    }
+    return std::nullopt;
 }
 
 void ParallelExtraction::work(Worker& self)

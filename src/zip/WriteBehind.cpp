@@ -236,6 +236,9 @@ void WriteBehind::write(Unit& unit)
         return;
     }
     if (unit.whole) {
+        // A file whose size read as 0 holds what reading it gave.
+        if (job.payload && job.payload->unsized())
+            job.entry->z_Header().setUInt32Value(central::UncompressedSize, std::uint32_t(r.length));
         const std::int64_t compressed = std::int64_t(r.stored.size());
         if (!fitsArchive(job, compressed))
             return;
@@ -245,8 +248,9 @@ void WriteBehind::write(Unit& unit)
         return;
     }
     if (unit.offset == 0) {
-        // The first piece decides: an entry whose start does not shrink is stored.
-        job.deflated = job.deflate && r.stored.size() < unit.length;
+        // Each piece went in deflated or as stored blocks, whichever is smaller, so an entry
+        // whose start does not shrink is still deflated where the rest does.
+        job.deflated = job.deflate;
         job.crc = r.crc;
         writeLocalHeader(job, job.deflated, 0, 0);
     } else {

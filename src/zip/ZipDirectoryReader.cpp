@@ -17,6 +17,32 @@ namespace lv {
 namespace {
 
 const char* const DirectoryCorrupted = "Central Directory is corrupted";
+const char* const Zip64Text = "The archive uses the zip64 extension, which this program does not read";
+
+// True when the extra field holds a zip64 block.
+bool hasZip64Block(std::string_view extra)
+{
+    for (std::size_t at = 0; at + 4 <= extra.size();) {
+        const auto u16 = [&](std::size_t i) {
+            return std::uint16_t(std::uint8_t(extra[i]) | std::uint16_t(std::uint8_t(extra[i + 1])) << 8);
+        };
+        if (u16(at) == zip::Zip64ExtraId)
+            return true;
+        at += 4 + u16(at + 2);
+    }
+    return false;
+}
+
+// A central record that leaves its size or offset to a zip64 block, or needs version 4.5, the
+// zip64 extension's.
+bool needsZip64(const MemoryBlock& record, std::string_view extra)
+{
+    namespace c = zip::central;
+    return record.uint16Value(c::VersionNeeded) == zip::VersionNeededZip64 ||
+        record.uint32Value(c::CompressedSize) == 0xFFFFFFFF || record.uint32Value(c::UncompressedSize) == 0xFFFFFFFF ||
+        record.uint32Value(c::LocalHeaderOffset) == 0xFFFFFFFF || record.uint16Value(c::DiskNumberStart) == 0xFFFF ||
+        hasZip64Block(extra);
+}
 const char* const DirectorySizeCorrupted = "Central Directory is corrupted.";
 
 std::string dictionaryKey(const std::string& name)
@@ -167,6 +193,21 @@ void ZipArchive::z_readDirectory()
     if (const std::uint16_t commentLength = end.uint16Value(e::CommentLength))
         comment_ = zs.read(commentLength);
 
+    // A zip64 archive: a locator before the end record, or end record fields left to it (counts
+    // of 65,535 are no sign: they fit). No archive of 4 GiB or more can do without it.
+    bool zip64 = length > zip::MaxReadSize || end.uint16Value(e::DiskNumber) == 0xFFFF ||
+        end.uint16Value(e::DirStartDisk) == 0xFFFF || end.uint32Value(e::DirSize) == 0xFFFFFFFF ||
+        end.uint32Value(e::DirOffset) == 0xFFFFFFFF;
+    if (!zip64 && found >= std::int64_t(zip::Zip64LocatorSize)) {
+        zs.setPosition(std::uint64_t(found - std::int64_t(zip::Zip64LocatorSize)));
+        const MemoryBlock locator = MemoryBlock::fromString(zs.read(4));
+        zip64 = locator.size() == 4 && locator.uint32Value(0) == zip::Zip64LocatorSignature;
+    }
+    if (zip64) {
+        errmsg = Zip64Text;
+        return;
+    }
+
     if (end.uint16Value(e::DiskNumber) != 0 || end.uint16Value(e::DirStartDisk) != 0 ||
         end.uint16Value(e::EntriesOnDisk) != end.uint16Value(e::EntriesTotal)) {
         errmsg = "This is part of a multi-segment archive, which is not supported by the ZipArchive class";
@@ -194,6 +235,14 @@ void ZipArchive::z_readDirectory()
             MemoryBlock record = MemoryBlock::fromString(directory.read(pos, c::Size));
             if (record.uint32Value(c::Signature) != zip::CentralHeaderSignature) {
                 errmsg = DirectoryCorrupted;
+                return;
+            }
+            const std::int64_t recordEnd = pos + std::int64_t(c::Size) + record.uint16Value(c::NameLength) +
+                record.uint16Value(c::ExtraLength);
+            if (recordEnd <= dirEnd &&
+                needsZip64(record, directory.read(pos + std::int64_t(c::Size) + record.uint16Value(c::NameLength),
+                                                  record.uint16Value(c::ExtraLength)))) {
+                errmsg = Zip64Text;
                 return;
             }
             if (record.uint16Value(c::VersionNeeded) > zip::VersionNeeded) {

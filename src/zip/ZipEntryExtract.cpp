@@ -2,8 +2,8 @@
 // folder the archive is extracted into.
 //
 // The archive may come from someone else, so nothing an entry says may reach outside the
-// destination folder: names that climb above it, absolute names and names with a NUL byte get
-// no destination; a symbolic link on the way or at the destination is never followed or written
+// destination folder: a name that starts with "/" extracts below it like any other, names that
+// climb above it and names with a NUL byte get no destination; a symbolic link on the way or at the destination is never followed or written
 // through; a FIFO, socket or device is never opened. A file's data are written to a new work
 // file beside the destination and put in place only once they are complete, so a failed
 // extraction never destroys a file that was there before: it removes only what it created.
@@ -341,10 +341,9 @@ FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases)
 
 FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases, std::vector<FolderItem>* created)
 {
-    // Absolute names and names with a NUL byte have no destination. The entry "/" stands for the
-    // destination folder itself.
-    if (base.isNull() || zipEncName.find('\0') != std::string::npos ||
-        (!zipEncName.empty() && zipEncName[0] == '/' && zipEncName != "/"))
+    // Names with a NUL byte have no destination. A leading "/" gives an empty first component,
+    // which stays in the destination folder; the entry "/" stands for that folder itself.
+    if (base.isNull() || zipEncName.find('\0') != std::string::npos)
         return {};
     // Each component as the step sees it, after the encoding round trip. A name whose ".."
     // would climb above the destination folder is refused before anything is created for it.
@@ -375,7 +374,7 @@ FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases,
 
 std::optional<std::vector<std::string>> ZipEntry::DestinationComponents() const
 {
-    if (zipEncName.find('\0') != std::string::npos || (!zipEncName.empty() && zipEncName[0] == '/' && zipEncName != "/"))
+    if (zipEncName.find('\0') != std::string::npos)
         return std::nullopt;
     std::vector<std::string> components;
     for (const std::string& component : path) {

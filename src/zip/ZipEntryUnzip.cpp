@@ -232,9 +232,9 @@ bool ZipEntry::z_unzip(const ArchiveReader& reader, SeqDataOutputStream* dataOut
         errmsg = "Unsupported compression method (" + std::to_string(local.method) + ")";
         return false;
     }
-    // Sizes beyond the library's 32-bit signed range, data that would lie past the end of the
-    // file, and a stored entry whose two sizes differ are corrupt: nothing is read for them.
-    if (local.size > zip::MaxOffset || local.compressedSize > zip::MaxOffset ||
+    // Data that would lie past the end of the file, and a stored entry whose two sizes differ,
+    // are corrupt: nothing is read for them.
+    if (local.size > zip::MaxReadSize || local.compressedSize > zip::MaxReadSize ||
         local.dataStart + local.compressedSize > std::int64_t(reader.length) ||
         (local.method == zip::MethodStored && local.compressedSize != local.size)) {
         errmsg = Corrupted;

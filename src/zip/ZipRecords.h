@@ -84,11 +84,21 @@ inline constexpr std::size_t CommentLength = 20;
 inline constexpr std::int64_t MaxScanBack = 65560;
 } // namespace eocd
 
-// Limits of the field widths. Offsets and sizes are signed 32-bit in this library, so nothing
-// may pass MaxOffset; counts and lengths are 16-bit.
+// Limits of the field widths. Offsets and sizes are signed 32-bit in what this library writes,
+// so nothing it writes may pass MaxOffset; what it reads may use the fields' whole unsigned
+// range (an entry of up to 4 GiB - 1 made elsewhere). Counts and lengths are 16-bit.
 inline constexpr std::int64_t MaxOffset = 0x7FFFFFFF;  // 2^31 - 1
+inline constexpr std::int64_t MaxReadSize = 0xFFFFFFFF;  // 2^32 - 1
 inline constexpr std::int32_t MaxEntries = 65535;
 inline constexpr std::int64_t MaxFieldLength = 65535;  // name, extra field, comment
+
+// The zip64 extension, recognised only to be refused: its end-of-directory locator sits right
+// before the end record; its extra block (ID 1) holds the 64-bit sizes and offset of an entry
+// whose 32-bit fields are all ones.
+inline constexpr std::uint32_t Zip64LocatorSignature = 0x07064B50;
+inline constexpr std::size_t Zip64LocatorSize = 20;
+inline constexpr std::uint16_t Zip64ExtraId = 0x0001;
+inline constexpr std::uint16_t VersionNeededZip64 = 45;
 
 // Size of the gzip framing the compression stream adds around raw deflate data.
 inline constexpr std::size_t GzipHeaderSize = 10;

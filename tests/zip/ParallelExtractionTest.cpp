@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "ReaderTestSupport.h"
 #include "platform/FolderItem.h"
@@ -15,6 +17,8 @@
 #include "zip/ParallelExtraction.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
+#include "zip/ZipEntry.h"
+#include "zip/ZipProgressNotifier.h"
 
 namespace lv::test {
 namespace {
@@ -93,6 +97,12 @@ TEST(ParallelExtraction, MoreEntriesThanThreadsComeOutAsOneAfterTheOther)
         EXPECT_EQ(FolderItem(dir / "many" / e.name).mode(), FolderItem(dir / "one" / e.name).mode()) << e.name;
     }
     EXPECT_EQ(FolderItem(dir / "many" / "f3").mode() & 07777, 0750u);
+    // Folders keep their entries' dates, though files went into them after.
+    for (const char* root : {"one", "many"}) {
+        const auto entryDate = FolderItem(dir / root / "f3" / "file1").modificationDate();
+        ASSERT_TRUE(entryDate);
+        EXPECT_EQ(FolderItem(dir / root / "f3").modificationDate(), entryDate) << root;
+    }
     // The job knows all it made, its root included.
     EXPECT_TRUE(job.removeCreated());
     EXPECT_FALSE(fs::exists(dir / "many"));
@@ -154,6 +164,85 @@ TEST(ParallelExtraction, EntriesOfOnePlaceTakeTurnsInOrder)
                   std::string("Extraction of \"d/f\" failed: ") + ExtractionJob::FileExtractedAlreadyText);
         EXPECT_EQ(readFile(job.root().path() / "d" / "f"), first);
     });
+}
+
+// A client's monitor of an archive hears from the archive's own thread only, one call at a time,
+// entry after entry in the archive's order; its abort stops the extraction at that entry.
+TEST(ParallelExtraction, AProgressMonitorIsCalledInOrderFromTheCallingThread)
+{
+    class Recorder final : public ZipProgressNotifier {
+    public:
+        void zipProgress(ZipEntry& entry, std::int32_t total, std::int32_t done, bool& abort) override
+        {
+            if (++inside > 1)
+                overlapped = true;
+            if (std::this_thread::get_id() != caller)
+                otherThread = true;
+            calls.push_back({entry.RawPath(), total, done});
+            if (entry.RawPath() == abortAt)
+                abort = true;
+            --inside;
+        }
+        void ZipFileError(const FolderItem&, std::int32_t, const std::string&, bool&) override {}
+        void ZipFileStarting(const FolderItem&, bool&) override {}
+
+        struct Call {
+            std::string name;
+            std::int32_t total, done;
+        };
+        std::thread::id caller = std::this_thread::get_id();
+        std::atomic<int> inside{0};
+        std::atomic<bool> overlapped{false}, otherThread{false};
+        std::vector<Call> calls;
+        std::string abortAt;
+    };
+
+    TempDir dir;
+    const std::vector<RawEntry> entries = manyEntries(6, 10);
+    writeFile(dir / "t.zip", layoutZip(entries).bytes());
+    ZipConfig::UsePlugin = true;
+    for (const bool aborting : {false, true}) {
+        SCOPED_TRACE(aborting ? "aborted" : "whole");
+        Recorder monitor;
+        const std::string stopAt = entries[20].name;
+        if (aborting)
+            monitor.abortAt = stopAt;
+        ZipArchive archive;
+        ASSERT_TRUE(archive.Open(FolderItem(dir / "t.zip"), false));
+        archive.SetProgressMonitor(&monitor);
+        ExtractionJob job{FolderItem(dir / (aborting ? "aborted" : "whole"))};
+        ParallelExtraction pool(archive, job, 4);
+        const auto failure = pool.run();
+        EXPECT_FALSE(monitor.overlapped);
+        EXPECT_FALSE(monitor.otherThread);
+
+        // Each file entry in turn: 0 first, the total last, never going back.
+        std::vector<std::string> reported;
+        for (const auto& call : monitor.calls) {
+            if (reported.empty() || reported.back() != call.name) {
+                reported.push_back(call.name);
+                EXPECT_EQ(call.done, 0) << call.name;
+            }
+        }
+        std::vector<std::string> expected;
+        for (const RawEntry& e : entries) {
+            if (e.name.back() != '/')
+                expected.push_back(e.name);
+            if (aborting && e.name == stopAt)
+                break;
+        }
+        EXPECT_EQ(reported, expected);
+        ASSERT_FALSE(monitor.calls.empty());
+        EXPECT_EQ(monitor.calls.back().done, monitor.calls.back().total);
+        if (aborting) {
+            ASSERT_TRUE(failure);
+            EXPECT_EQ(failure->message, "Extraction of \"" + stopAt + "\" failed: Aborted");
+            EXPECT_FALSE(fs::exists(job.root().path() / entries[21].name));
+        } else {
+            EXPECT_FALSE(failure) << failure->message;
+        }
+        archive.SetProgressMonitor(nullptr);
+    }
 }
 
 TEST(ExtractionSchedule, PlacesThatMeet)

@@ -38,7 +38,7 @@ TEST(ZipDirectoryReader, CraftedDirectoriesFailWithTheirTexts)
     const auto dirStart = std::uint32_t(z.locals.size());
     std::string badSignature = z.bytes();
     setBytes(badSignature, dirStart, "PK\x01\x09");
-    RawZip newer = layoutZip({RawEntry("a.txt", "hello").withVersionNeeded(45)});
+    RawZip newer = layoutZip({RawEntry("a.txt", "hello").withVersionNeeded(63)});
     RawZip hostByte = layoutZip({RawEntry("a.txt", "hello").withVersionNeeded(0x0314)});
 
     // Crafted records that make a small file stand for more data than it holds.
@@ -77,7 +77,7 @@ TEST(ZipDirectoryReader, CraftedDirectoriesFailWithTheirTexts)
         {"record running past the directory", z.locals + z.central + endRecord(0, 0, 1, 1, 46, dirStart),
             "Central Directory is corrupted"},
         {"bad record signature", badSignature, "Central Directory is corrupted"},
-        {"version needed 45", newer.bytes(),
+        {"version needed 63", newer.bytes(),
             "Archive was written in a newer format than what this software supports (it supports up to v2.0 archives)"},
         {"version needed 2.0 with a high byte", hostByte.bytes(),
             "Archive was written in a newer format than what this software supports (it supports up to v2.0 archives)"},

@@ -35,8 +35,11 @@ TEST(ZipExtractSafety, NamesNeverLeadOutOfTheDestination)
         {"a/../../x", NoDestination, nullptr},
         {"a/b/../../../x", NoDestination, nullptr},
         {"../dest2/x", NoDestination, nullptr},
-        {"/tmp/lockvane-absolute-x", NoDestination, nullptr},
-        {"//x", NoDestination, nullptr},
+        {"/../x", NoDestination, nullptr},
+        {"/a/../../x", NoDestination, nullptr},
+        // A leading "/" is dropped: the name extracts below the destination.
+        {"/tmp/lockvane-absolute-x", "", "tmp/lockvane-absolute-x"},
+        {"//x", "", "x"},
         {std::string("x\0y", 3), NoDestination, nullptr},
         {"a/../b", "", "b"},
         {"a/./c", "", "a/c"},
