@@ -29,6 +29,7 @@
 #include "engine/LVTagger.h"
 #include "engine/KeyCheck.h"
 #include "engine/ZipThread.h"
+#include "platform/StageClock.h"
 #include "platform/MemoryTuning.h"
 #include "support/RecordingGui.h"
 
@@ -43,7 +44,7 @@ constexpr int Usage = 2;
 
 int usage()
 {
-    std::cerr << "usage: lvbench encrypt --cipher Blowfish|Serpent|AES [--store] --key KEY OUT ITEM...\n"
+    std::cerr << "usage: lvbench encrypt --cipher Blowfish|Serpent|AES [--store] [--stages] --key KEY OUT ITEM...\n"
                  "       lvbench decrypt --key KEY FILE DESTFOLDER\n"
                  "       lvbench dataset [--quick] DIR\n"
                  "       lvbench bench [--quick] DIR\n";
@@ -138,12 +139,13 @@ bool checkKey(const FolderItem& file, const std::string& key, lv::LVTagger& head
 int encryptCommand(std::vector<std::string> args)
 {
     std::string cipher, key;
-    bool haveKey = false, store = false;
+    bool haveKey = false, store = false, stages = false;
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--cipher" && i + 1 < args.size()) cipher = args[++i];
         else if (args[i] == "--key" && i + 1 < args.size()) key = args[++i], haveKey = true;
         else if (args[i] == "--store") store = true;
+        else if (args[i] == "--stages") stages = true;
         else rest.push_back(args[i]);
     }
     if (!lv::CipherSuite::isKnown(cipher) || !haveKey || key.empty() || rest.size() < 2) return usage();
@@ -155,7 +157,11 @@ int encryptCommand(std::vector<std::string> args)
     std::vector<FolderItem> items;
     for (std::size_t i = 1; i < rest.size(); ++i) items.emplace_back(fs::absolute(rest[i]));
     Session session;
-    return session.encrypt(items, out, cipher, key, !store, true) ? Ok : JobFailed;
+    if (stages) lv::StageClock::enable();
+    const bool ok = session.encrypt(items, out, cipher, key, !store, true);
+    // When each stage began and ended, and the CPU time spent by then.
+    if (stages) lv::StageClock::report(std::cerr);
+    return ok ? Ok : JobFailed;
 }
 
 int decryptCommand(std::vector<std::string> args)

@@ -27,6 +27,7 @@ bool LVArchiver::Archive(const std::vector<FolderItem>& items, LVEncryptor& call
     // Files and folders come back with the permissions they had.
     archive->PreserveUnixPermissions(true);
     const JobSettings& settings = caller.settings();
+    archive->UseScan(caller.scan());
     archive->WriteInParallel(settings.archiveWorkers ? settings.archiveWorkers : WorkerPool::hardwareThreads(),
                              settings.archiveMemory);
     m_worker.Compress(std::move(archive), items, false, ZipArchive::MacBinarySmart, caller);

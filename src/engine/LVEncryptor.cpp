@@ -18,6 +18,9 @@
 #include "engine/crypto/EncryptionKeys.h"
 #include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
+#include "platform/StageClock.h"
+#include "platform/TreeScan.h"
+#include "platform/WorkerPool.h"
 #include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
@@ -232,6 +235,7 @@ void LVEncryptor::endEncryptionStage(bool succeeded)
         if (!succeeded) m_settings.workFolder.child(WorkFileName).remove();
     }
     m_work.reset();
+    m_scan.reset();
     wipeKey();
     // A Cancel does not wait for derivations under way.
     if (m_keys) {
@@ -300,13 +304,24 @@ void LVEncryptor::execute()
 
 bool LVEncryptor::EncryptStart(std::string& error)
 {
+    StageClock::begin("job");
     setMaximum(0);
     if (auto* status = controls().status) status->setText(m_settings.compress ? CompressingText : ArchivingText);
     if (!CipherSuite::isKnown(Method)) {
         error = "Unknown cipher \"" + Method + "\".";
         return false;
     }
-    if (!claimWorkFolder(WorkFolder::encryptionNeed(Source), error)) return false;
+    // The derivations begin first, beside everything else; the archiving worker takes their
+    // results when they are ready.
+    StageClock::begin("key derivations");
+    m_keys = std::make_unique<EncryptionKeys>(Method, Key);
+    // One look at every item, on every core: the room the job needs, and what the archiving
+    // then takes instead of looking again.
+    StageClock::begin("scan");
+    m_scan = TreeScan::run(Source, WorkerPool::hardwareThreads(), [this] { return jobCancelled(); });
+    StageClock::end("scan");
+    checkpoint();
+    if (!m_scan || !claimWorkFolder(WorkFolder::encryptionNeed(*m_scan), error)) return false;
     // An item chosen twice is archived once; other items of the same name would overwrite each
     // other in the decrypted folder.
     std::set<std::filesystem::path> chosen;
@@ -315,8 +330,7 @@ bool LVEncryptor::EncryptStart(std::string& error)
     error = ZipArchive::NameClash(Source);
     if (!error.empty()) return false;
     checkpoint();
-    // The derivations begin first; the archiving worker takes their results when they are ready.
-    m_keys = std::make_unique<EncryptionKeys>(Method, Key);
+    StageClock::begin("archiving");
     if (!m_archiver->Archive(Source, *this, error)) return false;
     m_handedOver = true;
     return true;
@@ -348,6 +362,7 @@ bool LVEncryptor::beginEncryptionStage(std::string& error)
         bodyHeader = cipher->beginEncrypting();
     }
     m_encryption = std::make_unique<BodyEncryption>(std::move(cipher), bodyHeader, zSource, *m_workOut, TEMPtarget);
+    StageClock::begin("enciphering");
     return true;
 }
 
@@ -378,6 +393,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
         error = m_stageError;
         return false;
     }
+    StageClock::end("archiving");
     awaitKeys(false);
     if (!m_encryption && !beginEncryptionStage(error)) return false;
     const std::uint64_t length = zSource.length();
@@ -390,6 +406,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
         showProgress(m_encryption->done(), length);
     };
     if (!m_encryption->finish(idle, error)) return false;
+    StageClock::end("enciphering");
     showProgress(length, length);
 
     awaitKeys(true);
@@ -404,6 +421,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
         tagger.q = Key;
         tagged = tagger.CreateTag(TEMPtarget);
     }
+    StageClock::end("key derivations");
     if (!tagged || std::uint64_t(tagger.TagLength) + m_encryption->bodyLength() != TEMPtarget.length()) {
         error = failureOf("The header could not be written to", TEMPtarget);
         return false;
@@ -435,6 +453,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
     }
     zSource.remove();
     wipeKey();
+    StageClock::end("job");
     finishJob(true);
     return true;
 }

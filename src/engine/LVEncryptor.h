@@ -51,6 +51,7 @@ namespace lv {
 
 class ExtractionJob;
 class LVArchiver;
+class TreeScan;
 
 enum class JobOutcome { None, Running, Succeeded, Failed, Cancelled };
 
@@ -123,6 +124,8 @@ public:
     JobControls controls() const;
     const JobSettings& settings() const noexcept { return m_settings; }
     FolderItem workFolder() const;
+    // The items of the job as looked at when it started (null before).
+    std::shared_ptr<const TreeScan> scan() const { return m_scan; }
 
 protected:
     void execute() override;
@@ -167,7 +170,8 @@ private:
     FolderItem zSource;
     FolderItem TEMPtarget;
     JobSettings m_settings;
-    std::unique_ptr<WorkFolder> m_work;    // held from the job's start until its work files are gone
+    std::unique_ptr<WorkFolder> m_work;
+    std::shared_ptr<const TreeScan> m_scan;    // held from the job's start until its work files are gone
     LVArchiver* m_archiver = nullptr;
     std::shared_ptr<JobGate> m_gate;
     std::atomic<JobOutcome> m_outcome{JobOutcome::None};

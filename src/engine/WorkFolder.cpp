@@ -12,6 +12,7 @@
 #include "platform/Exceptions.h"
 #include "platform/SpecialFolders.h"
 #include "platform/Thread.h"
+#include "platform/TreeScan.h"
 #include "zip/MacBinary.h"
 #include "zip/ZipRecords.h"
 
@@ -55,28 +56,22 @@ void removeWorkFiles(const FileDescriptor& folder)
         ::unlinkat(folder.get(), name, 0);
 }
 
-std::uint64_t itemNeed(const FolderItem& item, bool atRoot)
+std::uint64_t fileNeed(const std::string& name, const ItemStat& stat, const std::optional<MacMetadataStore::Probe>& mac)
 {
-    Thread::yieldPoint();
-    switch (item.kind()) {
-    case FolderItem::Kind::File: {
-        const std::uint64_t data = item.length(), rsrc = item.resourceForkLength();
-        const std::uint64_t payload =
-            rsrc > 0 ? std::uint64_t(macbinary::streamLength(std::int64_t(data), std::int64_t(rsrc))) : data;
-        return EntryOverhead + 2 * item.name().size() + std::uint64_t(zip::deflateBound(std::int64_t(payload)));
-    }
-    case FolderItem::Kind::Folder: {
-        std::uint64_t total = EntryOverhead + 2 * item.name().size();
-        for (const FolderItem& child : item.children())
-            total += itemNeed(child, false);
-        return total;
-    }
-    case FolderItem::Kind::Alias:
-        // A chosen alias stands for what it points to; aliases inside folders are left out.
-        if (const auto target = item.resolveAlias(); atRoot && target && !target->isAlias())
-            return itemNeed(*target, true);
-        return 0;
-    default:
+    const std::uint64_t data = stat.length, rsrc = mac ? mac->forkLength : 0;
+    const std::uint64_t payload =
+        rsrc > 0 ? std::uint64_t(macbinary::streamLength(std::int64_t(data), std::int64_t(rsrc))) : data;
+    return EntryOverhead + 2 * name.size() + std::uint64_t(zip::deflateBound(std::int64_t(payload)));
+}
+
+std::uint64_t itemNeed(const std::string& name, const ItemStat& stat, const std::optional<MacMetadataStore::Probe>& mac)
+{
+    switch (stat.kind) {
+    case FolderItem::Kind::File:
+        return fileNeed(name, stat, mac);
+    case FolderItem::Kind::Folder:
+        return EntryOverhead + 2 * name.size();
+    default:  // aliases inside folders are left out
         return 0;
     }
 }
@@ -115,11 +110,14 @@ std::unique_ptr<WorkFolder> WorkFolder::claim(const std::vector<fs::path>& candi
     return nullptr;
 }
 
-std::uint64_t WorkFolder::encryptionNeed(const std::vector<FolderItem>& items)
+std::uint64_t WorkFolder::encryptionNeed(const TreeScan& scan)
 {
     std::uint64_t archive = JobOverhead;
-    for (const FolderItem& item : items)
-        archive += itemNeed(item, true);
+    for (const auto& [path, root] : scan.roots())
+        archive += itemNeed(path.filename().native(), root.stat, root.mac);
+    for (const auto& [path, listing] : scan.listings())
+        for (std::size_t i = 0; i < listing.items.size(); ++i)
+            archive += itemNeed(listing.items[i].name, listing.items[i].stat, listing.mac[i]);
     return 2 * archive;
 }
 

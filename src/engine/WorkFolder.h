@@ -19,6 +19,8 @@
 
 namespace lv {
 
+class TreeScan;
+
 class WorkFolder {
 public:
     WorkFolder(const WorkFolder&) = delete;
@@ -36,10 +38,10 @@ public:
 
     const FolderItem& folder() const noexcept { return m_folder; }
 
-    // The most the work files of an encryption of `items` take: the archive with nothing
-    // compressed (each file with its resource fork, padding and records) and, beside it, the
-    // encrypted file. Each item is a cancellation point.
-    static std::uint64_t encryptionNeed(const std::vector<FolderItem>& items);
+    // The most the work files of an encryption of the items `scan` holds take: the archive with
+    // nothing compressed (each file with its resource fork, padding and records) and, beside it,
+    // the encrypted file.
+    static std::uint64_t encryptionNeed(const TreeScan& scan);
     // The most the work files of a decryption of `file` take: an archive no longer than it.
     static std::uint64_t decryptionNeed(const FolderItem& file);
 

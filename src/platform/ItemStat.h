@@ -39,5 +39,8 @@ struct ListedItem {
 // The items of `folder` sorted by name (bytes), without AppleDouble companions whose partner is
 // listed, each looked at once. The folder itself is never reached through a link. 0 or errno.
 int listFolder(const std::filesystem::path& folder, std::vector<ListedItem>& items);
+// The same for a folder at any depth (no item is refused for the length of its path), and the
+// folder's own status in `self` when given.
+int listFolderOfAnyDepth(const std::filesystem::path& folder, std::vector<ListedItem>& items, ItemStat* self = nullptr);
 
 } // namespace lv

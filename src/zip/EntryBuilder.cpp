@@ -53,8 +53,9 @@ BuiltPayload EntryBuilder::whole(EntryPayload& payload, bool deflate, BufferPool
 {
     BuiltPayload out;
     ByteBuffer plain = pool.take(std::size_t(payload.length()));
-    out.error = payload.read(0, plain);
+    out.error = payload.unsized() ? payload.readToEnd(plain, UnsizedLimit) : payload.read(0, plain);
     payload.release();
+    out.length = plain.size();
     if (out.error) {
         pool.give(std::move(plain));
         return out;
@@ -107,6 +108,10 @@ BuiltPayload EntryBuilder::piece(EntryPayload& payload, std::uint64_t offset, st
             appendStoredBlocks(plain, last, out.stored);
         }
         out.deflated = true;
+        // The deflate data stand for the piece whichever way it went in.
+        pool.give(std::move(out.plain));
+        out.plain = {};
+        out.plainStart = 0;
     }
     return out;
 }

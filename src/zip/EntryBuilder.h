@@ -6,8 +6,8 @@
 // smaller (the entry is then stored). A payload too long to hold whole is built piece by piece,
 // each piece on its own and all at once: a deflated piece is primed with the 32 KiB before it
 // and ends byte-aligned unless it is the last, so that the pieces joined in order make one
-// stream; a piece that does not shrink goes in as stored deflate blocks. A piece keeps its
-// plain bytes too, so that the writer may still store the whole entry.
+// stream; a piece that does not shrink goes in as stored deflate blocks, so that a file of noise
+// and text is deflated where it shrinks. A piece that is not deflated keeps its plain bytes.
 //
 // The encoders are made once per worker thread; buffers come from and go back to `pool`.
 
@@ -23,15 +23,18 @@ namespace lv {
 
 struct BuiltPayload {
     ByteBuffer stored;  // deflate data, or the plain bytes when `deflated` is false
-    ByteBuffer plain;   // pieces only: the plain bytes from `plainStart` on
+    ByteBuffer plain;   // pieces not deflated: the plain bytes from `plainStart` on
     std::size_t plainStart = 0;
     std::uint32_t crc = 0;  // CRC-32 of the plain bytes
+    std::uint64_t length = 0;  // whole payloads: the plain bytes' count
     bool deflated = false;
     std::optional<PayloadError> error;
 };
 
 namespace EntryBuilder {
 
+// The most an unsized payload (EntryPayload::unsized) may give.
+inline constexpr std::size_t UnsizedLimit = std::size_t(16) << 20;
 // The whole payload, deflated when `deflate` and it shrinks.
 BuiltPayload whole(EntryPayload& payload, bool deflate, BufferPool& pool);
 // The room a piece of `length` bytes is deflated into.

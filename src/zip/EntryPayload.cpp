@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/MacMetadataStore.h"
+#include "platform/ReachablePath.h"
 #include "zip/ItemReadHook.h"
 #include "zip/ZipArchive.h"
 
@@ -44,7 +45,7 @@ std::optional<PayloadError> EntryPayload::openData()
     m_opened = true;
     itemreadhook::beforeRead(m_item);
     // Without following a link, and without blocking should a FIFO have taken the file's place.
-    m_fd.reset(::open(m_item.path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    m_fd.reset(::open(ReachablePath(m_item.path()).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     struct stat st;
     if (!m_fd || ::fstat(m_fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         m_openError = PayloadError{zipResult::OpenFailed, OpenDataText};
@@ -66,7 +67,7 @@ std::optional<PayloadError> EntryPayload::loadFork()
     for (const Part& p : m_parts)
         if (p.kind == Part::Kind::ResourceFork)
             expected = p.length;
-    const std::optional<std::string> fork = MacMetadataStore::readResourceFork(m_item.path());
+    const std::optional<std::string> fork = MacMetadataStore::readResourceFork(ReachablePath(m_item.path()).path());
     if (!fork)
         m_forkError = PayloadError{zipResult::OpenFailed, OpenRsrcText};
     else if (fork->size() != expected)
@@ -144,6 +145,31 @@ std::optional<PayloadError> EntryPayload::read(std::uint64_t offset, std::span<s
         partStart = partEnd;
     }
     return std::nullopt;
+}
+
+std::optional<PayloadError> EntryPayload::readToEnd(ByteBuffer& out, std::size_t limit)
+{
+    out.clear();
+    if (auto error = openData())
+        return error;
+    constexpr std::size_t Step = 64 * 1024;
+    for (;;) {
+        const std::size_t at = out.size();
+        if (at > limit)
+            return PayloadError{zipResult::ReadWriteError, "The file \"" + m_item.displayName() +
+                                                               "\" gives more bytes than its size says and was not archived"};
+        out.resize(at + Step);
+        const ssize_t n = ::pread(m_fd.get(), out.data() + at, Step, off_t(at));
+        if (n < 0 && errno == EINTR) {
+            out.resize(at);
+            continue;
+        }
+        if (n < 0)
+            return PayloadError{zipResult::ReadWriteError, ReadErrorText};
+        out.resize(at + std::size_t(n));
+        if (n == 0)
+            return std::nullopt;
+    }
 }
 
 void EntryPayload::release()

@@ -3,6 +3,7 @@
 // parallel writer: a MacBinary header, the item's data fork, zero padding, its resource fork, in
 // the order the entry stores them.
 //
+// Items are reached at any depth (see ReachablePath).
 // Reads may come from several threads at once, each for its own range. The item is opened on
 // the first read that needs it, never through a link, and must still be the item the folder walk
 // saw, with the length it had then: a file that shrank or grew meanwhile is a failure that names
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteBuffer.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FolderItem.h"
 #include "platform/ItemStat.h"
@@ -42,6 +44,15 @@ public:
     EntryPayload& operator=(const EntryPayload&) = delete;
 
     std::uint64_t length() const noexcept { return m_length; }
+    // A file whose size read as 0 (as kernel files do): its bytes are what reading it to its end
+    // gives, whatever its size says.
+    bool unsized() const noexcept
+    {
+        return m_parts.size() == 1 && m_parts[0].kind == Part::Kind::DataFork && m_parts[0].length == 0;
+    }
+    // Reads an unsized payload whole into `out`; a failure naming the file when it gives more
+    // than `limit` bytes.
+    std::optional<PayloadError> readToEnd(ByteBuffer& out, std::size_t limit);
     const FolderItem& item() const noexcept { return m_item; }
 
     // Fills `out` with the payload bytes from `offset` on (the range must lie inside the payload).

@@ -27,6 +27,8 @@ constexpr std::size_t MaxWhole = std::size_t(32) << 20;
 constexpr std::size_t MaxPiece = (std::size_t(2) << 20) - (std::size_t(64) << 10);
 constexpr std::size_t MinPiece = std::size_t(64) << 10;
 constexpr std::chrono::milliseconds WaitStep{20};
+constexpr std::size_t BatchEntries = 16;
+constexpr std::size_t BatchBytes = std::size_t(256) << 10;
 constexpr const char* WriteErrorText = "Write error, the archived item may be corrupted";
 constexpr const char* TooLargeText = "The archive would grow beyond 2 GB, which the zip format used here cannot hold";
 
@@ -155,6 +157,7 @@ void WriteBehind::queue(std::shared_ptr<Unit> unit)
             }
         }
         if (!writeHead(false)) {
+            flushBatch();
             std::unique_lock lock(m_shared->mutex);
             m_shared->changed.wait_for(lock, WaitStep);
         }
@@ -166,35 +169,55 @@ void WriteBehind::queue(std::shared_ptr<Unit> unit)
     if (!unit->job->payload) {
         unit->done = true;
     } else {
-        if (!m_pool)
-            m_pool = std::make_unique<WorkerPool>(m_limits.workers);
-        m_pool->post([shared = m_shared, unit] {
-            BuiltPayload result;
-            if (!shared->stopping) {
-                Job& job = *unit->job;
-                try {
-                    result = unit->whole ? EntryBuilder::whole(*job.payload, job.deflate, shared->pool)
-                                         : EntryBuilder::piece(*job.payload, unit->offset, unit->length, unit->last,
-                                                               job.deflate, shared->pool);
-                } catch (const std::exception&) {
-                    result = {};
-                    result.error = PayloadError{zipResult::ReadWriteError, "Not enough memory to compress the item"};
-                }
-            }
-            const std::size_t kept =
-                bytebuffer::footprint(result.stored.capacity()) + bytebuffer::footprint(result.plain.capacity());
-            std::lock_guard lock(shared->mutex);
-            unit->result = std::move(result);
-            // What the unit holds until it is written, rather than what was reserved for it.
-            shared->inFlight = shared->inFlight - std::min(shared->inFlight, unit->cost) + kept;
-            unit->cost = kept;
-            unit->done = true;
-            shared->changed.notify_all();
-        });
+        // Small entries go to the workers a few at a time: one wake-up each would cost more
+        // than building them.
+        m_batch.push_back(unit);
+        m_batchBytes += std::size_t(unit->length);
+        if (m_batch.size() >= BatchEntries || m_batchBytes >= BatchBytes)
+            flushBatch();
     }
     // Whatever is finished at the head goes out now.
     while (!m_failure && writeHead(false)) {
     }
+}
+
+void WriteBehind::build(Shared& shared, Unit& unit)
+{
+    BuiltPayload result;
+    if (!shared.stopping) {
+        Job& job = *unit.job;
+        try {
+            result = unit.whole ? EntryBuilder::whole(*job.payload, job.deflate, shared.pool)
+                                : EntryBuilder::piece(*job.payload, unit.offset, unit.length, unit.last, job.deflate,
+                                                      shared.pool);
+        } catch (const std::exception&) {
+            result = {};
+            result.error = PayloadError{zipResult::ReadWriteError, "Not enough memory to compress the item"};
+        }
+    }
+    const std::size_t kept =
+        bytebuffer::footprint(result.stored.capacity()) + bytebuffer::footprint(result.plain.capacity());
+    std::lock_guard lock(shared.mutex);
+    unit.result = std::move(result);
+    // What the unit holds until it is written, rather than what was reserved for it.
+    shared.inFlight = shared.inFlight - std::min(shared.inFlight, unit.cost) + kept;
+    unit.cost = kept;
+    unit.done = true;
+    shared.changed.notify_all();
+}
+
+void WriteBehind::flushBatch()
+{
+    if (m_batch.empty())
+        return;
+    if (!m_pool)
+        m_pool = std::make_unique<WorkerPool>(m_limits.workers);
+    m_pool->post([shared = m_shared, units = std::move(m_batch)] {
+        for (const auto& unit : units)
+            build(*shared, *unit);
+    });
+    m_batch.clear();
+    m_batchBytes = 0;
 }
 
 bool WriteBehind::writeHead(bool wait)
@@ -202,6 +225,8 @@ bool WriteBehind::writeHead(bool wait)
     if (m_queue.empty())
         return false;
     std::shared_ptr<Unit> unit = m_queue.front();
+    if (wait)
+        flushBatch();
     {
         std::unique_lock lock(m_shared->mutex);
         while (!unit->done) {
@@ -234,6 +259,9 @@ void WriteBehind::write(Unit& unit)
         return;
     }
     if (unit.whole) {
+        // A file whose size read as 0 holds what reading it gave.
+        if (job.payload && job.payload->unsized())
+            job.entry->z_Header().setUInt32Value(central::UncompressedSize, std::uint32_t(r.length));
         const std::int64_t compressed = std::int64_t(r.stored.size());
         if (!fitsArchive(job, compressed))
             return;
@@ -243,8 +271,9 @@ void WriteBehind::write(Unit& unit)
         return;
     }
     if (unit.offset == 0) {
-        // The first piece decides: an entry whose start does not shrink is stored.
-        job.deflated = job.deflate && r.stored.size() < unit.length;
+        // Each piece went in deflated or as stored blocks, whichever is smaller, so an entry
+        // whose start does not shrink is still deflated where the rest does.
+        job.deflated = job.deflate;
         job.crc = r.crc;
         writeLocalHeader(job, job.deflated, 0, 0);
     } else {
@@ -402,6 +431,8 @@ void WriteBehind::fail(PayloadError error, Job* job)
             m_shared->inFlight -= std::min(m_shared->inFlight, unit->cost);
     }
     m_queue.clear();
+    m_batch.clear();
+    m_batchBytes = 0;
     m_entriesAhead = std::int32_t(m_written.size());
 }
 

@@ -73,6 +73,9 @@ private:
     struct Shared;
 
     void queue(std::shared_ptr<Unit> unit);
+    // Hands the units gathered so far to the workers.
+    void flushBatch();
+    static void build(Shared& shared, Unit& unit);
     // Writes the first queued unit when it is finished (or, with `wait`, once it is).
     bool writeHead(bool wait);
     void write(Unit& unit);
@@ -92,6 +95,8 @@ private:
     std::size_t m_pieceSize;
     std::shared_ptr<Shared> m_shared;
     std::deque<std::shared_ptr<Unit>> m_queue;
+    std::vector<std::shared_ptr<Unit>> m_batch;  // queued, not yet handed to the workers
+    std::size_t m_batchBytes = 0;
     std::int32_t m_entriesAhead = 0;  // added, not yet in the entry list
 
     // Output: bytes from m_outStart on wait in m_out; entries written but not yet on disk wait

@@ -38,6 +38,7 @@
 
 #include "platform/FinderInfo.h"
 #include "platform/FolderItem.h"
+#include "platform/MacMetadataStore.h"
 #include "platform/MemoryBlock.h"
 #include "platform/TextEncoding.h"
 #include "zip/ZipArchiveData.h"
@@ -47,6 +48,7 @@
 namespace lv {
 
 class SeqDataInputStream;
+class TreeScan;
 class WriteBehind;
 class ZipProgressNotifier;
 struct ItemStat;
@@ -138,6 +140,9 @@ public:
     // Parallel writing with `workers` threads and at most `memoryBound` bytes of entry data in
     // memory (see the top of this file); 0 workers writes every entry before its add returns.
     void WriteInParallel(unsigned workers, std::size_t memoryBound);
+    // The items added from now on are looked up in `scan` (their status, Mac metadata and folder
+    // listings) instead of being looked at again; what it does not hold is looked at as usual.
+    void UseScan(std::shared_ptr<const TreeScan> listings) { scan = std::move(listings); }
 
     // --- MacBinary header (MacBinaryHeader.cpp) ---
     MemoryBlock MakeMacBinaryHeader(const FolderItem& f);
@@ -205,8 +210,10 @@ private:
     std::int32_t z_addItem(const FolderItem& f, std::string_view name, std::int32_t mbMode, bool unixPerm, bool sizeOnly);
     // z_addItem for an item already looked at (`stat`); `mayHaveCompanion` when an AppleDouble
     // companion may hold its Mac metadata.
+    // `mac`: its Mac metadata when known already.
     std::int32_t z_addListed(const FolderItem& f, const ItemStat& stat, bool mayHaveCompanion, std::string_view name,
-                             std::int32_t mbMode, bool unixPerm, bool sizeOnly);
+                             std::int32_t mbMode, bool unixPerm, bool sizeOnly,
+                             const MacMetadataStore::Probe* mac = nullptr);
     // The entry stored as `encName` with its central record as the entry writer makes it before
     // the data (CRC-32, compressed size and offset 0); nullptr with the result code in `failure`
     // when the records cannot describe it.
@@ -255,6 +262,7 @@ private:
     unsigned parallelWorkers = 0;
     std::size_t parallelMemory = 0;
     std::unique_ptr<WriteBehind> writeBehind;
+    std::shared_ptr<const TreeScan> scan;
     FinalBytesListener finalBytesListener;
 };
 

@@ -9,6 +9,9 @@
 #include "platform/ItemStat.h"
 #include "platform/MacMetadataStore.h"
 #include "platform/Thread.h"
+#include "platform/TreeScan.h"
+#include "zip/EntryBuilder.h"
+#include "zip/EntryPayload.h"
 #include "zip/ItemReadHook.h"
 #include "zip/MacBinary.h"
 #include "zip/SeqStreams.h"
@@ -21,6 +24,34 @@
 namespace lv {
 
 namespace {
+
+// Bytes read beforehand, as an entry's data source.
+class BytesReader final : public SeqDataInputStream {
+public:
+    explicit BytesReader(ByteBuffer bytes) : m_bytes(std::move(bytes)) {}
+    std::string Read(std::int32_t count) override
+    {
+        const std::size_t n = std::min(m_bytes.size() - m_at, std::size_t(std::max(count, 0)));
+        std::string out(reinterpret_cast<const char*>(m_bytes.data()) + m_at, n);
+        m_at += n;
+        return out;
+    }
+    bool Eof() const override { return m_at == m_bytes.size(); }
+    bool HadError() const override { return false; }
+    bool Open() override { return true; }
+    void Close() override {}
+    void GetErrorDescription(std::int32_t& code, std::string& message) const override { code = 0, message.clear(); }
+    bool Skip(std::int32_t count) override
+    {
+        m_at = std::min(m_bytes.size(), m_at + std::size_t(std::max(count, 0)));
+        return true;
+    }
+    void ClearError() override {}
+
+private:
+    ByteBuffer m_bytes;
+    std::size_t m_at = 0;
+};
 
 constexpr const char* TooLargeText = "The item is too large for a zip archive (2 GB or more)";
 
@@ -89,12 +120,14 @@ std::int32_t ZipArchive::z_addItem(const FolderItem& f, std::string_view name, s
         errmsg = "no file reference given";
         return zipResult::NothingAdded;
     }
-    const ItemStat stat = statItem(f.path());
-    return z_addListed(f, stat, true, name, mbMode, unixPerm, sizeOnly);
+    if (const TreeScan::Root* known = scan ? scan->root(f.path()) : nullptr)
+        return z_addListed(f, known->stat, true, name, mbMode, unixPerm, sizeOnly, known->mac ? &*known->mac : nullptr);
+    return z_addListed(f, statItem(f.path()), true, name, mbMode, unixPerm, sizeOnly);
 }
 
 std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat, bool mayHaveCompanion,
-                                     std::string_view name, std::int32_t mbMode, bool unixPerm, bool sizeOnly)
+                                     std::string_view name, std::int32_t mbMode, bool unixPerm, bool sizeOnly,
+                                     const MacMetadataStore::Probe* knownMac)
 {
     const std::int32_t failed = sizeOnly ? zipResult::WalkFailed : zipResult::ReadWriteError;
     try {
@@ -103,8 +136,13 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
         ItemStat stat = fStat;
         if (stat.kind == FolderItem::Kind::Alias) {
             const std::optional<FolderItem> target = f.resolveAlias();
-            if (target)
+            knownMac = nullptr;
+            if (const TreeScan::Root* known = target && scan ? scan->root(target->path()) : nullptr) {
+                stat = known->stat;
+                knownMac = known->mac ? &*known->mac : nullptr;
+            } else if (target) {
                 stat = statItem(target->path());
+            }
             if (target && stat.kind == FolderItem::Kind::File) {
                 item = *target;
                 mayHaveCompanion = true;
@@ -125,8 +163,9 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
         const bool isFolder = stat.kind == FolderItem::Kind::Folder;
         // The Mac metadata, looked at once: a file's type and creator go into its extra field.
         const bool probed = !isFolder || mbMode == MacBinaryAlways;
-        const MacMetadataStore::Probe mac =
-            probed ? MacMetadataStore::probe(item.path(), mayHaveCompanion) : MacMetadataStore::Probe{};
+        const MacMetadataStore::Probe mac = !probed ? MacMetadataStore::Probe{}
+                                            : knownMac ? *knownMac
+                                                       : MacMetadataStore::probe(item.path(), mayHaveCompanion);
         const std::uint64_t dataLen = isFolder ? 0 : stat.length;
         const std::uint64_t forkLen = (!isFolder && mbMode > 0) ? mac.forkLength : 0;
         const bool useMacBinary = mbMode == MacBinaryAlways || (mbMode == MacBinarySmart && forkLen >= 1);
@@ -202,19 +241,34 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
             writeBehind->markFailureReported();
             return writeBehind->failure()->code;
         }
-        std::unique_ptr<FileReader> dataIn;
+        std::unique_ptr<SeqDataInputStream> dataIn;
         std::unique_ptr<RsrcForkReader> rsrcIn;
-        if (!isFolder) {
+        std::uint64_t dataRead = dataLen;
+        if (!isFolder && dataLen == 0 && !header) {
+            // A size of 0 is no promise (kernel files say so and have text): read to the end.
+            EntryPayload unsized(item, stat, {{EntryPayload::Part::Kind::DataFork, 0, {}}});
+            ByteBuffer bytes;
+            if (auto error = unsized.readToEnd(bytes, EntryBuilder::UnsizedLimit)) {
+                errmsg = error->message;
+                return error->code;
+            }
+            dataRead = bytes.size();
+            dataIn = std::make_unique<BytesReader>(std::move(bytes));
+        } else if (!isFolder) {
             itemreadhook::beforeRead(item);
             dataIn = std::make_unique<FileReader>(item);
         }
         if (rsrcLen > 0)
             rsrcIn = std::make_unique<RsrcForkReader>(item);
         const std::int64_t entryStart = startOfDirInArchive;
-        const std::int32_t result = z_zip(dataIn.get(), std::int64_t(dataLen), rsrcIn.get(), std::int64_t(rsrcLen),
+        const std::int32_t result = z_zip(dataIn.get(), std::int64_t(dataRead), rsrcIn.get(), std::int64_t(rsrcLen),
                                           header, name, stat.modified, extra);
         // A file that grew while it was read would come back cut to its first length.
-        if (result >= 1 && !isFolder && statItem(item.path()).length != dataLen) {
+        const auto changedMeanwhile = [&] {
+            const std::uint64_t now = statItem(item.path()).length;
+            return dataLen ? now != dataLen : now != 0 && now != dataRead;
+        };
+        if (result >= 1 && !isFolder && changedMeanwhile()) {
             d->entries_1.pop_back();
             startOfDirInArchive = entryStart;
             errmsg = "The file \"" + item.displayName() + "\" changed while it was read: it is no longer " +
@@ -306,13 +360,14 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
         FolderItem item;
         ItemStat stat;
         bool mayHaveCompanion = false;
+        const MacMetadataStore::Probe* mac = nullptr;
     };
 
     // Adds one item (a file, or a subfolder's own entry); false when the walk must stop.
     std::int64_t total = 0;
     const auto addOne = [&](const Child& child, const std::string& name) {
         const std::int32_t r =
-            z_addListed(child.item, child.stat, child.mayHaveCompanion, name, mbMode, unixPerm, sizeOnly);
+            z_addListed(child.item, child.stat, child.mayHaveCompanion, name, mbMode, unixPerm, sizeOnly, child.mac);
         if (r < 0 || (r == 0 && !sizeOnly))
             return !z_abort(child.item, r, errmsg, true);
         if (sizeOnly)
@@ -328,12 +383,17 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
             std::vector<Child> folders;
             // A folder that cannot be listed would come out empty, its contents lost without a
             // word: it fails like a file that cannot be opened.
-            std::vector<ListedItem> listing;
-            if (listFolder(dir.path(), listing) != 0 && dir.isFolder() &&
+            std::vector<ListedItem> own;
+            const TreeScan::Listing* scanned = scan ? scan->listing(dir.path()) : nullptr;
+            const int listError = scanned ? scanned->error : listFolder(dir.path(), own);
+            if (listError != 0 && dir.isFolder() &&
                 z_abort(dir, zipResult::OpenFailed, "Reading the folder failed", true))
                 return false;
-            for (ListedItem& listed : listing) {
-                Child child{FolderItem(dir.path() / listed.name), listed.stat, listed.companionListed};
+            const std::vector<ListedItem>& listing = scanned ? scanned->items : own;
+            for (std::size_t i = 0; i < listing.size(); ++i) {
+                const ListedItem& listed = listing[i];
+                Child child{FolderItem(dir.path() / listed.name), listed.stat, listed.companionListed,
+                            scanned && scanned->mac[i] ? &*scanned->mac[i] : nullptr};
                 switch (listed.stat.kind) {
                 case FolderItem::Kind::File:
                     if (archiveStat.kind == FolderItem::Kind::Missing || !archiveStat.sameItemAs(listed.stat))
@@ -354,7 +414,7 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
                         if (const auto target = child.item.resolveAlias()) {
                             const ItemStat targetStat = statItem(target->path());
                             if (targetStat.kind == FolderItem::Kind::File)
-                                files.push_back({*target, targetStat, true});
+                                files.push_back({*target, targetStat, true, nullptr});
                         }
                     }
                     break;

@@ -2,7 +2,10 @@
 // files that change while they are read, and a job that leaves no thread or descriptor behind.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +14,7 @@
 #include "RoadFixture.h"
 #include "engine/KeyCheck.h"
 #include "engine/ScopeExit.h"
+#include "platform/ReachablePath.h"
 #include "zip/ItemReadHook.h"
 
 namespace lv::test {
@@ -118,6 +122,72 @@ TEST_F(ParallelRoadTest, AFileThatGrowsWhileItIsArchivedFailsTheJobWithItsName)
         << gui.messages()[0].message;
     EXPECT_TRUE(workLeftovers().empty());
     EXPECT_TRUE(fs::is_empty(dest));
+}
+
+// A chain of `depth` folders named `part` below `top`, made and removed through descriptors:
+// its paths are longer than the kernel takes.
+struct DeepChain {
+    DeepChain(const fs::path& top, const std::string& part, int depth) : top(top), part(part), depth(depth)
+    {
+        fs::create_directories(top);
+        int fd = ::open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        for (int i = 0; i < depth; ++i) {
+            ::mkdirat(fd, part.c_str(), 0755);
+            const int next = ::openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+        }
+        ::close(fd);
+    }
+    fs::path at(int level) const
+    {
+        fs::path p = top;
+        for (int i = 0; i < level; ++i)
+            p /= part;
+        return p;
+    }
+    static void removeBelow(const fs::path& folder)
+    {
+        const ReachablePath reach(folder);
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(reach.path()))
+            names.push_back(e.path().filename());
+        for (const std::string& name : names) {
+            const fs::path child = folder / name;
+            if (fs::is_directory(fs::symlink_status(ReachablePath(child).path())))
+                removeBelow(child);
+            ::unlink(ReachablePath(child).c_str());
+            ::rmdir(ReachablePath(child).c_str());
+        }
+    }
+    fs::path top;
+    std::string part;
+    int depth;
+};
+
+TEST_F(ParallelRoadTest, ATreeDeeperThanTheLongestPathRoundTrips)
+{
+    const DeepChain chain(items / "Deep", std::string(200, 'd'), 25);
+    ASSERT_GT(chain.at(25).native().size(), std::size_t(PATH_MAX));
+    const auto write = [](const fs::path& file, const std::string& bytes) {
+        std::ofstream(ReachablePath(file).path(), std::ios::binary) << bytes;
+    };
+    const auto read = [](const fs::path& file) { return readFile(ReachablePath(file).path()); };
+    write(chain.at(10) / "middle.txt", text(5000, 1));
+    write(chain.at(25) / "bottom.txt", text(300000, 2));
+    const fs::path out = dest / "deep.cdx";
+    const JobOutcome encrypted = encrypt({FolderItem(chain.top)}, FolderItem(out), "AES");
+    const JobOutcome decrypted = encrypted == JobOutcome::Succeeded ? decrypt(FolderItem(out), FolderItem(dest))
+                                                                   : JobOutcome::None;
+    const DeepChain back(dest / "DecryptedFiles" / "Deep", chain.part, 0);
+    const std::string middle = read(back.top / chain.at(10).lexically_relative(chain.top) / "middle.txt");
+    const std::string bottom = read(back.top / chain.at(25).lexically_relative(chain.top) / "bottom.txt");
+    DeepChain::removeBelow(chain.top);
+    DeepChain::removeBelow(back.top);
+    ASSERT_EQ(encrypted, JobOutcome::Succeeded) << (gui.messages().empty() ? "" : gui.messages()[0].explanation);
+    ASSERT_EQ(decrypted, JobOutcome::Succeeded);
+    EXPECT_EQ(middle, text(5000, 1));
+    EXPECT_EQ(bottom, text(300000, 2));
 }
 
 TEST_F(ParallelRoadTest, AJobLeavesNoThreadOrDescriptorBehind)

@@ -188,32 +188,67 @@ TEST(ParallelWriter, AFailureFoundBehindFailsEveryLaterAddAndKeepsTheEntriesBefo
     }
 }
 
-TEST(ParallelWriter, CloseReportsAFileThatGrewWhileItWasRead)
+TEST(ParallelWriter, AFileBuiltInPiecesIsDeflatedWhereItShrinksThoughItBeginsWithNoise)
 {
-    // A kernel file: stat says empty, reading gives text, as for a file written to meanwhile.
-    const fs::path grows = "/proc/version";
-    const ItemStat stat = statItem(grows);
-    if (stat.kind != FolderItem::Kind::File || stat.length != 0)
-        GTEST_SKIP() << grows << " is not an empty-looking regular file here";
     ZipConfigGuard config(true);
     TempDir dir;
-    writeFile(dir / "before", "b");
+    const std::string noise = randomBytes(SmallBound / 4, 5), text = textBytes(3 * SmallBound / 4);
+    writeFile(dir / "mixed", noise + text + noise);
     ZipArchive archive;
     ASSERT_TRUE(archive.Open(FolderItem(dir / "out.zip"), true));
-    archive.WriteInParallel(2, SmallBound);
-    EXPECT_EQ(archive.AddItemToRoot(FolderItem(dir / "before"), ZipArchive::MacBinarySmart), 1);
-    // Found while the add still writes what is finished, or else by Close.
-    const std::int32_t added = archive.AddItemToRoot(FolderItem(grows), ZipArchive::MacBinarySmart);
-    if (added == 2) {
-        EXPECT_FALSE(archive.Close());
-    } else {
-        EXPECT_EQ(added, -2);
-        EXPECT_TRUE(archive.Close());
-    }
-    EXPECT_EQ(archive.ErrorMessage(), "The file \"version\" changed while it was read: it is no longer 0 bytes long");
+    archive.WriteInParallel(3, SmallBound);
+    ASSERT_EQ(archive.AddItemToRoot(FolderItem(dir / "mixed"), ZipArchive::MacBinarySmart), 1);
+    ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+
     ZipArchive back;
     ASSERT_TRUE(back.Open(FolderItem(dir / "out.zip"), false));
-    EXPECT_EQ(back.EntryCount(), 1);
+    const ZipEntryPtr entry = back.Entry(1);
+    EXPECT_EQ(entry->CompressionMethod(), 8);
+    // The noise as stored blocks (a few bytes per 64 KiB), the text deflated.
+    EXPECT_LT(entry->CompressedSize(), std::int32_t(2 * noise.size() + text.size() / 4));
+    StringSink sink;
+    std::optional<MemoryBlock> header;
+    ASSERT_TRUE(entry->Extract(false, &sink, nullptr, header)) << entry->ErrorMessage();
+    EXPECT_TRUE(sink.bytes == noise + text + noise);
+    std::string out;
+    EXPECT_EQ(run("unzip -tq " + shellQuote(dir / "out.zip"), &out), 0) << out;
+}
+
+TEST(ParallelWriter, AFileWhoseSizeReadsZeroIsReadToItsEndByBothWriters)
+{
+    // A kernel file: stat says empty, reading gives text.
+    const fs::path kernel = "/proc/version";
+    const ItemStat stat = statItem(kernel);
+    if (stat.kind != FolderItem::Kind::File || stat.length != 0)
+        GTEST_SKIP() << kernel << " is not an empty-looking regular file here";
+    const std::string text = readFile(kernel);
+    ASSERT_FALSE(text.empty());
+    for (const bool deflate : {false, true})
+        for (const unsigned workers : {0u, 2u}) {
+            SCOPED_TRACE(std::string(deflate ? "deflated" : "stored") + (workers ? ", parallel" : ", one by one"));
+            ZipConfigGuard config(deflate);
+            TempDir dir;
+            writeFile(dir / "empty", "");
+            ZipArchive archive;
+            ASSERT_TRUE(archive.Open(FolderItem(dir / "out.zip"), true));
+            archive.WriteInParallel(workers, SmallBound);
+            EXPECT_EQ(archive.AddItemToRoot(FolderItem(kernel), ZipArchive::MacBinarySmart), 1) << archive.ErrorMessage();
+            EXPECT_EQ(archive.AddItemToRoot(FolderItem(dir / "empty"), ZipArchive::MacBinarySmart), 2);
+            ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+
+            ZipArchive back;
+            ASSERT_TRUE(back.Open(FolderItem(dir / "out.zip"), false));
+            ASSERT_EQ(back.EntryCount(), 2);
+            EXPECT_EQ(back.Entry(1)->Size(), std::int32_t(text.size()));
+            StringSink sink;
+            std::optional<MemoryBlock> header;
+            ASSERT_TRUE(back.Entry(1)->Extract(false, &sink, nullptr, header)) << back.Entry(1)->ErrorMessage();
+            EXPECT_EQ(sink.bytes, text);
+            EXPECT_EQ(back.Entry(2)->Size(), 0);
+            EXPECT_EQ(back.Entry(2)->CompressionMethod(), 0);
+            std::string out;
+            EXPECT_EQ(run("unzip -tq " + shellQuote(dir / "out.zip"), &out), 0) << out;
+        }
 }
 
 TEST(EntryPayload, AFileThatChangedSinceItWasLookedAtIsNamedInTheFailure)
