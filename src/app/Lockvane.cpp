@@ -14,7 +14,9 @@
 #include "app/Preferences.h"
 #include "app/QtWindowAttention.h"
 #include "app/SingleInstance.h"
+#include "app/UnreadableFile.h"
 #include "app/UserDialogs.h"
+#include "app/X11Focus.h"
 #include "engine/JobSettings.h"
 #include "engine/KeyCheck.h"
 #include "engine/WorkFolder.h"
@@ -85,8 +87,11 @@ void Lockvane::listenForDocuments()
     if (m_instance) return;
     m_instance = new SingleInstance(this);
     m_instance->listen();
-    connect(m_instance, &SingleInstance::documentsReceived, this,
-            [this](const std::vector<FolderItem>& received) { queueDocuments(received); });
+    connect(m_instance, &SingleInstance::documentsReceived, this, [this](const std::vector<FolderItem>& received) {
+        // A later start, with documents or without, brings the running window forward.
+        bringWindowForward();
+        queueDocuments(received);
+    });
 }
 
 void Lockvane::start(const std::vector<FolderItem>& documents)
@@ -183,6 +188,7 @@ void Lockvane::OpenDocument(const FolderItem& item)
         break;
     }
     const FolderItem target = resolved(item);
+    if (UnreadableFile::refuse(target, m_window->widget())) return;
     LVTagger header;
     if (target.isFile() && header.CheckTag(target)) {
         if (KeyCheck::isLaterVersion(header)) {
@@ -201,11 +207,18 @@ void Lockvane::OpenDocument(const FolderItem& item)
 void Lockvane::queueDocuments(const std::vector<FolderItem>& documents)
 {
     for (const FolderItem& item : documents) m_documents.push_back(item);
-    if (m_window && !m_documents.empty()) {
-        m_window->widget()->raise();
-        m_window->widget()->activateWindow();
-    }
+    if (!m_documents.empty()) bringWindowForward();
     openNextDocument();
+}
+
+void Lockvane::bringWindowForward()
+{
+    if (!m_window) return;
+    QWidget* window = m_window->widget();
+    if (window->isMinimized()) window->showNormal();
+    window->raise();
+    window->activateWindow();
+    X11Focus::giveTo(window);
 }
 
 void Lockvane::openNextDocument()
@@ -233,6 +246,11 @@ bool Lockvane::requestQuit()
 void Lockvane::quitNow()
 {
     m_quitting = true;
+    // Every way of quitting keeps the window's position, as closing it does.
+    if (m_window && m_window->widget()->isVisible()) {
+        m_prefs.pLeft = m_window->Left();
+        m_prefs.pTop = m_window->Top();
+    }
     stopJobs();
     // The other windows close first: what they store as they close reaches the settings file.
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -87,6 +87,7 @@ public:
 
 private:
     void openNextDocument();
+    void bringWindowForward();
     void stopJobs();
     // Stops the jobs, closes the other windows, runs Close and ends the event loop.
     void quitNow();

@@ -54,12 +54,14 @@ QMenu* MainMenu::addMenu(const char* name, const char* caption)
 
 QAction* MainMenu::addItem(QMenu* menu, const char* name, const char* caption, const char* shortcut, bool autoEnable)
 {
-    auto* action = new QAction(QString::fromUtf8(caption), menu);
+    auto* action = new QAction(menu);
     action->setObjectName(QString::fromLatin1(name));
     action->setProperty(AutoEnableProperty, autoEnable);
     if (QString::fromUtf8(caption) == QLatin1String("-")) {
+        // A separator with a caption is drawn as a titled section: the "-" would show.
         action->setSeparator(true);
     } else {
+        action->setText(QString::fromUtf8(caption));
         if (shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(shortcut)));
         const QString itemName = action->objectName();
         connect(action, &QAction::triggered, this, [this, itemName] { dispatch(itemName); });

@@ -12,14 +12,16 @@
 
 #include <vector>
 
+#include "app/FileNames.h"
+
 namespace lv {
 
 namespace {
 
 UserDialogs* g_override = nullptr;
 
-QString fromPath(const FolderItem& item) { return QFile::decodeName(QByteArray::fromStdString(item.shellPath())); }
-FolderItem toItem(const QString& path) { return FolderItem(std::filesystem::path(QFile::encodeName(path).toStdString())); }
+QString fromPath(const FolderItem& item) { return FileNames::toQt(item); }
+FolderItem toItem(const QString& path) { return FileNames::fromQt(path); }
 
 } // namespace
 
@@ -100,7 +102,8 @@ void QtUserDialogs::openUrl(const std::string& url)
 
 void QtUserDialogs::openDocument(const FolderItem& file)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(fromPath(file)));
+    // The address carries the name's bytes, percent-encoded.
+    QDesktopServices::openUrl(QUrl::fromEncoded("file://" + QByteArray::fromStdString(file.shellPath()).toPercentEncoding("/")));
 }
 
 } // namespace lv

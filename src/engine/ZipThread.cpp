@@ -94,13 +94,13 @@ void ZipThread::compressTask()
                 failed = !zar->AddFolderContents(item, ZipArchive::CleanName(item.name()), mb_mode, followAliases);
             }
             if (failed) {
-                showError(zar->ErrorMessage());
+                showError(zar->ErrorMessage(), zar->ErrorDetail());
                 break;
             }
         }
         job.checkpoint();
         if (!failed && !zar->Close()) {
-            showError(zar->ErrorMessage());
+            showError(zar->ErrorMessage(), zar->ErrorDetail());
             failed = true;
         }
         zar.reset();
@@ -171,9 +171,9 @@ void ZipThread::setTotal(double value)
     finished = 0;
 }
 
-void ZipThread::showError(const std::string& message)
+void ZipThread::showError(const std::string& message, const std::string& explanation)
 {
-    if (m_controls.messages) m_controls.messages->showMessage(message);
+    if (m_controls.messages) m_controls.messages->show(MessageBox::Request{message, explanation, {}, 0, -1});
 }
 
 void ZipThread::zipProgress(ZipEntry&, std::int32_t entryTotal, std::int32_t done, bool&)

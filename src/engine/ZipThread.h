@@ -55,8 +55,8 @@ public:
     double finishedBytes() const noexcept { return finished; }
     double totalBytes() const noexcept { return total; }
 
-    // Shows `message` in a modal message box of the job.
-    void showError(const std::string& message);
+    // Shows the archive's message, with what it concerns and why as the box's explanation.
+    void showError(const std::string& message, const std::string& explanation = {});
 
     // Test hook: called on the worker before each item it adds (`archiving` true) and each entry
     // it extracts (on the thread of the pool that extracts it), with the 1-based step number.

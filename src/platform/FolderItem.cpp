@@ -90,6 +90,8 @@ std::string FolderItem::name() const
     return m_path.filename().native();
 }
 
+std::string FolderItem::displayPath() const { return validUtf8(m_path.native()); }
+
 std::string FolderItem::displayName() const
 {
     return validUtf8(name());

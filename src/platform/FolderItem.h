@@ -30,6 +30,8 @@ public:
     std::string name() const;
     // The name as shown to the user: valid UTF-8 (invalid bytes replaced).
     std::string displayName() const;
+    // The whole path as shown to the user, likewise valid UTF-8.
+    std::string displayPath() const;
     bool isNull() const noexcept { return m_path.empty(); }
 
     FolderItem parent() const;

@@ -1,7 +1,5 @@
 #include "ui/Program.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QIcon>
 
 #include <memory>
@@ -17,18 +15,28 @@
 
 namespace lv {
 
+std::vector<FolderItem> commandLineDocuments(int argc, const char* const* argv)
+{
+    // Taken as bytes: a name that is not UTF-8 is as good a name as any.
+    std::vector<FolderItem> documents;
+    for (int i = 1; i < argc; ++i) {
+        const std::filesystem::path given(argv[i]);
+        if (given.empty()) continue;
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(given, error);
+        documents.emplace_back(error ? given : absolute.lexically_normal());
+    }
+    return documents;
+}
+
 int runProgram(int argc, char** argv)
 {
     LockvaneApplication application(argc, argv);
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     QApplication::setWindowIcon(Artwork::applicationIcon());
 
-    std::vector<FolderItem> documents;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString path = QFileInfo(arguments[i]).absoluteFilePath();
-        documents.emplace_back(std::filesystem::path(QFile::encodeName(path).toStdString()));
-    }
+    // The application took its own options out of argv; what is left are the documents.
+    const std::vector<FolderItem> documents = commandLineDocuments(argc, argv);
 
     int code = 0;
     {

@@ -46,9 +46,12 @@ std::optional<PayloadError> EntryPayload::openData()
     itemreadhook::beforeRead(m_item);
     // Without following a link, and without blocking should a FIFO have taken the file's place.
     m_fd.reset(::open(ReachablePath(m_item.path()).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    const int openErrno = m_fd ? 0 : errno;
     struct stat st;
     if (!m_fd || ::fstat(m_fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        m_openError = PayloadError{zipResult::OpenFailed, OpenDataText};
+        m_openError = PayloadError{zipResult::OpenFailed, OpenDataText,
+                                   "\"" + m_item.displayPath() + "\": " +
+                                       (openErrno ? std::system_category().message(openErrno) : "not a plain file") + "."};
     else if (st.st_dev != dev_t(m_stat.device) || st.st_ino != ino_t(m_stat.inode) ||
              std::uint64_t(st.st_size) != m_stat.length)
         m_openError = changed();

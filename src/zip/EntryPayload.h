@@ -25,8 +25,14 @@ namespace lv {
 
 // A failure found while a payload was read: the entry writer's result code and text.
 struct PayloadError {
+    PayloadError() = default;
+    PayloadError(std::int32_t code, std::string message, std::string detail = {})
+        : code(code), message(std::move(message)), detail(std::move(detail))
+    {
+    }
     std::int32_t code = 0;
     std::string message;
+    std::string detail;  // the item and the system's reason, when known
 };
 
 class EntryPayload {

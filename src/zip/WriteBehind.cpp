@@ -96,6 +96,7 @@ std::int32_t WriteBehind::add(NewEntry e)
 {
     if (m_failure) {
         m_archive.errmsg = m_failure->message;
+        m_archive.z_detail(m_failure->detail);
         m_failureReported = true;
         return m_failure->code;
     }
@@ -134,6 +135,7 @@ std::int32_t WriteBehind::add(NewEntry e)
     }
     if (m_failure) {
         m_archive.errmsg = m_failure->message;
+        m_archive.z_detail(m_failure->detail);
         m_failureReported = true;
         return m_failure->code;
     }
@@ -422,6 +424,7 @@ void WriteBehind::fail(PayloadError error, Job* job)
     if (job && job->payload)
         job->payload->release();
     m_archive.errmsg = error.message;
+    m_archive.z_detail(error.detail);
     m_failure = std::move(error);
     m_failureReported = false;
     m_shared->stopping = true;

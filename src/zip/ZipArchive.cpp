@@ -122,6 +122,7 @@ bool ZipArchive::Close()
     if (writeBehind) {
         if (!writeBehind->drain() && !writeBehind->failureReported()) {
             errmsg = writeBehind->failure()->message;
+            z_detail(writeBehind->failure()->detail);
             writeBehind->markFailureReported();
             ok = false;
         }

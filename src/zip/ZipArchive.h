@@ -85,6 +85,9 @@ public:
     ZipEntryPtr Entry(std::int32_t index) const;
     std::int32_t EntryCount() const;
     std::string ErrorMessage() const { return errmsg; }
+    // What the last error concerns and why (the item's path and the system's reason), to explain
+    // ErrorMessage to the user; empty when the error names no item.
+    std::string ErrorDetail() const { return errmsg == errdetailOf ? errdetail : std::string(); }
     std::string Comment() const { return comment_; }
     void SetProgressMonitor(ZipProgressNotifier* monitor);
     // Told on the adding thread how far the archive's bytes are final: every byte before `end`
@@ -246,6 +249,13 @@ private:
 
     bool entriesRead = false;
     std::string errmsg;
+    std::string errdetail;    // belongs to the message errdetailOf
+    std::string errdetailOf;
+    void z_detail(std::string detail)
+    {
+        errdetail = std::move(detail);
+        errdetailOf = errmsg;
+    }
     std::string comment_;
     bool writeMode = false;
     std::int64_t startOfDirInArchive = 0;

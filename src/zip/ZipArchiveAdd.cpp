@@ -55,6 +55,17 @@ private:
 
 constexpr const char* TooLargeText = "The item is too large for a zip archive (2 GB or more)";
 
+// The explanation of a failure: which item, and what the system said.
+std::string reasonFor(const FolderItem& item, int error)
+{
+    return "\"" + item.displayPath() + "\": " + (error ? std::system_category().message(error) : "unknown error") + ".";
+}
+
+std::string lengthOf(const FolderItem& item, std::uint64_t length)
+{
+    return "\"" + item.displayPath() + "\" is " + std::to_string(length) + " bytes long.";
+}
+
 } // namespace
 
 std::string ZipArchive::NameClash(const std::vector<FolderItem>& siblings)
@@ -98,6 +109,7 @@ std::int32_t ZipArchive::AddItemByStreams(SeqDataInputStream* dataIn, std::int64
     }
     if (!z_settle()) {
         errmsg = writeBehind->failure()->message;
+        z_detail(writeBehind->failure()->detail);
         writeBehind->markFailureReported();
         return writeBehind->failure()->code;
     }
@@ -158,6 +170,9 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
         // A vanished item is never archived as an empty file.
         if (stat.kind == FolderItem::Kind::Missing) {
             errmsg = "Opening the source data stream failed";
+            int error = ENOENT;
+            statItem(item.path(), &error);
+            z_detail(reasonFor(item, error));
             return sizeOnly ? zipResult::WalkFailed : zipResult::OpenFailed;
         }
         const bool isFolder = stat.kind == FolderItem::Kind::Folder;
@@ -172,12 +187,14 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
         const std::uint64_t rsrcLen = useMacBinary ? forkLen : 0;
         if (dataLen > std::uint64_t(zip::MaxOffset) || rsrcLen > std::uint64_t(zip::MaxOffset)) {
             errmsg = TooLargeText;
+            z_detail(lengthOf(item, std::max(dataLen, rsrcLen)));
             return failed;
         }
         const std::int64_t payload =
             useMacBinary ? macbinary::streamLength(std::int64_t(dataLen), std::int64_t(rsrcLen)) : std::int64_t(dataLen);
         if (payload > zip::MaxOffset) {
             errmsg = TooLargeText;
+            z_detail(lengthOf(item, std::uint64_t(payload)));
             return failed;
         }
         if (sizeOnly)
@@ -238,6 +255,7 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
 
         if (!z_settle()) {
             errmsg = writeBehind->failure()->message;
+            z_detail(writeBehind->failure()->detail);
             writeBehind->markFailureReported();
             return writeBehind->failure()->code;
         }
@@ -263,6 +281,11 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
         const std::int64_t entryStart = startOfDirInArchive;
         const std::int32_t result = z_zip(dataIn.get(), std::int64_t(dataRead), rsrcIn.get(), std::int64_t(rsrcLen),
                                           header, name, stat.modified, extra);
+        if (result == zipResult::OpenFailed && errmsg == "Opening the source data stream failed") {
+            const FolderItem probe = item;
+            (void)probe.openAsBinaryFile(false);
+            z_detail(reasonFor(item, probe.lastErrorCode()));
+        }
         // A file that grew while it was read would come back cut to its first length.
         const auto changedMeanwhile = [&] {
             const std::uint64_t now = statItem(item.path()).length;
@@ -386,9 +409,12 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
             std::vector<ListedItem> own;
             const TreeScan::Listing* scanned = scan ? scan->listing(dir.path()) : nullptr;
             const int listError = scanned ? scanned->error : listFolder(dir.path(), own);
-            if (listError != 0 && dir.isFolder() &&
-                z_abort(dir, zipResult::OpenFailed, "Reading the folder failed", true))
-                return false;
+            if (listError != 0 && dir.isFolder()) {
+                errmsg = "Reading the folder failed";
+                z_detail(reasonFor(dir, listError));
+                if (z_abort(dir, zipResult::OpenFailed, errmsg, true))
+                    return false;
+            }
             const std::vector<ListedItem>& listing = scanned ? scanned->items : own;
             for (std::size_t i = 0; i < listing.size(); ++i) {
                 const ListedItem& listed = listing[i];
@@ -405,9 +431,12 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
                 case FolderItem::Kind::Missing:
                     // Gone meanwhile is fine; one that cannot even be looked at (a path too long)
                     // would be lost without a word.
-                    if (listed.error != ENOENT &&
-                        z_abort(child.item, zipResult::OpenFailed, "Reading the folder failed", true))
-                        return false;
+                    if (listed.error != ENOENT) {
+                        errmsg = "Reading the folder failed";
+                        z_detail(reasonFor(child.item, listed.error));
+                        if (z_abort(child.item, zipResult::OpenFailed, errmsg, true))
+                            return false;
+                    }
                     break;
                 case FolderItem::Kind::Alias:
                     if (followAliases) {

@@ -19,6 +19,7 @@ bool ZipArchive::Flush()
     bool ok = true;
     if (!z_settle() && !writeBehind->failureReported()) {
         errmsg = writeBehind->failure()->message;
+        z_detail(writeBehind->failure()->detail);
         writeBehind->markFailureReported();
         ok = false;
     }

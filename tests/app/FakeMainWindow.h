@@ -28,8 +28,8 @@ public:
         record("ResetWindow", 1, View::DropZone);
     }
     void runWhenIdle(std::function<void()> work) override { QTimer::singleShot(0, &window, std::move(work)); }
-    int Left() const override { return 0; }
-    int Top() const override { return 0; }
+    int Left() const override { return left; }
+    int Top() const override { return top; }
 
     void show(View v)
     {
@@ -39,6 +39,8 @@ public:
 
     QWidget window;
     int status = 1;
+    int left = 0;
+    int top = 0;
     View current = View::DropZone;
     std::vector<std::string> calls;
 

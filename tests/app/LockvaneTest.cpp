@@ -5,6 +5,9 @@
 #include <QProcess>
 #include <QTest>
 
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <filesystem>
 
 #include "app/FakeMainWindow.h"
@@ -270,6 +273,62 @@ TEST_F(LockvaneTest, ASecondStartHandsItsDocumentsToTheFirstAndExits)
     ASSERT_EQ(globals.Items.size(), 1u);
     EXPECT_EQ(globals.Items[0].path(), file);
     EXPECT_EQ(window->calls, std::vector<std::string>{"Transition"});
+}
+
+// Starts the program with `arguments` as bytes, as a file manager does; its exit status once it
+// ended (the running program answers meanwhile), -1 when it did not end.
+int startAgain(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv{const_cast<char*>(LOCKVANE_PROGRAM)};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, LOCKVANE_PROGRAM, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    for (int i = 0; i < 3000; ++i) {
+        QCoreApplication::processEvents();
+        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        QTest::qWait(5);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+}
+
+TEST_F(LockvaneTest, ANameThatIsNotUtf8IsHandedOverByteForByte)
+{
+    app->listenForDocuments();
+    app->start({});
+    const fs::path file = dir / "r\xE9sum\xE9.pdf";  // Latin-1
+    test::writeFile(file, "%PDF");
+    ASSERT_EQ(startAgain({file.native()}), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !globals.Items.empty(); }, 5000));
+    EXPECT_EQ(globals.Items[0].path().native(), file.native());
+}
+
+TEST_F(LockvaneTest, ASecondStartWithoutDocumentsBringsTheWindowForward)
+{
+    app->listenForDocuments();
+    app->start({});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window->window));
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_EQ(startAgain({}), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->window.isActiveWindow(); }, 5000));
+    EXPECT_TRUE(window->calls.empty());
+}
+
+TEST_F(LockvaneTest, QuitKeepsTheWindowsPositionAsClosingDoes)
+{
+    app->start({});
+    window->left = 321;
+    window->top = 123;
+    MainMenu::shared().dispatch(QStringLiteral("FileQuit"));
+    EXPECT_TRUE(app->quitting());
+    EXPECT_EQ(prefs.pLeft, 321);
+    EXPECT_EQ(prefs.pTop, 123);
 }
 
 } // namespace

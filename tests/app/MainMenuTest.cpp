@@ -64,6 +64,10 @@ TEST(MainMenu, OneBarOfFourMenusAndTwentyItems)
         SCOPED_TRACE(expected.name);
         EXPECT_EQ(items[i]->objectName(), expected.name);
         EXPECT_EQ(items[i]->isSeparator() ? QStringLiteral("-") : items[i]->text(), expected.caption);
+        // A separator with a caption would be drawn with it.
+        if (items[i]->isSeparator()) {
+            EXPECT_TRUE(items[i]->text().isEmpty());
+        }
         EXPECT_EQ(items[i]->shortcut(), expected.shortcut);
         EXPECT_TRUE(menu.menu(expected.menu)->actions().contains(items[i]));
         EXPECT_EQ(menu.item(expected.name), items[i]);

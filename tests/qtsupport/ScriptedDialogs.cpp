@@ -18,6 +18,7 @@ void ScriptedDialogs::reset()
     chosenItem.reset();
     chosenFolder.reset();
     messages.clear();
+    explanations.clear();
     prompts.clear();
     urls.clear();
     documents.clear();
@@ -26,6 +27,7 @@ void ScriptedDialogs::reset()
 int ScriptedDialogs::message(const Request& request, Icon, QWidget*)
 {
     messages.push_back(request.message);
+    explanations.push_back(request.explanation);
     if (onMessage) onMessage(request);
     if (!m_answers.empty()) {
         const int answer = m_answers.front();

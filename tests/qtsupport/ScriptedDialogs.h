@@ -31,6 +31,7 @@ public:
     std::optional<FolderItem> chosenFolder;  // what chooseFolder returns
 
     std::vector<std::string> messages;       // every box's text, in order
+    std::vector<std::string> explanations;   // and its explanation
     std::vector<std::string> prompts;        // every chooser's prompt
     std::vector<std::string> urls;           // addresses opened
     std::vector<std::string> documents;      // documents opened

@@ -1,7 +1,9 @@
 // Both roads as a user takes them, in a real window: items handed over, Encrypt, the key typed,
 // the job watched to its end, and the encrypted file opened and decrypted again.
 
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -11,6 +13,7 @@
 #include "platform/SpecialFolders.h"
 #include "ui/UiFixture.h"
 #include "ui/dialogs/swKey.h"
+#include "ui/main/Canvases.h"
 #include "ui/main/LVDisplay.h"
 
 namespace lv {
@@ -69,6 +72,23 @@ protected:
                             std::int64_t(st.st_mtime) / 2};
         }
         return entries;
+    }
+
+        // Drops items on `target` with the addresses a file manager writes: the names' bytes
+    // percent-encoded, whatever they hold.
+    static void dropBytes(QWidget* target, const std::vector<fs::path>& items)
+    {
+        QByteArray list;
+        for (const fs::path& item : items)
+            list += "file://" + QByteArray::fromStdString(item.native()).toPercentEncoding("/") + "\r\n";
+        QMimeData data;
+        data.setData(QStringLiteral("text/uri-list"), list);
+        const QPointF at(target->width() / 2.0, target->height() / 2.0);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QDropEvent event(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+        settle();
     }
 
     static bool workFilesGone()
@@ -182,6 +202,69 @@ TEST_F(RoadsInAWindow, ClosingTheWindowDuringAJobAsksFirst)
     EXPECT_TRUE(window().isVisible());
     EXPECT_FALSE(Lockvane::App()->quitting());
     EXPECT_TRUE(jobEnded("Encryption Finished."));  // the job went on
+}
+
+TEST_F(RoadsInAWindow, ANameThatIsNotUtf8IsListedReadablyAndComesBackByteForByte)
+{
+    const std::string name = "caf\xE9 \xFF.txt";  // Latin-1 bytes, no UTF-8
+    const fs::path item = dir / "source" / name;
+    test::writeFile(item, "latin-1 named");
+    prefs().ConfirmKey = false;
+
+    dropBytes(window().cBack, {item});
+    ASSERT_EQ(globals().Items.size(), 1u);
+    EXPECT_EQ(globals().Items[0].path().native(), item.native());
+    ASSERT_EQ(window().lvdList->ItemCount, 1);
+    EXPECT_EQ(window().lvdList->Details[0].DisplayName, QStringLiteral("caf\uFFFD \uFFFD.txt"));
+
+    window().bEncrypt->click();
+    typeKey(QStringLiteral("k"));
+    ASSERT_TRUE(jobEnded("Encryption Finished."));
+    EXPECT_TRUE(dialogs().messages.empty()) << dialogs().messages.front();
+    window().bCancel->click();
+    settle();
+
+    dropBytes(window().cBack, {destination / "EncryptedFile.cdx"});
+    window().bYes->click();
+    typeKey(QStringLiteral("k"));
+    ASSERT_TRUE(jobEnded("Decryption Complete."));
+    EXPECT_EQ(test::readFile(destination / "DecryptedFiles" / name), "latin-1 named");
+}
+
+TEST_F(RoadsInAWindow, AnItemThatCannotBeArchivedIsNamedWithTheReason)
+{
+    prefs().ConfirmKey = false;
+    struct Case {
+        const char* label;
+        std::function<void(const fs::path&)> make;     // before it is listed
+        std::function<void(const fs::path&)> spoil;    // after
+        std::string message;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"gone since it was listed", [](const fs::path& f) { test::writeFile(f, "x"); },
+         [](const fs::path& f) { fs::remove(f); }, "Opening the source data stream failed", "No such file or directory"},
+        {"2 GB", [](const fs::path& f) { test::writeFile(f, ""); fs::resize_file(f, 2147483648u); },
+         [](const fs::path&) {}, "The item is too large for a zip archive (2 GB or more)", "2147483648 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        dialogs().reset();
+        const fs::path item = dir / (std::string(c.label) + ".dat");
+        c.make(item);
+        handOver({item});
+        c.spoil(item);
+        window().bEncrypt->click();
+        typeKey(QStringLiteral("k"));
+        ASSERT_TRUE(waitFor([&] { return !dialogs().messages.empty(); }));
+        globals().enc->waitForJob();
+        settle();
+        EXPECT_EQ(dialogs().messages.front(), c.message);
+        EXPECT_NE(dialogs().explanations.front().find(item.native()), std::string::npos) << dialogs().explanations.front();
+        EXPECT_NE(dialogs().explanations.front().find(c.reason), std::string::npos) << dialogs().explanations.front();
+        EXPECT_FALSE(fs::exists(destination / "EncryptedFile.cdx"));
+        fs::remove(item);
+    }
 }
 
 } // namespace

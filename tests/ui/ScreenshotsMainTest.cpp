@@ -6,7 +6,9 @@
 #include <QProgressBar>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 
+#include "app/MainMenu.h"
 #include "ui/UiFixture.h"
 #include "ui/dialogs/swKey.h"
 #include "ui/main/Canvases.h"
@@ -68,6 +70,20 @@ TEST_F(ScreenshotsMain, EveryView)
     screenshot(&window(), "main-job-view-progress");
     swKey::current()->bCancel_Action();
     settle();
+}
+
+TEST_F(ScreenshotsMain, EveryMenuWithItsSeparators)
+{
+    MainMenu& bar = MainMenu::shared();
+    bar.refresh();
+    for (QMenu* menu : bar.menus()) {
+        menu->popup(window().mapToGlobal(QPoint(0, 0)));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+        settle();
+        screenshot(menu, "menu-" + menu->objectName().toStdString());
+        menu->hide();
+        settle();
+    }
 }
 
 } // namespace

@@ -113,7 +113,7 @@ wPrefs::wPrefs()
     QWidget* notifications = pages[1];
     cbGrowl = settingBox(notifications, "cbGrowl", "Enable Growl", notifications, {103, 14, 114, 32},
                          &Preferences::GrowlEnabled);
-    cbGrowl->setToolTip(QStringLiteral("Show a desktop notification when a job starts, ends or fails."));
+    cbGrowl->setToolTip(QStringLiteral("Show a desktop notification when a job ends or fails."));
     cbBounce = settingBox(notifications, "cbBounce", "Bounce Dock Icon", notifications, {103, 38, 134, 32},
                           &Preferences::BounceDockIcon);
     cbBounce->setToolTip(QStringLiteral("Ask for your attention in the task bar when a job ends."));

@@ -1,8 +1,9 @@
 #include "ui/main/DroppedItems.h"
 
-#include <QFile>
 #include <QMimeData>
 #include <QUrl>
+
+#include "app/FileNames.h"
 
 namespace lv::DroppedItems {
 
@@ -19,10 +20,9 @@ std::vector<FolderItem> from(const QMimeData* data)
     std::vector<FolderItem> items;
     if (!data) return items;
     for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile()) continue;
-        QString path = url.toLocalFile();
-        while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
-        items.emplace_back(std::filesystem::path(QFile::encodeName(path).toStdString()));
+        // The names' bytes as the file manager gave them, whatever they hold.
+        const FolderItem item = FileNames::fromUrl(url);
+        if (!item.isNull()) items.push_back(item);
     }
     return items;
 }

@@ -11,6 +11,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 
 #include "app/DBusNotifier.h"
@@ -19,6 +20,7 @@
 #include "app/MainMenu.h"
 #include "app/Preferences.h"
 #include "app/QtWindowAttention.h"
+#include "app/UnreadableFile.h"
 #include "app/UserDialogs.h"
 #include "engine/KeyCheck.h"
 #include "ui/dialogs/Dialogs.h"
@@ -88,6 +90,13 @@ wMain::wMain()
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setMenuBar(MainMenu::shared().createMenuBar(this));
     buildControls();
+    setReach(View::DropZone);
+    // A push button holds the focus in the list view and would take the arrows as focus moves.
+    for (const auto& [key, by] : {std::pair{Qt::Key_Up, -1}, {Qt::Key_Down, 1}}) {
+        auto* arrow = new QShortcut(QKeySequence(key), this);
+        arrow->setContext(Qt::WindowShortcut);
+        connect(arrow, &QShortcut::activated, this, [this, by = by] { moveSelection(by); });
+    }
     Resize::setContentSize(this, QSize(340, 160));
     SharedCommands::install(m_commands, this, SharedCommands::MainWindowCommands);
     m_commands.add(QStringLiteral("FileAddItem"), [this] {
@@ -123,6 +132,8 @@ void wMain::buildControls()
     stAreyouSure = staticText(c, "stAreyouSure", QString::fromLatin1(DecryptQuestionText), {18, 14, 264, 20}, Qt::AlignLeft);
     stAreyouSure->hide();
     bCancel = pushButton(c, "bCancel", "Cancel", {130, 78, 80, 20});
+    // Not a key's to press while a job runs; "OK" is the default button, which Return presses.
+    bCancel->setFocusPolicy(Qt::NoFocus);
     bCancel->hide();
     stReports = staticText(c, "stReports", QString(), {20, 46, 300, 20}, Qt::AlignHCenter);
     stReports->hide();
@@ -214,6 +225,20 @@ void wMain::setStatus(int status, View view)
     refreshMenu();
 }
 
+void wMain::setReach(View view)
+{
+    const auto reach = [](QWidget* control, bool inView) {
+        if (!inView && control->hasFocus()) control->clearFocus();
+        control->setEnabled(inView);
+    };
+    reach(bNo, view == View::DecryptQuestion);
+    reach(bYes, view == View::DecryptQuestion);
+    reach(bCancel, view == View::JobView);
+    reach(sbwMain, view == View::ItemList);
+    reach(bFirstCancel, view == View::ItemList);
+    reach(bEncrypt, view == View::ItemList);
+}
+
 void wMain::refreshMenu() { MainMenu::shared().refreshSoon(); }
 
 QPushButton* wMain::defaultButton() const
@@ -230,6 +255,7 @@ QPushButton* wMain::defaultButton() const
 
 void wMain::Transition()
 {
+    setReach(View::ItemList);
     lvdhHeader->show();
     lvdList->show();
     cBack->hide();
@@ -254,6 +280,7 @@ void wMain::Transition()
 
 void wMain::Transition2()
 {
+    setReach(View::JobView);
     cBack->hide();
     lvdhHeader->hide();
     lvdList->hide();
@@ -276,6 +303,7 @@ void wMain::Transition2()
 
 void wMain::ResetWindow()
 {
+    setReach(View::DropZone);
     if (m_jobControls) m_jobControls->close();  // a job's late calls no longer reach the window
     pbProgress->hide();
     stReports->hide();
@@ -304,6 +332,7 @@ void wMain::ResetWindow()
 
 void wMain::DecryptTransition()
 {
+    setReach(View::DecryptQuestion);
     cBack->hide();
     cbAdd->hide();
     cbAction->hide();
@@ -318,6 +347,7 @@ void wMain::DecryptTransition()
 
 void wMain::TransitionBack()
 {
+    setReach(View::ItemList);
     lvdhHeader->show();
     lvdList->show();
     cBack->hide();
@@ -431,6 +461,7 @@ void wMain::cBack_DropObject(const std::vector<FolderItem>& items, bool link)
     FolderItem target = first;
     if (first.isAlias())
         if (auto resolved = first.resolveAlias()) target = *resolved;
+    if (UnreadableFile::refuse(target, this)) return;
     if (target.isFile() && header.CheckTag(target)) {
         if (KeyCheck::isLaterVersion(header)) {
             UserDialogs::shared().message(KeyCheck::LaterVersionText, this);
@@ -560,11 +591,23 @@ bool wMain::Event_Close()
 {
     Lockvane* app = Lockvane::App();
     if (app && app->quitting()) return true;
+    storePosition();
+    if (!app) return true;
+    return app->requestQuit();
+}
+
+void wMain::storePosition()
+{
     Preferences& prefs = Preferences::shared();
     prefs.pLeft = Left();
     prefs.pTop = Top();
-    if (!app) return true;
-    return app->requestQuit();
+}
+
+void wMain::moveSelection(int by)
+{
+    if (m_status != 2 || !lvdList->RowSelected) return;
+    const std::int32_t row = lvdList->SelectedRow + by;
+    if (row >= 1 && row <= lvdList->ItemCount) lvdList->selectRow(row);
 }
 
 void wMain::keyPressEvent(QKeyEvent* event)
@@ -579,10 +622,8 @@ void wMain::keyPressEvent(QKeyEvent* event)
     if (m_status == 2 && lvdList->RowSelected) {
         if (key == Qt::Key_Backspace || key == Qt::Key_Delete) {
             lvdList->Remove(lvdList->SelectedRow);
-        } else if (key == Qt::Key_Up) {
-            if (lvdList->SelectedRow != 1) lvdList->selectRow(lvdList->SelectedRow - 1);
-        } else if (key == Qt::Key_Down) {
-            if (lvdList->SelectedRow != lvdList->ItemCount) lvdList->selectRow(lvdList->SelectedRow + 1);
+        } else if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            moveSelection(key == Qt::Key_Up ? -1 : 1);
         }
     }
     AsyncDragWindow::keyPressEvent(event);

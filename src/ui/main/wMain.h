@@ -115,6 +115,8 @@ public:
 
     // The button Return presses now (the visible default button), or null.
     QPushButton* defaultButton() const;
+    // Keeps the window's position for the next start (closing and quitting).
+    void storePosition();
 
 protected:
     void Event_Open() override;
@@ -126,6 +128,11 @@ private:
     void buildControls();
     void layoutAnchored(QSize content);
     void setStatus(int status, View view);
+    // Only the controls of `view` take the focus or answer a key or click; the others stay where
+    // they are, shown or not, and are inert.
+    void setReach(View view);
+    // Up and Down in the item list, whatever control holds the focus.
+    void moveSelection(int by);
     void setActive(bool active);
     void refreshMenu();
     void drainIdleWork();

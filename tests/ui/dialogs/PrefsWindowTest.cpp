@@ -238,13 +238,12 @@ TEST_F(PrefsWindow, ExtensionBoxStoresWithOrWithoutTheDotAndRemembersOnClose)
 
 TEST_F(PrefsWindow, DestinationPathIsShortenedAfterThirtyCharacters)
 {
-    // The window's own temporary folder, padded to paths of exactly 30 and 31 characters.
-    const std::string base = m_dir.path().string() + "/";
-    ASSERT_LT(base.size(), 28u);
-    const std::string path30 = base + std::string(30 - base.size(), 'd');
-    const std::string path31 = base + std::string(31 - base.size(), 'e');
-    fs::create_directory(path30);
-    fs::create_directory(path31);
+    // Paths of exactly 30 and 31 characters, wherever the temporary folder lies: the chooser's
+    // answer is only shown and stored, never opened.
+    const std::string path30 = "/lockvane-shortening/" + std::string(30 - 21, 'd');
+    const std::string path31 = "/lockvane-shortening/" + std::string(31 - 21, 'e');
+    ASSERT_EQ(path30.size(), 30u);
+    ASSERT_EQ(path31.size(), 31u);
     const QString tail27 = QString::fromStdString(path31.substr(4));
 
     struct Row {
@@ -291,6 +290,14 @@ TEST_F(PrefsWindow, UpdatesPageHasNoSettingAndCheckNowOnlyTells)
     QTest::mouseClick(w->bCheckNow, Qt::LeftButton);
     EXPECT_EQ(ScriptedDialogs::installed().messages, std::vector<std::string>{wPrefs::CheckNowText});
     EXPECT_EQ(written(), before);
+}
+
+TEST_F(PrefsWindow, TheNotificationsSwitchPromisesOnlyWhatIsPosted)
+{
+    // The "Started" notifications are registered off: the switch speaks of ends and failures.
+    w = open();
+    EXPECT_FALSE(w->cbGrowl->toolTip().contains(QStringLiteral("start")));
+    EXPECT_TRUE(w->cbGrowl->toolTip().contains(QStringLiteral("ends or fails")));
 }
 
 } // namespace
