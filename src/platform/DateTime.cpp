@@ -1,6 +1,7 @@
 #include "platform/DateTime.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <mutex>
@@ -49,6 +50,14 @@ DosDateTime encodeDos(int year, int month, int day, int hour, int minute, int se
 }
 
 } // namespace
+
+void settleTimeZone()
+{
+    // The zone glibc takes when TZ is unset.
+    if (!std::getenv("TZ"))
+        ::setenv("TZ", ":/etc/localtime", 0);
+    ::tzset();
+}
 
 std::int64_t utcOffsetAt(std::int64_t unixTime)
 {

@@ -9,6 +9,12 @@
 
 namespace lv {
 
+// Names the default time zone when TZ is unset; call it first thing in main, before any thread
+// starts. While TZ is unset, glibc reads the zone again on every mktime and replaces its record
+// of it, which threads converting dates at once (the toolkit's and ours) would race on; named,
+// the zone is read once.
+void settleTimeZone();
+
 // Offset from UTC, in seconds, of local time at the given Unix time (positive east of UTC).
 std::int64_t utcOffsetAt(std::int64_t unixTime);
 

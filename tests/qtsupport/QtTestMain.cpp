@@ -13,10 +13,12 @@
 
 #include "app/LockvaneApplication.h"
 #include "app/UserDialogs.h"
+#include "platform/DateTime.h"
 #include "qtsupport/ScriptedDialogs.h"
 
 int main(int argc, char** argv)
 {
+    lv::settleTimeZone();
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/lockvane-test-XXXXXX"));
     const QByteArray root = home.path().toLocal8Bit();
     for (const auto& [name, sub] : {std::pair{"HOME", ""}, {"XDG_CONFIG_HOME", "/config"},
