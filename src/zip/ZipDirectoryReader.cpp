@@ -58,11 +58,14 @@ struct Extent {
     std::uint16_t localFlags = 0;
 };
 
-// Records of one local header and its data are the library's duplicates of one entry: they share
-// everything with it and only they carry the data-descriptor flag their local header lacks.
+// Records of one local header and its data are the library's duplicate of one entry: it shares
+// everything with it and only it carries the data-descriptor flag its local header lacks. One
+// duplicate at most: more records on one header would let a small file stand for many copies.
 bool isDuplicateGroup(ZipArchiveData& d, std::span<const Extent> group)
 {
     namespace c = zip::central;
+    if (group.size() > 2)
+        return false;
     const MemoryBlock& first = group.front().entry->z_Header();
     std::size_t sources = 0;
     for (const Extent& x : group) {

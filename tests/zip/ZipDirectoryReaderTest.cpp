@@ -22,6 +22,16 @@ std::string openError(const TempDir& dir, const std::string& bytes)
 
 RawZip oneEntry() { return layoutZip({RawEntry("a.txt", "hello")}); }
 
+// A central record for the single entry of `z` under another name of the same length, marked as
+// a duplicate (data-descriptor flag over the shared local header that lacks it).
+std::string duplicateRecord(const RawZip& z, std::string_view name)
+{
+    std::string record = z.central;
+    record[8] = char(std::uint8_t(record[8]) | 8);
+    setBytes(record, 46, name);
+    return record;
+}
+
 const char* const OutsideTheArchive = "An entry's data lie outside the archive (archive appears to be severely corrupted)";
 const char* const OverlappingEntries = "Entries overlap (archive appears to be severely corrupted)";
 
@@ -52,6 +62,9 @@ TEST(ZipDirectoryReader, CraftedDirectoriesFailWithTheirTexts)
         tenRecords += z.central;
     const std::string sharing = z.locals + tenRecords +
         endRecord(0, 0, 10, 10, std::uint32_t(tenRecords.size()), dirStart);
+    // Duplicates of "a.txt": one is what the library writes, two are refused.
+    const std::string twoDuplicates = z.locals + z.central + duplicateRecord(z, "b.txt") +
+        duplicateRecord(z, "c.txt") + endRecord(0, 0, 3, 3, 3 * dirSize, dirStart);
     // The second record points into the middle of the first one's data.
     const RawZip inner = layoutZip({RawEntry("b", "inner data")});
     const RawZip outer = layoutZip({RawEntry("a", "head" + inner.locals + "tail"), RawEntry("b", "inner data")});
@@ -84,6 +97,7 @@ TEST(ZipDirectoryReader, CraftedDirectoriesFailWithTheirTexts)
         {"data past the directory", hugeSize, OutsideTheArchive},
         {"records sharing one local entry", sharing, OverlappingEntries},
         {"a record inside another's data", inside, OverlappingEntries},
+        {"two duplicates of one local entry", twoDuplicates, OverlappingEntries},
     };
     TempDir dir;
     for (const CraftedDirectory& c : cases)
@@ -101,8 +115,15 @@ TEST(ZipDirectoryReader, OpensWhatTheRecordsAllow)
         EXPECT_EQ(archive.Comment(), comment);
         EXPECT_EQ(archive.EntryCount(), 1);
     }
-    // A local header, then an end record with no entries.
+    // A second record on one local header, as the library's duplicate writes it.
     const RawZip z = oneEntry();
+    writeFile(dir / "duplicate.zip",
+        z.locals + z.central + duplicateRecord(z, "b.txt") +
+            endRecord(0, 0, 2, 2, std::uint32_t(2 * z.central.size()), std::uint32_t(z.locals.size())));
+    EXPECT_EQ(extractAll(dir / "duplicate.zip", dir / "duplicate"), "");
+    EXPECT_EQ(readFile(dir / "duplicate" / "b.txt"), "hello");
+    EXPECT_EQ(readFile(dir / "duplicate" / "a.txt"), "hello");
+    // A local header, then an end record with no entries.
     writeFile(dir / "empty.zip", z.locals + endRecord(0, 0, 0, 0, 0, std::uint32_t(z.locals.size())));
     {
         ZipArchive archive;
