@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "platform/DiskSpace.h"
@@ -91,20 +92,32 @@ std::unique_ptr<ExtractionJob> ExtractionJob::claimFolder(const FolderItem& pare
 std::unique_ptr<ExtractionJob> ExtractionJob::claimStagingFolder(const FolderItem& parent, const std::string& name,
                                                                  std::string& error)
 {
+    int err = 0;
+    auto folder = std::make_shared<const FolderHandle>(FolderHandle::open(parent.path(), err, true));
+    if (!folder->isOpen()) {
+        error = "The folder " + quoted(parent) + " could not be opened: " + std::generic_category().message(err);
+        return nullptr;
+    }
     WorkFileNames names(WorkPrefix);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        FolderItem candidate = parent.child(names.next());
+        const std::string stagingName = names.next();
         // Private until published: nothing in it can be opened by anyone else meanwhile.
-        if (candidate.createAsFolder(0700)) {
-            auto job = std::make_unique<ExtractionJob>(candidate);
-            job->m_ownsRoot = true;
-            job->m_publishName = name;
-            return job;
-        }
-        if (candidate.lastErrorCode() != EEXIST) {
-            error = "A folder could not be made in " + quoted(parent) + ": " + candidate.lastErrorText();
+        err = folder->makeFolder(stagingName, 0700);
+        if (err == EEXIST)
+            continue;
+        FolderHandle staged;
+        if (err == 0)
+            staged = folder->openFolder(stagingName, err);
+        if (err != 0) {
+            error = "A folder could not be made in " + quoted(parent) + ": " + std::generic_category().message(err);
             return nullptr;
         }
+        auto job = std::make_unique<ExtractionJob>(parent.child(stagingName));
+        job->m_ownsRoot = true;
+        job->m_publishName = name;
+        job->m_stagingParent = folder;
+        job->m_stagingRoot = std::make_shared<const FolderHandle>(std::move(staged));
+        return job;
     }
     error = "There is no free name for a folder in " + quoted(parent) + ".";
     return nullptr;
@@ -114,30 +127,41 @@ bool ExtractionJob::publish(std::string& error)
 {
     closeFolders();
     const FolderItem parent = m_root.parent();
-    int err = 0;
-    const FolderHandle folder = FolderHandle::open(parent.path(), err, true);
-    if (!folder.isOpen()) {
-        error = "The folder " + quoted(parent) + " could not be opened: " + std::generic_category().message(err);
+    if (!m_stagingParent || !m_stagingRoot) {
+        error = "The folder " + quoted(parent) + " could not be opened: " + std::generic_category().message(EBADF);
         return false;
     }
-    if (!m_root.setPermissions(0777 & ~processUmask())) {
+    const FolderHandle& folder = *m_stagingParent;
+    // A destination deleted meanwhile took the extracted files with it.
+    struct stat st;
+    if (::fstat(folder.descriptor(), &st) != 0 || st.st_nlink == 0) {
+        error = "The folder " + quoted(parent) + " was deleted while the files were extracted into it.";
+        return false;
+    }
+    FileDescriptor root(::openat(m_stagingRoot->descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root || ::fchmod(root.get(), 0777 & ~processUmask()) != 0) {
         error = "The folder " + quoted(m_root) + " could not be opened to its owner's group and others: " +
-            m_root.lastErrorText();
+            std::generic_category().message(errno);
         return false;
     }
+    int err = 0;
     for (int n = 1; n <= MaxNumberedFolders; ++n) {
         const std::string name = numberedName(m_publishName, n);
         err = folder.moveNoReplace(m_root.name(), name);
         if (err == EEXIST)
             continue;
         if (err != 0) {
-            error = "The folder " + quoted(parent.child(name)) + " could not be made in " + quoted(parent) + ": " +
-                std::generic_category().message(err);
+            error = err == ENOENT
+                ? "The folder " + quoted(parent) + " was deleted while the files were extracted into it."
+                : "The folder " + quoted(parent.child(name)) + " could not be made in " + quoted(parent) + ": " +
+                    std::generic_category().message(err);
             return false;
         }
         std::lock_guard lock(m_mutex);
         m_root = parent.child(name);
         m_ownsRoot = false;
+        m_stagingParent.reset();
+        m_stagingRoot.reset();
         m_created.clear();
         m_createdPaths.clear();
         m_folderEnds.clear();
@@ -201,7 +225,9 @@ bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader*
     if (components->empty()) {
         // The entry of the root itself, in the folder the user chose.
         int err = 0;
-        folder = std::make_shared<const FolderHandle>(FolderHandle::open(m_root.parent().path(), err, true));
+        folder = m_stagingParent
+            ? m_stagingParent
+            : std::make_shared<const FolderHandle>(FolderHandle::open(m_root.parent().path(), err, true));
         name = m_root.name();
     } else {
         folder = openFolder(*components, components->size() - 1);
@@ -259,6 +285,8 @@ bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader*
 
 ExtractionJob::FolderPtr ExtractionJob::openRoot()
 {
+    if (m_stagingRoot)
+        return m_stagingRoot;
     int err = 0;
     FolderHandle root = FolderHandle::open(m_root.path(), err);
     if (!root.isOpen() && err == ENOENT) {
@@ -353,6 +381,8 @@ bool ExtractionJob::removeCreated()
     closeFolders();
     std::lock_guard lock(m_mutex);
     std::vector<FolderItem> items = m_created;
+    if (m_stagingRoot)
+        return removeStagedThroughDescriptors(items);
     if (m_ownsRoot)
         items.insert(items.begin(), m_root);
     // A folder mode already applied must not keep its contents in: the job's folders are opened
@@ -364,6 +394,98 @@ bool ExtractionJob::removeCreated()
     for (auto it = items.rbegin(); it != items.rend(); ++it)
         if (it->exists() && !it->remove())
             all = false;
+    m_created.clear();
+    m_createdPaths.clear();
+    m_folderEnds.clear();
+    return all;
+}
+
+// Called with m_mutex held. The items the job made, found by their places below the staged
+// root and reached through its descriptor one folder at a time, never through a link; then the
+// root itself, when nothing of anyone else's is left in it.
+bool ExtractionJob::removeStagedThroughDescriptors(const std::vector<FolderItem>& items)
+{
+    struct Place {
+        std::vector<std::string> folders;
+        std::string name;
+    };
+    std::vector<Place> places;
+    for (const FolderItem& item : items) {
+        Place place;
+        for (const auto& part : item.path().lexically_relative(m_root.path()))
+            place.folders.push_back(part.native());
+        if (place.folders.empty() || place.folders.front() == "..")
+            continue;
+        place.name = place.folders.back();
+        place.folders.pop_back();
+        places.push_back(std::move(place));
+    }
+    // The folder an item lies in, for an item below a folder of the root.
+    const auto folderOf = [&](const Place& place) -> std::optional<FolderHandle> {
+        FolderHandle folder;
+        const FolderHandle* at = m_stagingRoot.get();
+        for (const std::string& name : place.folders) {
+            int err = 0;
+            folder = at->openFolder(name, err);
+            if (!folder.isOpen())
+                return std::nullopt;
+            at = &folder;
+        }
+        return folder;
+    };
+    // An item goes with its AppleDouble companion, when that is one.
+    const auto removeIn = [](const FolderHandle& parent, const std::string& name, bool folder) {
+        const int err = parent.remove(name, folder);
+        if (err == 0) {
+            const std::string companion = "._" + name;
+            FileDescriptor fd(::openat(parent.descriptor(), companion.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            unsigned char magic[4] = {};
+            struct stat st;
+            if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && ::read(fd.get(), magic, 4) == 4 &&
+                magic[0] == 0 && magic[1] == 0x05 && magic[2] == 0x16 && magic[3] == 0x07)
+                parent.remove(companion, false);
+        }
+        return err;
+    };
+    const auto removeAt = [&](const Place& place, bool folder) {
+        if (place.folders.empty())
+            return removeIn(*m_stagingRoot, place.name, folder);
+        const auto parent = folderOf(place);
+        return parent ? removeIn(*parent, place.name, folder) : ENOENT;
+    };
+    const auto kindAt = [&](const Place& place, struct stat& st) {
+        int err = 0;
+        if (place.folders.empty())
+            return m_stagingRoot->kindOf(place.name, st, err);
+        const auto parent = folderOf(place);
+        return parent ? parent->kindOf(place.name, st, err) : FolderItem::Kind::Missing;
+    };
+    // A folder mode already applied must not keep its contents in: the job's folders are opened
+    // to their owner first, parents before children.
+    for (const Place& place : places) {
+        struct stat st;
+        if (kindAt(place, st) != FolderItem::Kind::Folder)
+            continue;
+        if (place.folders.empty()) {
+            ::fchmodat(m_stagingRoot->descriptor(), place.name.c_str(), 0700, 0);
+        } else if (const auto parent = folderOf(place)) {
+            ::fchmodat(parent->descriptor(), place.name.c_str(), 0700, 0);
+        }
+    }
+    bool all = true;
+    for (auto it = places.rbegin(); it != places.rend(); ++it) {
+        struct stat st;
+        const FolderItem::Kind kind = kindAt(*it, st);
+        if (kind == FolderItem::Kind::Missing)
+            continue;
+        if (removeAt(*it, kind == FolderItem::Kind::Folder) != 0)
+            all = false;
+    }
+    const int rootGone = m_stagingParent->remove(m_root.name(), true);
+    if (rootGone != 0 && rootGone != ENOENT)
+        all = false;
+    m_stagingParent.reset();
+    m_stagingRoot.reset();
     m_created.clear();
     m_createdPaths.clear();
     m_folderEnds.clear();

@@ -103,6 +103,12 @@ private:
     bool m_decodeMacBinary = true;
     bool m_ownsRoot = false;
     std::string m_publishName;                   // the names a staged root is published under
+    // A staged root and the folder it lies in, held open from the start: extraction, publishing
+    // and clean-up reach them through these, so a destination renamed, moved or replaced by a
+    // link meanwhile changes nothing for the job.
+    FolderPtr m_stagingParent;
+    FolderPtr m_stagingRoot;
+    bool removeStagedThroughDescriptors(const std::vector<FolderItem>& items);
     // The hidden names of the job's work files and of a staged root, which a crash may leave.
     static constexpr const char* WorkPrefix = ".lvextract-";
     WorkFileNames m_workNames{WorkPrefix};

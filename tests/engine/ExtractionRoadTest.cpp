@@ -70,6 +70,26 @@ TEST_F(ExtractionRoadTest, AFailingEntryInTheMiddleFailsTheJobAndLeavesNothing)
     EXPECT_EQ(threadsAndDescriptors(), before);
 }
 
+// The job holds its destination open: renaming it, or putting a link in its place, neither keeps
+// a failed job's files nor sends the clean-up elsewhere.
+TEST_F(ExtractionRoadTest, ADestinationMovedDuringTheJobIsStillCleanedUp)
+{
+    const fs::path file = manyEntries(root / "failing.cdx", 300, 20000, "d1/../../escape");
+    fs::create_directory(root / "elsewhere");
+    bool moved = false;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (archiving || step != 2) return;
+        fs::rename(dest, root / "moved");
+        fs::create_directory_symlink(root / "elsewhere", dest);
+        moved = true;
+    });
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
+    ASSERT_TRUE(moved);
+    EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
+    EXPECT_TRUE(fs::is_empty(root / "moved")) << "the decrypted files stayed in the renamed folder";
+    EXPECT_TRUE(fs::is_empty(root / "elsewhere"));
+}
+
 // How soon a cancel takes effect is for the benchmark to measure; here, that it does.
 TEST_F(ExtractionRoadTest, CancelInTheMiddleStopsAndLeavesNothing)
 {

@@ -495,5 +495,20 @@ TEST_F(RoadFailureTest, CancelDuringExtraction)
     expectSameTree(items / "Tree", dest / "DecryptedFiles" / "Tree");
 }
 
+TEST_F(RoadFailureTest, ADestinationDeletedDuringTheJobFailsIt)
+{
+    const fs::path file = encryptedTree();
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (archiving || step != 2) return;
+        std::error_code ec;
+        for (int i = 0; i < 100 && fs::exists(dest); ++i) fs::remove_all(dest, ec);
+    });
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
+    EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
+    ASSERT_EQ(gui.messages().size(), 1u);
+    EXPECT_FALSE(gui.messages()[0].message.empty());
+    EXPECT_FALSE(fs::exists(dest));
+}
+
 } // namespace
 } // namespace lv::test
