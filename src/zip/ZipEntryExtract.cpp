@@ -71,22 +71,25 @@ bool replaceWith(const FolderItem& work, const FolderItem& dest)
 }
 
 // Removes the work file (and the folder made for a folder entry) unless the extraction got as
-// far as putting the data in place.
+// far as putting the data in place. It goes through the folder's descriptor: the folder may have
+// been renamed, or its path taken by a link, since the job opened it.
 class CreatedItem {
 public:
-    CreatedItem() = default;
-    explicit CreatedItem(FolderItem item) : m_item(std::move(item)) {}
+    CreatedItem(const FolderHandle& folder, std::string name, bool isFolder)
+        : m_folder(&folder), m_name(std::move(name)), m_isFolder(isFolder) {}
     ~CreatedItem()
     {
-        if (!m_item.isNull())
-            m_item.remove();
+        if (m_folder && m_folder->remove(m_name, m_isFolder) == 0)
+            MacMetadataStore::removeAll(m_folder->item(m_name).path());
     }
     CreatedItem(const CreatedItem&) = delete;
     CreatedItem& operator=(const CreatedItem&) = delete;
-    void keep() { m_item = FolderItem(); }
+    void keep() { m_folder = nullptr; }
 
 private:
-    FolderItem m_item;
+    const FolderHandle* m_folder;
+    std::string m_name;
+    bool m_isFolder;
 };
 
 } // namespace
@@ -146,7 +149,7 @@ bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted,
             if (kind == FolderItem::Kind::Missing) {
                 const int madeErr = folder.makeFolder(name, 0777);
                 if (madeErr == 0)
-                    made.emplace(dest);
+                    made.emplace(folder, name, true);
                 // Made meanwhile as the folder of another entry is as good.
                 else if (madeErr != EEXIST || folder.kindOf(name, st, err) != FolderItem::Kind::Folder) {
                     errmsg = "Folder creation failed";
@@ -205,7 +208,7 @@ bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted,
                 errmsg = FileCreationFailed;
                 return false;
             }
-            CreatedItem workFile(folder.item(work));
+            CreatedItem workFile(folder, work, false);
             {
                 DescriptorWriter dataOut(data.get());
                 RsrcForkWriter rsrcOut(folder.item(work));

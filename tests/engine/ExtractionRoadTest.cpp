@@ -112,5 +112,28 @@ TEST_F(ExtractionRoadTest, CancelInTheMiddleStopsAndLeavesNothing)
     EXPECT_EQ(threadsAndDescriptors(), before);
 }
 
+// A cancel stops entries in the middle: their files go through the folders' descriptors too,
+// not by a path that now leads elsewhere.
+TEST_F(ExtractionRoadTest, ACancelAfterTheDestinationMovedLeavesNothing)
+{
+    const fs::path file = manyEntries(root / "large.cdx", 64, 512 * 1024);
+    fs::create_directory(root / "elsewhere");
+    Pause pause;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (!archiving && step == 20) pause.reach();
+    });
+    startDecrypt(FolderItem(file), FolderItem(dest));
+    ASSERT_TRUE(pause.waitReached());
+    fs::rename(dest, root / "moved");
+    fs::create_directory_symlink(root / "elsewhere", dest);
+    enc.Kill();
+    pause.release();
+    EXPECT_EQ(enc.waitForJob(), JobOutcome::Cancelled);
+    std::string left;
+    for (auto& e : fs::recursive_directory_iterator(root / "moved")) left += e.path().string() + "\n";
+    EXPECT_TRUE(left.empty()) << left;
+    EXPECT_TRUE(fs::is_empty(root / "elsewhere"));
+}
+
 } // namespace
 } // namespace lv::test
