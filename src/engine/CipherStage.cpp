@@ -11,6 +11,7 @@
 
 #include "engine/ScopeExit.h"
 #include "platform/Exceptions.h"
+#include "platform/StageClock.h"
 #include "platform/WorkerPool.h"
 
 namespace lv {
@@ -133,6 +134,8 @@ void BodyEncryption::setOuterHeader(const std::string& header)
         m_outerHeader = header;
         m_haveOuterHeader = true;
     }
+    // Both derivations are done: from here on the workers seal.
+    StageClock::begin("sealing");
     m_more.notify_all();
 }
 
@@ -142,11 +145,14 @@ bool BodyEncryption::hasOuterHeader() const
     return m_haveOuterHeader;
 }
 
-void BodyEncryption::available(std::uint64_t end)
+void BodyEncryption::available(std::uint64_t end, std::int64_t held)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_available = std::max(m_available, end);
+        if (end >= m_available) {
+            m_available = end;
+            m_held = held;
+        }
     }
     m_more.notify_all();
 }
@@ -158,6 +164,7 @@ void BodyEncryption::complete(std::uint64_t length)
         m_complete = true;
         m_length = length;
         m_available = length;
+        m_held = -1;
     }
     m_more.notify_all();
 }
@@ -178,37 +185,58 @@ bool BodyEncryption::isLast(const ChunkPipeline::Chunk& chunk)
 bool BodyEncryption::fill(ChunkPipeline::Chunk& chunk, bool& end, std::string& error)
 {
     const std::uint64_t size = m_cipher->segmentSize();
+    constexpr std::uint64_t HeldBytes = 8;
+    // Whether the segment at `offset` holds any of the bytes that are not final yet.
+    const auto holdsHeld = [&](std::uint64_t offset) {
+        return m_held >= 0 && std::uint64_t(m_held) < offset + size && offset < std::uint64_t(m_held) + HeldBytes;
+    };
+    std::uint64_t offset = 0;
     std::uint64_t want = 0;
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
             if (m_stop)
                 return true;
+            // A segment passed over goes first once its bytes are final.
+            if (!m_waiting.empty() && !holdsHeld(m_waiting.front())) {
+                offset = m_waiting.front();
+                m_waiting.pop_front();
+                want = size;  // never the last: bytes after it were final when it waited
+                break;
+            }
             // A whole segment once a byte after it is final (so it cannot be the last); the
             // rest once the source is complete.
             if (m_complete) {
                 want = std::min(size, m_length - m_read);
                 // The empty plaintext is one empty last segment, sealed at the finish.
                 if (want == 0) {
+                    if (!m_waiting.empty())
+                        continue;  // cannot be: completion makes every byte final
                     end = true;
                     return true;
                 }
+                offset = m_read;
+                m_read += want;
                 break;
             }
             if (m_available > m_read + size) {
+                if (holdsHeld(m_read)) {
+                    m_waiting.push_back(m_read);
+                    m_read += size;
+                    continue;
+                }
+                offset = m_read;
                 want = size;
+                m_read += size;
                 break;
             }
             m_more.wait_for(lock, WaitStep);
         }
     }
     chunk.bytes.resize(std::size_t(want));
-    chunk.offset = m_read;
-    error = readExactly(m_in.get(), m_read, chunk.bytes, "The work archive could not be read", m_source);
-    if (!error.empty())
-        return false;
-    m_read += want;
-    return true;
+    chunk.offset = offset;
+    error = readExactly(m_in.get(), offset, chunk.bytes, "The work archive could not be read", m_source);
+    return error.empty();
 }
 
 bool BodyEncryption::seal(ChunkPipeline::Chunk& chunk, std::string&)

@@ -48,8 +48,9 @@ public:
     // nothing before it is known. Once, any thread.
     void setOuterHeader(const std::string& header);
     bool hasOuterHeader() const;
-    // The source's bytes before `end` will not change any more. Any thread.
-    void available(std::uint64_t end);
+    // The source's bytes before `end` will not change any more, but for the 8 bytes at `held`
+    // when it is not negative: the segments that hold them wait, the later ones go on. Any thread.
+    void available(std::uint64_t end, std::int64_t held = -1);
     // The source is complete at `length` bytes.
     void complete(std::uint64_t length);
     // Waits for the whole body (after setOuterHeader). `idle` is called every few milliseconds
@@ -80,9 +81,11 @@ private:
     std::string m_outerHeader;
     bool m_haveOuterHeader = false;
     std::uint64_t m_available = 0;
+    std::int64_t m_held = -1;
     bool m_complete = false;
     std::uint64_t m_length = 0;
-    std::uint64_t m_read = 0;  // source bytes handed to the pipeline (whole segments)
+    std::uint64_t m_read = 0;  // source bytes handed to the pipeline or waiting (whole segments)
+    std::deque<std::uint64_t> m_waiting;  // offsets of segments passed over while they held bytes not final
     bool m_stop = false;
     std::atomic<std::uint64_t> m_done{0};
     std::unique_ptr<ChunkPipeline> m_pipeline;  // last: stopped first

@@ -370,7 +370,7 @@ bool LVEncryptor::beginEncryptionStage(std::string& error)
     return true;
 }
 
-void LVEncryptor::archiveBytesFinal(std::int64_t end)
+void LVEncryptor::archiveBytesFinal(std::int64_t end, std::int64_t held)
 {
     // The keys take a while; the archiving worker never waits for them here.
     if (!m_encryption && m_stageError.empty() && m_keys && m_keys->cipherReady()) {
@@ -382,7 +382,7 @@ void LVEncryptor::archiveBytesFinal(std::int64_t end)
     }
     if (m_encryption) {
         if (!m_encryption->hasOuterHeader() && m_keys && m_keys->digestReady()) provideOuterHeader();
-        m_encryption->available(std::uint64_t(end));
+        m_encryption->available(std::uint64_t(end), held);
     }
 }
 
@@ -460,6 +460,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
     checkpoint();
 
     // Never replaces a file that appeared at the target meanwhile; works across file systems.
+    StageClock::begin("moving");
     FolderItem moved = TEMPtarget;
     bool saved = moved.moveTo(Target);
     // A file that took the chosen name meanwhile stays; the next free name is used.
@@ -475,6 +476,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
         error = "The encrypted file could not be saved as \"" + Target.shellPath() + "\": " + moved.lastErrorText();
         return false;
     }
+    StageClock::end("moving");
     zSource.remove();
     wipeKey();
     StageClock::end("job");

@@ -106,7 +106,7 @@ public:
     // --- used by the archiving worker ---
     // More of the work archive's bytes are final (see ZipArchive::SetFinalBytesListener): the
     // encryption stage starts once the keys are ready, and follows.
-    void archiveBytesFinal(std::int64_t end);
+    void archiveBytesFinal(std::int64_t end, std::int64_t held);
     // The encryption stage once the archive is closed: the rest of the body, then the work file
     // moved to the target. False, with the reason in `error`, on any failure (the caller ends
     // the job).

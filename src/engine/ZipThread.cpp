@@ -80,7 +80,7 @@ void ZipThread::compressTask()
     });
     try {
         // The encryption stage follows the archive as its bytes become final.
-        zar->SetFinalBytesListener([&job](std::int64_t end) { job.archiveBytesFinal(end); });
+        zar->SetFinalBytesListener([&job](std::int64_t end, std::int64_t held) { job.archiveBytesFinal(end, held); });
         bool failed = false;
         std::int32_t index = 0;
         for (const FolderItem& item : source) {

@@ -20,7 +20,8 @@ void* mapLarge(std::size_t bytes)
     if (p == MAP_FAILED)
         throw std::bad_alloc();
     // Advice only: without transparent huge pages it changes nothing.
-    ::madvise(p, size, MADV_HUGEPAGE);
+    if (size >= HugePage)
+        ::madvise(p, size, MADV_HUGEPAGE);
     return p;
 }
 

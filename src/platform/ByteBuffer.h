@@ -1,8 +1,9 @@
 #pragma once
 // A growable byte buffer for bulk data (file reads, compressor output): it does not zero what it
-// allocates, since such buffers are filled right away, and a large one gets a mapping of its own
-// backed by huge pages where the system offers them, so that filling it takes one page fault per
-// 2 MiB rather than one per 4 KiB (faults cost more than the copying on some machines).
+// allocates, since such buffers are filled right away, and a large one gets a mapping of its own,
+// backed by huge pages where the system offers them once it is at least one huge page long, so that
+// filling it takes one page fault per 2 MiB rather than one per 4 KiB (faults cost more than the
+// copying on some machines).
 
 #include <cstddef>
 #include <cstdint>
@@ -17,10 +18,15 @@ inline constexpr std::size_t LargeSize = std::size_t(1) << 20;
 inline constexpr std::size_t HugePage = std::size_t(2) << 20;
 void* mapLarge(std::size_t bytes);
 void unmapLarge(void* p, std::size_t bytes) noexcept;
-// The memory a buffer of `capacity` bytes takes.
+inline constexpr std::size_t Page = std::size_t(4) << 10;
+// The memory a buffer of `capacity` bytes takes: below a huge page, whole small pages (a buffer of
+// just over 1 MiB would otherwise take 2 MiB).
 constexpr std::size_t footprint(std::size_t capacity)
 {
-    return capacity >= LargeSize ? (capacity + HugePage - 1) / HugePage * HugePage : capacity;
+    if (capacity < LargeSize)
+        return capacity;
+    const std::size_t unit = capacity >= HugePage ? HugePage : Page;
+    return (capacity + unit - 1) / unit * unit;
 }
 } // namespace bytebuffer
 

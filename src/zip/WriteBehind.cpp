@@ -84,6 +84,7 @@ WriteBehind::WriteBehind(ZipArchive& archive, Limits limits)
       m_outStart(archive.startOfDirInArchive)
 {
     m_limits.workers = std::max(m_limits.workers, 1u);
+    m_toldEnd = m_outStart;
 }
 
 WriteBehind::~WriteBehind()
@@ -278,6 +279,7 @@ void WriteBehind::write(Unit& unit)
         job.deflated = job.deflate;
         job.crc = r.crc;
         writeLocalHeader(job, job.deflated, 0, 0);
+        m_piecedStart = job.start;
     } else {
         job.crc = Crc32Combine(job.crc, r.crc, unit.length);
     }
@@ -299,6 +301,7 @@ void WriteBehind::write(Unit& unit)
     } else if (!writeAt(at, fields)) {
         return;
     }
+    m_piecedStart = -1;
     finishEntry(job, job.crc, job.written);
 }
 
@@ -395,7 +398,6 @@ bool WriteBehind::writeAt(std::int64_t offset, std::span<const std::uint8_t> byt
 
 void WriteBehind::commitWritten()
 {
-    const std::int64_t before = m_archive.startOfDirInArchive;
     while (!m_written.empty() && m_written.front().end <= m_outStart) {
         Written& w = m_written.front();
         m_archive.d->entries_1.push_back(w.entry);
@@ -404,14 +406,30 @@ void WriteBehind::commitWritten()
         --m_entriesAhead;
         m_written.pop_front();
     }
-    if (m_archive.startOfDirInArchive != before && m_archive.finalBytesListener)
-        m_archive.finalBytesListener(m_archive.startOfDirInArchive);
+    if (!m_archive.finalBytesListener)
+        return;
+    std::int64_t end = m_archive.startOfDirInArchive;
+    std::int64_t held = ZipArchive::NothingHeld;
+    // A large entry right behind the finished ones: what of it is on the disk is final but for
+    // its header's CRC and size, so a reader need not wait for all of it.
+    constexpr std::int64_t HeldBytes = 8;
+    if (m_piecedStart >= 0 && m_written.empty() && m_piecedStart == end &&
+        m_outStart > m_piecedStart + std::int64_t(local::Crc32) + HeldBytes) {
+        end = m_outStart;
+        held = m_piecedStart + std::int64_t(local::Crc32);
+    }
+    if (end == m_toldEnd && held == m_toldHeld)
+        return;
+    m_toldEnd = end;
+    m_toldHeld = held;
+    m_archive.finalBytesListener(end, held);
 }
 
 void WriteBehind::fail(PayloadError error, Job* job)
 {
     if (m_failure)
         return;
+    m_piecedStart = -1;
     // The failed entry's bytes are dead: the next entry or the directory goes where it began.
     if (job && job->start >= 0) {
         if (job->start >= m_outStart) {

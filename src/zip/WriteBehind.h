@@ -110,6 +110,11 @@ private:
     };
     std::deque<Written> m_written;
     std::int64_t m_writtenDirectoryBytes = 0;
+    // The local header of the entry being written in pieces, while it is; what the final-bytes
+    // listener was told last.
+    std::int64_t m_piecedStart = -1;
+    std::int64_t m_toldEnd = -1;
+    std::int64_t m_toldHeld = -1;
 
     std::optional<PayloadError> m_failure;
     bool m_failureReported = false;

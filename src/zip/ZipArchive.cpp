@@ -144,7 +144,7 @@ bool ZipArchive::Close()
     justCreated = false;
     marked = false;
     if (ok && writeMode && finalBytesListener)
-        finalBytesListener(length);
+        finalBytesListener(length, NothingHeld);
     return ok;
 }
 

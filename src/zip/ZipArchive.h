@@ -92,8 +92,12 @@ public:
     void SetProgressMonitor(ZipProgressNotifier* monitor);
     // Told on the adding thread how far the archive's bytes are final: every byte before `end`
     // stays as it is from then on (entries written whole, and at Close the whole file), so that
-    // a reader may follow the writer. Only while entries are added; edits may rewrite bytes.
-    using FinalBytesListener = std::function<void(std::int64_t end)>;
+    // a reader may follow the writer; the one exception is the 8 bytes at `held` (held >= 0):
+    // the CRC and compressed size of the local header of a large entry still being written,
+    // which go in once its data is complete. Only while entries are added and none has failed
+    // (a failed entry's bytes are written over); edits may rewrite bytes.
+    using FinalBytesListener = std::function<void(std::int64_t end, std::int64_t held)>;
+    static constexpr std::int64_t NothingHeld = -1;
     void SetFinalBytesListener(FinalBytesListener listener) { finalBytesListener = std::move(listener); }
     ZipProgressNotifier* ProgressMonitor() const { return d->monitor; }
     bool IsOpen() const { return d->zipStream != nullptr; }

@@ -288,7 +288,7 @@ std::int32_t ZipArchive::z_writeEntry(bool deflate, SeqDataInputStream* dataIn, 
     startOfDirInArchive = dataEnd;
     d->entries_1.push_back(entry);
     if (finalBytesListener)
-        finalBytesListener(startOfDirInArchive);
+        finalBytesListener(startOfDirInArchive, NothingHeld);
     return d->entryCount();
 }
 

@@ -214,6 +214,57 @@ TEST(ParallelWriter, AFileBuiltInPiecesIsDeflatedWhereItShrinksThoughItBeginsWit
     EXPECT_EQ(run("unzip -tq " + shellQuote(dir / "out.zip"), &out), 0) << out;
 }
 
+
+// A reader following the writer (the cipher does) may go past a large entry's local header while
+// the entry is written: what it was told is final must be what the archive holds at the end, but
+// for the 8 bytes it was told are held.
+TEST(ParallelWriter, BytesToldFinalDuringALargeEntryStayButForItsHeldHeaderFields)
+{
+    for (const bool deflate : {true, false}) {
+        SCOPED_TRACE(deflate ? "deflated" : "stored");
+        ZipConfigGuard config(deflate);
+        TempDir dir;
+        writeFile(dir / "tree" / "small", textBytes(5000));
+        // Past the writer's 4 MiB output buffer even deflated, so that some of it reaches the disk early.
+        writeFile(dir / "tree" / "large", randomBytes(8 * SmallBound, 6) + textBytes(4 * SmallBound));
+        writeFile(dir / "tree" / "after", textBytes(7000));
+        struct Told {
+            std::int64_t end, held;
+            std::string bytes;
+        };
+        std::vector<Told> told;
+        const fs::path zip = dir / "out.zip";
+        ZipArchive archive;
+        ASSERT_TRUE(archive.Open(FolderItem(zip), true));
+        archive.WriteInParallel(3, SmallBound);
+        archive.SetFinalBytesListener([&](std::int64_t end, std::int64_t held) {
+            told.push_back({end, held, readFile(zip).substr(0, std::size_t(end))});
+        });
+        for (const char* name : {"small", "large", "after"})
+            ASSERT_GE(archive.AddItemToRoot(FolderItem(dir / "tree" / name), ZipArchive::MacBinarySmart), 1);
+        ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+
+        const std::string final = readFile(zip);
+        bool pastAHeader = false;
+        for (Told& t : told) {
+            ASSERT_LE(t.bytes.size(), final.size());
+            std::string expected = final.substr(0, t.bytes.size());
+            if (t.held >= 0) {
+                ASSERT_LE(std::size_t(t.held) + 8, t.bytes.size());
+                pastAHeader = pastAHeader || t.end > t.held + 8 + std::int64_t(SmallBound);
+                // The large entry's CRC and compressed size: still zero when told.
+                EXPECT_EQ(t.bytes.substr(std::size_t(t.held), 8), std::string(8, '\0'));
+                expected.replace(std::size_t(t.held), 8, t.bytes, std::size_t(t.held), 8);
+            }
+            EXPECT_TRUE(t.bytes == expected) << "told final up to " << t.end;
+        }
+        EXPECT_TRUE(pastAHeader) << "the reader was never let past the large entry's header";
+        EXPECT_EQ(told.back().end, std::int64_t(final.size()));
+        EXPECT_EQ(told.back().held, ZipArchive::NothingHeld);
+        std::string out;
+        EXPECT_EQ(run("unzip -tq " + shellQuote(zip), &out), 0) << out;
+    }
+}
 TEST(ParallelWriter, AFileWhoseSizeReadsZeroIsReadToItsEndByBothWriters)
 {
     // A kernel file: stat says empty, reading gives text.
