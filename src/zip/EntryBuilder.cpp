@@ -79,7 +79,8 @@ BuiltPayload EntryBuilder::whole(EntryPayload& payload, bool deflate, BufferPool
 
 std::size_t EntryBuilder::pieceOutputRoom(std::uint64_t length)
 {
-    // More than zlib's bound for raw deflate and than stored blocks take.
+    // More than libdeflate's bound for raw deflate with the closing empty block, and than stored
+    // blocks take.
     return std::size_t(length + length / 256 + 8192);
 }
 
@@ -87,22 +88,18 @@ BuiltPayload EntryBuilder::piece(EntryPayload& payload, std::uint64_t offset, st
                                  bool deflate, BufferPool& pool)
 {
     BuiltPayload out;
-    // The window before the piece is read along with it.
-    const std::size_t before = deflate ? std::size_t(std::min<std::uint64_t>(offset, PieceDeflater::DictionarySize)) : 0;
-    out.plain = pool.take(before + std::size_t(length));
-    out.plainStart = before;
-    out.error = payload.read(offset - before, out.plain);
+    out.plain = pool.take(std::size_t(length));
+    out.error = payload.read(offset, out.plain);
     if (out.error)
         return out;
-    const std::span<const std::uint8_t> window(out.plain.data(), before);
-    const std::span<const std::uint8_t> plain(out.plain.data() + before, std::size_t(length));
+    const std::span<const std::uint8_t> plain(out.plain);
     out.crc = Crc32(plain);
     if (deflate) {
         // Room for what deflate makes of data that do not shrink, so that nothing moves.
         out.stored = pool.take(pieceOutputRoom(plain.size()));
         out.stored.clear();
         if (!looksIncompressible(plain))
-            pieceDeflater().compress(window, plain, last, out.stored);
+            pieceDeflater().compress(plain, last, out.stored);
         if (out.stored.empty() || out.stored.size() >= plain.size()) {
             out.stored.clear();
             appendStoredBlocks(plain, last, out.stored);
@@ -111,7 +108,6 @@ BuiltPayload EntryBuilder::piece(EntryPayload& payload, std::uint64_t offset, st
         // The deflate data stand for the piece whichever way it went in.
         pool.give(std::move(out.plain));
         out.plain = {};
-        out.plainStart = 0;
     }
     return out;
 }

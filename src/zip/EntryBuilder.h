@@ -23,8 +23,7 @@ namespace lv {
 
 struct BuiltPayload {
     ByteBuffer stored;  // deflate data, or the plain bytes when `deflated` is false
-    ByteBuffer plain;   // pieces not deflated: the plain bytes from `plainStart` on
-    std::size_t plainStart = 0;
+    ByteBuffer plain;   // pieces not deflated: the plain bytes
     std::uint32_t crc = 0;  // CRC-32 of the plain bytes
     std::uint64_t length = 0;  // whole payloads: the plain bytes' count
     bool deflated = false;

@@ -129,7 +129,7 @@ std::int32_t WriteBehind::add(NewEntry e)
             unit->length = std::min<std::uint64_t>(m_pieceSize, length - at);
             unit->whole = false;
             unit->last = at + unit->length == length;
-            unit->cost = bytebuffer::footprint(std::size_t(unit->length) + (job->deflate ? 32768 : 0)) +
+            unit->cost = bytebuffer::footprint(std::size_t(unit->length)) +
                          (job->deflate ? bytebuffer::footprint(EntryBuilder::pieceOutputRoom(unit->length)) : 0);
             queue(std::move(unit));
         }
@@ -285,7 +285,7 @@ void WriteBehind::write(Unit& unit)
     }
     const std::span<const std::uint8_t> bytes =
         job.deflated ? std::span<const std::uint8_t>(r.stored)
-                     : std::span<const std::uint8_t>(r.plain).subspan(r.plainStart, std::size_t(unit.length));
+                     : std::span<const std::uint8_t>(r.plain).first(std::size_t(unit.length));
     if (!fitsArchive(job, job.written + std::int64_t(bytes.size())) || !append(bytes))
         return;
     job.written += std::int64_t(bytes.size());

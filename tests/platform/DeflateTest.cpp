@@ -72,10 +72,9 @@ TEST(PieceDeflater, PiecesJoinedInOrderMakeOneStream)
     for (std::size_t at = 0; at < plain.size(); at += pieceSize) {
         const std::size_t n = std::min(pieceSize, plain.size() - at);
         const bool last = at + n == plain.size();
-        const std::span<const std::uint8_t> before(plain.data(), at);
         const std::span<const std::uint8_t> piece(plain.data() + at, n);
         Bytes out;
-        deflater.compress(before, piece, last, out);
+        deflater.compress(piece, last, out);
         if (out.size() >= n) {
             out.clear();
             appendStoredBlocks(piece, last, out);
@@ -88,6 +87,30 @@ TEST(PieceDeflater, PiecesJoinedInOrderMakeOneStream)
     EXPECT_EQ(crc, Crc32(all));
     EXPECT_EQ(inflateRaw(joined, plain.size()), plain);
     EXPECT_LT(joined.size(), plain.size() * 6 / 10);
+}
+
+// Pieces end at every bit position of their last byte, and large ones hold several blocks: each
+// but the last must lose its final mark and end byte-aligned, whatever its length and contents.
+TEST(PieceDeflater, PiecesOfEveryLengthAndKindJoinIntoOneStream)
+{
+    const std::size_t lengths[] = {1, 2, 3, 5, 8, 13, 100, 1000, 4097, 65535, 65536, 300001, 700000};
+    PieceDeflater deflater;
+    std::string all;
+    Bytes joined;
+    unsigned seed = 0;
+    for (const bool noisy : {false, true}) {
+        for (const std::size_t n : lengths) {
+            ++seed;
+            const std::string piece = noisy ? test::randomBytes(n, seed) : text(n + seed).substr(seed);
+            all += piece;
+            const Bytes bytes = bytesOf(piece);
+            deflater.compress(bytes, false, joined);
+        }
+    }
+    const std::string tail = text(777);
+    all += tail;
+    deflater.compress(bytesOf(tail), true, joined);
+    EXPECT_EQ(inflateRaw(joined, all.size()), bytesOf(all));
 }
 
 TEST(StoredBlocks, AnEmptyLastPieceAndBlocksOfTheLargestSize)

@@ -4,9 +4,10 @@
 // WholeDeflater: one complete deflate stream for a whole buffer, at level 6 (libdeflate: the size
 // of zlib's level 6 at about twice its speed).
 // PieceDeflater: one piece of a stream too long to hold whole, so that the pieces of one stream
-// can be compressed side by side and joined in order: each piece's encoder is primed with the
-// 32 KiB before it, and every piece but the last ends on a byte boundary without ending the
-// stream (zlib's sync flush).
+// can be compressed side by side and joined in order, each at libdeflate's speed: a piece is a
+// stream of its own (its matches stay inside it), and every piece but the last has its last
+// block's final bit cleared and ends on a byte boundary (zlib's sync flush), found by inflating
+// it with zlib, which stops at each block boundary.
 // appendStoredBlocks: a piece as uncompressed deflate blocks, for data that does not shrink.
 //
 // An object serves one thread at a time; make one per worker. OutOfMemoryException when an
@@ -40,19 +41,14 @@ private:
 
 class PieceDeflater {
 public:
-    // The window the next piece is primed with: the last bytes before it.
-    static constexpr std::size_t DictionarySize = 32 * 1024;
-
     explicit PieceDeflater(int level = 6);
     ~PieceDeflater();
     PieceDeflater(const PieceDeflater&) = delete;
     PieceDeflater& operator=(const PieceDeflater&) = delete;
 
-    // Appends the deflate data of `in` to `out`, as the piece of a stream that follows
-    // `before` (its last DictionarySize bytes are used; empty for the first piece). `last` ends
-    // the stream; otherwise the piece ends byte-aligned and the stream goes on.
-    void compress(std::span<const std::uint8_t> before, std::span<const std::uint8_t> in, bool last,
-                  ByteBuffer& out);
+    // Appends the deflate data of `in` to `out`, as a piece of a stream. `last` ends the
+    // stream; otherwise the piece ends byte-aligned and the stream goes on.
+    void compress(std::span<const std::uint8_t> in, bool last, ByteBuffer& out);
 
 private:
     struct Impl;
