@@ -210,8 +210,6 @@ bool BodyEncryption::fill(ChunkPipeline::Chunk& chunk, bool& end, std::string& e
                 want = std::min(size, m_length - m_read);
                 // The empty plaintext is one empty last segment, sealed at the finish.
                 if (want == 0) {
-                    if (!m_waiting.empty())
-                        continue;  // cannot be: completion makes every byte final
                     end = true;
                     return true;
                 }
