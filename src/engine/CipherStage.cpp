@@ -410,6 +410,26 @@ std::string changedWhileRead(int fd, std::uint64_t length, const FolderItem& fil
         (std::uint64_t(st.st_size) < length ? ": it became shorter while it was read." : ": it changed while it was read.");
 }
 
+// A decryption pipeline's source step: the `want` bytes of `in` at `next` into `c`, with `next`
+// moved on and the progress told; nothing left to read ends the source.
+bool readChunk(ChunkPipeline::Chunk& c, bool& end, std::string& err, int in, const FolderItem& inFile,
+               std::uint64_t& next, std::uint64_t want, const std::function<void(std::uint64_t)>& progress)
+{
+    if (want == 0) {
+        end = true;
+        return true;
+    }
+    c.bytes.resize(std::size_t(want));
+    c.offset = next;
+    err = readExactly(in, next, c.bytes, ReadText, inFile);
+    if (!err.empty())
+        return false;
+    next += want;
+    if (progress)
+        progress(next);
+    return true;
+}
+
 // A body in segments: each segment read in order, checked and deciphered by a pool of workers,
 // and written in order once authentic.
 bool decryptSegments(BodyCipher& cipher, int in, const FolderItem& inFile, std::uint64_t bodyStart,
@@ -433,19 +453,7 @@ bool decryptSegments(BodyCipher& cipher, int in, const FolderItem& inFile, std::
         // Every segment but the last is a full one; the last is whatever remains.
         const std::uint64_t rest = length - next;
         const std::uint64_t want = rest > longestLast ? full : rest;
-        if (want == 0) {
-            end = true;
-            return true;
-        }
-        c.bytes.resize(std::size_t(want));
-        c.offset = next;
-        err = readExactly(in, next, c.bytes, ReadText, inFile);
-        if (!err.empty())
-            return false;
-        next += want;
-        if (progress)
-            progress(next);
-        return true;
+        return readChunk(c, end, err, in, inFile, next, want, progress);
     };
     std::vector<ChunkPipeline::Stage> stages;
     stages.push_back([&](ChunkPipeline::Chunk& c, std::string& err) {
@@ -503,19 +511,7 @@ bool decryptWhole(BodyCipher& cipher, int in, const FolderItem& inFile, std::uin
     std::uint64_t next = blocksStart;
     ChunkPipeline::Source source = [&](ChunkPipeline::Chunk& c, bool& end, std::string& err) {
         const std::uint64_t want = std::min<std::uint64_t>(c.bytes.capacity() / block * block, blocksEnd - next);
-        if (want == 0) {
-            end = true;
-            return true;
-        }
-        c.bytes.resize(std::size_t(want));
-        c.offset = next;
-        err = readExactly(in, next, c.bytes, ReadText, inFile);
-        if (!err.empty())
-            return false;
-        next += want;
-        if (progress)
-            progress(next);
-        return true;
+        return readChunk(c, end, err, in, inFile, next, want, progress);
     };
     // The MAC gets a copy of each chunk before the chunk is deciphered in place.
     std::vector<ChunkPipeline::Stage> stages;
