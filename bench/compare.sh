@@ -204,6 +204,10 @@ done
 row "tar | pigz -6 | openssl" pigz "$out/pigz.bin"
 [ "$set_name" = default ] && row "zip -r | openssl" zip "$out/zip.bin"
 
+peak_line() {
+  awk -v m="$(peak_mib lv-AES-compressed-enc)" -v n="$(peak_mib lv-AES-compressed-dec)" \
+    'BEGIN { printf "  peak memory: %d MiB encrypting, %d MiB decrypting (target under 350)\n", m, n }'
+}
 ratio() { awk -v a="$(seconds "$1")" -v b="$(seconds "$2")" 'BEGIN { printf "%.2f", a / b }'; }
 echo
 if [ "$set_name" != default ]; then
@@ -214,8 +218,7 @@ if [ "$set_name" != default ]; then
   done
   awk -v a="$(size_of "$out/lv-AES-compressed.cdx")" -v b="$(size_of "$out/pigz.bin")" \
     'BEGIN { printf "  output: %.4f x pigz -6 (through openssl)\n", a / b }'
-  awk -v m="$(peak_mib lv-AES-compressed-enc)" -v n="$(peak_mib lv-AES-compressed-dec)" \
-    'BEGIN { printf "  peak memory: %d MiB encrypting, %d MiB decrypting (target under 350)\n", m, n }'
+  peak_line
   rm -rf "$out"
   exit 0
 fi
@@ -227,6 +230,5 @@ for side in enc dec; do
 done
 awk -v a="$(size_of "$out/lv-AES-compressed.cdx")" -v b="$(size_of "$out/zip.bin")" \
   'BEGIN { printf "  output: %.4f x zip -6 (through openssl; target at most 1.01)\n", a / b }'
-awk -v m="$(peak_mib lv-AES-compressed-enc)" -v n="$(peak_mib lv-AES-compressed-dec)" \
-  'BEGIN { printf "  peak memory: %d MiB encrypting, %d MiB decrypting (target under 350)\n", m, n }'
+peak_line
 rm -rf "$out"
