@@ -4,10 +4,10 @@
 //
 // A whole payload becomes one deflate stream, or stays as it is when deflating would not make it
 // smaller (the entry is then stored). A payload too long to hold whole is built piece by piece,
-// each piece on its own and all at once: a deflated piece is primed with the 32 KiB before it
-// and ends byte-aligned unless it is the last, so that the pieces joined in order make one
-// stream; a piece that does not shrink goes in as stored deflate blocks, so that a file of noise
-// and text is deflated where it shrinks. A piece that is not deflated keeps its plain bytes.
+// each piece on its own and all at once: a deflated piece ends byte-aligned and without the
+// final mark unless it is the last, so that the pieces joined in order make one stream; a piece
+// that does not shrink goes in as stored deflate blocks, so that a file of noise and text is
+// deflated where it shrinks. A piece that is not deflated keeps its plain bytes.
 //
 // The encoders are made once per worker thread; buffers come from and go back to `pool`.
 

@@ -23,7 +23,7 @@ namespace {
 
 constexpr std::size_t OutputBuffer = std::size_t(4) << 20;
 constexpr std::size_t MaxWhole = std::size_t(32) << 20;
-// A piece with the window before it, and its deflated form, each fill one huge page.
+// A piece and its deflated form each fill one huge page at most.
 constexpr std::size_t MaxPiece = (std::size_t(2) << 20) - (std::size_t(64) << 10);
 constexpr std::size_t MinPiece = std::size_t(64) << 10;
 constexpr std::chrono::milliseconds WaitStep{20};
@@ -78,8 +78,10 @@ struct WriteBehind::Shared {
 WriteBehind::WriteBehind(ZipArchive& archive, Limits limits)
     : m_archive(archive),
       m_limits(limits),
-      m_wholeLimit(std::clamp(limits.memoryBound / 8, MinPiece, MaxWhole)),
       m_pieceSize(std::clamp(limits.memoryBound / 16, MinPiece, MaxPiece)),
+      // Files of a few MiB already keep a worker busy for a while: one longer than that, built
+      // whole, leaves the others idle at the end of the job, and holds much of the bound.
+      m_wholeLimit(std::clamp(limits.memoryBound / 32, m_pieceSize, MaxWhole)),
       m_shared(std::make_shared<Shared>(limits.memoryBound)),
       m_outStart(archive.startOfDirInArchive)
 {

@@ -7,8 +7,8 @@
 //
 // Memory in flight (payloads read, their compressed forms not yet written, and the buffers kept
 // for reuse) stays below a bound whatever the job's size: adding waits, writing finished entries
-// meanwhile, while the bound is reached. A payload longer than an eighth of the bound (32 MiB at
-// most) is built in pieces of up to 1 MiB, so that one large file is compressed on every core and
+// meanwhile, while the bound is reached. A payload longer than a thirty-second of the bound (32 MiB
+// at most) is built in pieces of up to 2 MiB, so that one large file is compressed on every core and
 // never held whole. Data that does not shrink in a quick sample is not deflated at all.
 //
 // A failure found behind (an item that cannot be opened or read, a file that changed, a write
@@ -91,8 +91,8 @@ private:
 
     ZipArchive& m_archive;
     Limits m_limits;
-    std::size_t m_wholeLimit;
     std::size_t m_pieceSize;
+    std::size_t m_wholeLimit;  // never below m_pieceSize
     std::shared_ptr<Shared> m_shared;
     std::deque<std::shared_ptr<Unit>> m_queue;
     std::vector<std::shared_ptr<Unit>> m_batch;  // queued, not yet handed to the workers
