@@ -20,7 +20,7 @@ ChunkPipeline::ChunkPipeline(std::size_t chunkSize, std::size_t buffers, Source 
 ChunkPipeline::ChunkPipeline(std::size_t chunkSize, std::size_t buffers, Source source, std::vector<Stage> stages,
                              const std::vector<unsigned>& threads)
     : m_source(std::move(source)), m_stages(std::move(stages)), m_chunks(std::max<std::size_t>(buffers, 1)),
-      m_queues(m_stages.size()), m_early(m_stages.size()), m_nextOut(m_stages.size(), 0),
+      m_queued(m_stages.size()), m_queues(m_stages.size()), m_early(m_stages.size()), m_nextOut(m_stages.size(), 0),
       m_busy(m_stages.size(), 0), m_done(m_stages.size() + 1, false)
 {
     for (Chunk& c : m_chunks) {
@@ -47,13 +47,33 @@ ChunkPipeline::~ChunkPipeline()
         t.join();
 }
 
+void ChunkPipeline::wakeAll()
+{
+    m_freed.notify_all();
+    for (auto& queued : m_queued)
+        queued.notify_all();
+    m_finished.notify_all();
+}
+
+void ChunkPipeline::wake(std::size_t index, std::size_t chunks)
+{
+    if (chunks == 0)
+        return;
+    if (index >= m_queued.size())
+        m_freed.notify_one();
+    else if (chunks == 1)
+        m_queued[index].notify_one();
+    else
+        m_queued[index].notify_all();
+}
+
 void ChunkPipeline::stop()
 {
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
-    m_changed.notify_all();
+    wakeAll();
 }
 
 void ChunkPipeline::fail(const std::string& error)
@@ -66,7 +86,7 @@ void ChunkPipeline::fail(const std::string& error)
         }
         m_stopping = true;
     }
-    m_changed.notify_all();
+    wakeAll();
 }
 
 bool ChunkPipeline::succeeded(const std::function<bool(std::string&)>& step)
@@ -90,7 +110,7 @@ void ChunkPipeline::runSource()
         Chunk* chunk = nullptr;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_stopping || !m_free.empty(); });
+            m_freed.wait(lock, [this] { return m_stopping || !m_free.empty(); });
             if (m_stopping)
                 return;
             chunk = m_free.front();
@@ -100,6 +120,7 @@ void ChunkPipeline::runSource()
         bool end = false;
         if (!succeeded([&](std::string& error) { return m_source(*chunk, end, error); }))
             return;
+        bool queued = false;
         {
             std::lock_guard lock(m_mutex);
             if (chunk->bytes.empty() || m_queues.empty()) {
@@ -107,31 +128,44 @@ void ChunkPipeline::runSource()
             } else {
                 chunk->sequence = sequence++;
                 m_queues[0].push_back(chunk);
+                queued = true;
             }
             if (end)
                 m_done[0] = true;
         }
-        m_changed.notify_all();
-        if (end)
+        if (end) {
+            // Every thread of the first stage (or wait(), without stages) looks again.
+            if (m_queued.empty())
+                m_finished.notify_all();
+            else
+                m_queued[0].notify_all();
             return;
+        }
+        wake(0, queued ? 1 : 0);
     }
 }
 
 void ChunkPipeline::runStage(std::size_t index)
 {
+    const bool lastStage = index + 1 == m_stages.size();
     for (;;) {
         Chunk* chunk = nullptr;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return m_stopping || !m_queues[index].empty() || m_done[index]; });
+            m_queued[index].wait(lock, [&] { return m_stopping || !m_queues[index].empty() || m_done[index]; });
             if (m_stopping)
                 return;
             if (m_queues[index].empty()) {
                 // The stage before has ended and left nothing; the last of this stage's threads
                 // to finish its chunk says so.
-                if (m_busy[index] == 0)
+                if (m_busy[index] == 0 && !m_done[index + 1]) {
                     m_done[index + 1] = true;
-                m_changed.notify_all();
+                    lock.unlock();
+                    if (lastStage)
+                        m_finished.notify_all();
+                    else
+                        m_queued[index + 1].notify_all();
+                }
                 return;
             }
             chunk = m_queues[index].front();
@@ -140,26 +174,30 @@ void ChunkPipeline::runStage(std::size_t index)
         }
         if (!succeeded([&](std::string& error) { return m_stages[index](*chunk, error); }))
             return;
+        std::size_t passed = 0;
         {
             std::lock_guard lock(m_mutex);
             --m_busy[index];
-            passOn(index, chunk);
+            passed = passOn(index, chunk);
         }
-        m_changed.notify_all();
+        wake(index + 1, passed);
     }
 }
 
-void ChunkPipeline::passOn(std::size_t index, Chunk* chunk)
+std::size_t ChunkPipeline::passOn(std::size_t index, Chunk* chunk)
 {
     auto& early = m_early[index];
     early.emplace(chunk->sequence, chunk);
+    std::size_t passed = 0;
     for (auto it = early.begin(); it != early.end() && it->first == m_nextOut[index]; it = early.erase(it)) {
         ++m_nextOut[index];
+        ++passed;
         if (index + 1 < m_queues.size())
             m_queues[index + 1].push_back(it->second);
         else
             m_free.push_back(it->second);
     }
+    return passed;
 }
 
 bool ChunkPipeline::wait(const std::function<void()>& idle, std::string& error)
@@ -167,7 +205,7 @@ bool ChunkPipeline::wait(const std::function<void()>& idle, std::string& error)
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait_for(lock, WaitStep, [this] { return m_failed || m_done.back(); });
+            m_finished.wait_for(lock, WaitStep, [this] { return m_failed || m_done.back(); });
             if (m_failed) {
                 error = m_error;
                 return false;

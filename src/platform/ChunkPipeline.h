@@ -60,8 +60,12 @@ public:
 private:
     void runSource();
     void runStage(std::size_t index);
-    // Under the lock: `chunk` has passed stage `index`; it goes on in the source's order.
-    void passOn(std::size_t index, Chunk* chunk);
+    // Under the lock: `chunk` has passed stage `index`; it goes on in the source's order. How many
+    // chunks went on.
+    std::size_t passOn(std::size_t index, Chunk* chunk);
+    // After a chunk went to the stage at `index` (the source's free list beyond the last stage).
+    void wake(std::size_t index, std::size_t chunks);
+    void wakeAll();
     void fail(const std::string& error);
     // Runs one step of a thread; false, the pipeline failed, when it failed or threw.
     bool succeeded(const std::function<bool(std::string&)>& step);
@@ -71,7 +75,11 @@ private:
     std::vector<Chunk> m_chunks;
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    // Each waits for its own reason, so that a chunk moving on wakes the one thread that takes it
+    // rather than all of them.
+    std::condition_variable m_freed;                 // the source: a buffer is free
+    std::vector<std::condition_variable> m_queued;   // per stage: a chunk to take, or the stage before ended
+    std::condition_variable m_finished;              // wait(): the last stage ended, or a failure
     std::deque<Chunk*> m_free;
     std::vector<std::deque<Chunk*>> m_queues;  // one per stage
     std::vector<std::map<std::uint64_t, Chunk*>> m_early;  // per stage: done ahead of their turn
