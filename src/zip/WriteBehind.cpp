@@ -66,6 +66,15 @@ struct WriteBehind::Unit {
     BuiltPayload result;
 };
 
+// The result of a write on the writer thread.
+struct WriteBehind::Flush {
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::atomic<bool> done{false};
+    bool ok = false;
+    std::int64_t reached = 0;  // where a failed write stopped
+};
+
 struct WriteBehind::Shared {
     explicit Shared(std::size_t bound) : pool(bound / 2) {}
     std::mutex mutex;
@@ -83,10 +92,15 @@ WriteBehind::WriteBehind(ZipArchive& archive, Limits limits)
       // whole, leaves the others idle at the end of the job, and holds much of the bound.
       m_wholeLimit(std::clamp(limits.memoryBound / 32, m_pieceSize, MaxWhole)),
       m_shared(std::make_shared<Shared>(limits.memoryBound)),
-      m_outStart(archive.startOfDirInArchive)
+      m_outStart(archive.startOfDirInArchive),
+      m_flush(std::make_shared<Flush>()),
+      m_diskEnd(m_outStart)
 {
     m_limits.workers = std::max(m_limits.workers, 1u);
     m_toldEnd = m_outStart;
+    // At their full size from the start: growing would copy, and fault in new pages each time.
+    m_out.reserve(OutputBuffer);
+    m_flushing.reserve(OutputBuffer);
 }
 
 WriteBehind::~WriteBehind()
@@ -300,8 +314,11 @@ void WriteBehind::write(Unit& unit)
     const std::int64_t at = job.start + std::int64_t(local::Crc32);
     if (at >= m_outStart) {
         std::copy(std::begin(fields), std::end(fields), m_out.begin() + std::ptrdiff_t(at - m_outStart));
-    } else if (!writeAt(at, fields)) {
-        return;
+    } else {
+        // Not before the write that holds the header's first form has ended.
+        settleFlush(true);
+        if (m_failure || !writeAt(at, fields))
+            return;
     }
     m_piecedStart = -1;
     finishEntry(job, job.crc, job.written);
@@ -351,21 +368,85 @@ bool WriteBehind::append(std::span<const std::uint8_t> bytes)
 {
     if (m_failure)
         return false;
-    if (m_out.size() + bytes.size() > OutputBuffer && !flush())
+    if (m_out.size() + bytes.size() > OutputBuffer && !m_out.empty())
+        startFlush();
+    if (m_failure)
         return false;
     if (bytes.size() >= OutputBuffer) {
-        if (!writeAt(m_outStart, bytes))
+        settleFlush(true);
+        if (m_failure || !writeAt(m_outStart, bytes))
             return false;
         m_outStart += std::int64_t(bytes.size());
+        m_diskEnd = m_outStart;
         commitWritten();
         return true;
     }
     m_out.insert(m_out.end(), bytes.begin(), bytes.end());
+    settleFlush(false);
+    return true;
+}
+
+void WriteBehind::startFlush()
+{
+    // One write at a time, in order: a failed one tells where the disk's bytes end.
+    settleFlush(true);
+    if (m_failure || m_out.empty())
+        return;
+    std::swap(m_out, m_flushing);
+    m_flushStart = m_outStart;
+    m_outStart += std::int64_t(m_flushing.size());
+    m_flushPending = true;
+    m_flush->done = false;
+    if (!m_writer)
+        m_writer = std::make_unique<WorkerPool>(1);
+    // Writing costs the adding thread as much as building records does: it goes on meanwhile.
+    m_writer->post([flush = m_flush, &zs = *m_archive.d->zipStream, at = m_flushStart,
+                    bytes = std::span<const std::uint8_t>(m_flushing)] {
+        zs.setPosition(std::uint64_t(at));
+        const bool ok = zs.write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        const std::int64_t reached = std::int64_t(zs.position());
+        if (!ok)
+            zs.clearError();
+        {
+            std::lock_guard lock(flush->mutex);
+            flush->ok = ok;
+            flush->reached = reached;
+            flush->done = true;
+        }
+        flush->ended.notify_all();
+    });
+}
+
+bool WriteBehind::settleFlush(bool wait)
+{
+    if (!m_flushPending)
+        return true;
+    if (!wait && !m_flush->done.load())
+        return false;
+    {
+        std::unique_lock lock(m_flush->mutex);
+        while (!m_flush->done) {
+            m_flush->ended.wait_for(lock, WaitStep);
+            lock.unlock();
+            Thread::yieldPoint();
+            lock.lock();
+        }
+    }
+    m_flushPending = false;
+    const std::int64_t end = m_flushStart + std::int64_t(m_flushing.size());
+    m_flushing.clear();
+    if (m_flush->ok) {
+        m_diskEnd = end;
+        commitWritten();
+    } else {
+        writeFailed(m_flushStart, m_flush->reached);
+    }
     return true;
 }
 
 bool WriteBehind::flush()
 {
+    settleFlush(true);
     // Also after a failure: the buffer then holds only the entries before the failed one.
     if (!m_out.empty()) {
         if (!writeAt(m_outStart, m_out))
@@ -373,6 +454,7 @@ bool WriteBehind::flush()
         m_outStart += std::int64_t(m_out.size());
         m_out.clear();
     }
+    m_diskEnd = m_outStart;
     commitWritten();
     return true;
 }
@@ -383,24 +465,29 @@ bool WriteBehind::writeAt(std::int64_t offset, std::span<const std::uint8_t> byt
     zs.setPosition(std::uint64_t(offset));
     if (zs.write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
         return true;
-    // Entries that reached the disk whole stay; the rest is lost with the buffer.
     const std::int64_t reached = std::int64_t(zs.position());
     zs.clearError();
-    if (offset == m_outStart && reached > m_outStart) {
-        m_outStart = reached;
+    writeFailed(offset, reached);
+    return false;
+}
+
+void WriteBehind::writeFailed(std::int64_t offset, std::int64_t reached)
+{
+    // Entries that reached the disk whole stay; the rest is lost with the buffer.
+    if (offset == m_diskEnd && reached > m_diskEnd) {
+        m_diskEnd = reached;
         commitWritten();
     }
     m_written.clear();
     m_writtenDirectoryBytes = 0;
     m_out.clear();
-    m_outStart = m_archive.startOfDirInArchive;
+    m_outStart = m_diskEnd = m_archive.startOfDirInArchive;
     fail({zipResult::ReadWriteError, WriteErrorText}, nullptr);
-    return false;
 }
 
 void WriteBehind::commitWritten()
 {
-    while (!m_written.empty() && m_written.front().end <= m_outStart) {
+    while (!m_written.empty() && m_written.front().end <= m_diskEnd) {
         Written& w = m_written.front();
         m_archive.d->entries_1.push_back(w.entry);
         m_archive.startOfDirInArchive = w.end;
@@ -416,8 +503,8 @@ void WriteBehind::commitWritten()
     // its header's CRC and size, so a reader need not wait for all of it.
     constexpr std::int64_t HeldBytes = 8;
     if (m_piecedStart >= 0 && m_written.empty() && m_piecedStart == end &&
-        m_outStart > m_piecedStart + std::int64_t(local::Crc32) + HeldBytes) {
-        end = m_outStart;
+        m_diskEnd > m_piecedStart + std::int64_t(local::Crc32) + HeldBytes) {
+        end = m_diskEnd;
         held = m_piecedStart + std::int64_t(local::Crc32);
     }
     if (end == m_toldEnd && held == m_toldHeld)
@@ -431,6 +518,13 @@ void WriteBehind::fail(PayloadError error, Job* job)
 {
     if (m_failure)
         return;
+    // The write going on first: its failure, if it fails, is the one to report.
+    settleFlush(true);
+    if (m_failure) {
+        if (job && job->payload)
+            job->payload->release();
+        return;
+    }
     m_piecedStart = -1;
     // The failed entry's bytes are dead: the next entry or the directory goes where it began.
     if (job && job->start >= 0) {
@@ -438,7 +532,7 @@ void WriteBehind::fail(PayloadError error, Job* job)
             m_out.resize(std::size_t(job->start - m_outStart));
         } else {
             m_out.clear();
-            m_outStart = job->start;
+            m_outStart = m_diskEnd = job->start;
         }
     }
     if (job && job->payload)

@@ -83,8 +83,16 @@ private:
     bool fitsArchive(const Job& job, std::int64_t dataBytes);
     void finishEntry(Job& job, std::uint32_t crc, std::int64_t compressed);
     bool append(std::span<const std::uint8_t> bytes);
+    // Hands the buffered bytes to the writer thread (after the write before them has ended).
+    void startFlush();
+    // Takes in the writer thread's result once it has one (with `wait`, once it is done): its
+    // bytes are on the disk, or the write failed. False while a write is still going on.
+    bool settleFlush(bool wait);
+    // Writes the buffered bytes now, after the writer thread's.
     bool flush();
+    // Writes at once, with no write of the writer thread going on.
     bool writeAt(std::int64_t offset, std::span<const std::uint8_t> bytes);
+    void writeFailed(std::int64_t offset, std::int64_t reached);
     void commitWritten();
     void fail(PayloadError error, Job* job);
     std::int64_t end() const noexcept { return m_outStart + std::int64_t(m_out.size()); }
@@ -99,10 +107,18 @@ private:
     std::size_t m_batchBytes = 0;
     std::int32_t m_entriesAhead = 0;  // added, not yet in the entry list
 
-    // Output: bytes from m_outStart on wait in m_out; entries written but not yet on disk wait
-    // in m_written, and go into the entry list once their last byte is.
+    // Output: bytes before m_diskEnd are on the disk; while a write of the writer thread goes
+    // on, bytes from m_flushStart on are in m_flushing; bytes from m_outStart on wait in m_out.
+    // Entries written but not yet on disk wait in m_written, and go into the entry list once
+    // their last byte is.
+    struct Flush;
     ByteBuffer m_out;
     std::int64_t m_outStart = 0;
+    ByteBuffer m_flushing;
+    std::int64_t m_flushStart = 0;
+    bool m_flushPending = false;
+    std::shared_ptr<Flush> m_flush;
+    std::int64_t m_diskEnd = 0;
     struct Written {
         ZipEntryPtr entry;
         std::int64_t end;
@@ -118,7 +134,8 @@ private:
 
     std::optional<PayloadError> m_failure;
     bool m_failureReported = false;
-    std::unique_ptr<WorkerPool> m_pool;  // last: stopped first
+    std::unique_ptr<WorkerPool> m_writer;  // the writer thread: stopped before the buffers go
+    std::unique_ptr<WorkerPool> m_pool;    // last: stopped first
 };
 
 } // namespace lv

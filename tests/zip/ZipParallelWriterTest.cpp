@@ -188,6 +188,45 @@ TEST(ParallelWriter, AFailureFoundBehindFailsEveryLaterAddAndKeepsTheEntriesBefo
     }
 }
 
+// The output goes to the disk on a thread of its own, 4 MiB at a time: a write that fails there
+// keeps the entries that reached the disk whole, and the failure is reported once.
+TEST(ParallelWriter, AWriteThatFailsBehindTheAddsKeepsTheEntriesThatReachedTheDisk)
+{
+    TempDir dir;
+    constexpr int Files = 10;
+    const auto name = [](int i) { return "noise" + std::to_string(i); };
+    for (int i = 0; i < Files; ++i)
+        writeFile(dir / name(i), randomBytes(SmallBound, unsigned(20 + i)));
+    ZipArchive archive;
+    ASSERT_TRUE(archive.Open(FolderItem(dir / "out.zip"), true));
+    archive.WriteInParallel(3, SmallBound);
+    std::string reported;
+    {
+        // The first 4 MiB go out whole; the next write stops short of the fifth entry's end.
+        FileSizeLimit limit(5 * SmallBound - 1000);
+        for (int i = 0; i < Files && reported.empty(); ++i)
+            if (archive.AddItemToRoot(FolderItem(dir / name(i)), ZipArchive::MacBinarySmart) < 1)
+                reported = archive.ErrorMessage();
+        archive.EntryCount();  // waits for the writes
+    }
+    const bool closed = archive.Close();
+    if (reported.empty()) {
+        EXPECT_FALSE(closed) << "no add reported the failure";
+        reported = archive.ErrorMessage();
+    } else {
+        EXPECT_TRUE(closed) << "an add reported the failure already";
+    }
+    EXPECT_EQ(reported, "Write error, the archived item may be corrupted");
+
+    ZipArchive back;
+    ASSERT_TRUE(back.Open(FolderItem(dir / "out.zip"), false));
+    ASSERT_EQ(back.EntryCount(), 4);
+    for (std::int32_t i = 1; i <= back.EntryCount(); ++i)
+        EXPECT_EQ(back.Entry(i)->RawPath(), name(i - 1));
+    std::string out;
+    EXPECT_EQ(run("unzip -tq " + shellQuote(dir / "out.zip"), &out), 0) << out;
+}
+
 TEST(ParallelWriter, AFileBuiltInPiecesIsDeflatedWhereItShrinksThoughItBeginsWithNoise)
 {
     ZipConfigGuard config(true);
