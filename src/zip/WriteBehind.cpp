@@ -21,7 +21,10 @@ using namespace zip;
 
 namespace {
 
-constexpr std::size_t OutputBuffer = std::size_t(4) << 20;
+// Output goes to the writer thread in pieces of about this size; bytes this many or more at once
+// are written without a copy.
+constexpr std::size_t FlushSize = std::size_t(1) << 20;
+constexpr std::size_t DirectWrite = std::size_t(4) << 20;
 constexpr std::size_t MaxWhole = std::size_t(32) << 20;
 // A piece and its deflated form each fill one huge page at most.
 constexpr std::size_t MaxPiece = (std::size_t(2) << 20) - (std::size_t(64) << 10);
@@ -98,9 +101,9 @@ WriteBehind::WriteBehind(ZipArchive& archive, Limits limits)
 {
     m_limits.workers = std::max(m_limits.workers, 1u);
     m_toldEnd = m_outStart;
-    // At their full size from the start: growing would copy, and fault in new pages each time.
-    m_out.reserve(OutputBuffer);
-    m_flushing.reserve(OutputBuffer);
+    // At their size from the start: growing would copy, and fault in new pages each time.
+    m_out.reserve(FlushSize);
+    m_flushing.reserve(FlushSize);
 }
 
 WriteBehind::~WriteBehind()
@@ -368,11 +371,11 @@ bool WriteBehind::append(std::span<const std::uint8_t> bytes)
 {
     if (m_failure)
         return false;
-    if (m_out.size() + bytes.size() > OutputBuffer && !m_out.empty())
+    if (m_out.size() + bytes.size() > FlushSize && !m_out.empty())
         startFlush();
     if (m_failure)
         return false;
-    if (bytes.size() >= OutputBuffer) {
+    if (bytes.size() >= DirectWrite) {
         settleFlush(true);
         if (m_failure || !writeAt(m_outStart, bytes))
             return false;

@@ -188,8 +188,8 @@ TEST(ParallelWriter, AFailureFoundBehindFailsEveryLaterAddAndKeepsTheEntriesBefo
     }
 }
 
-// The output goes to the disk on a thread of its own, 4 MiB at a time: a write that fails there
-// keeps the entries that reached the disk whole, and the failure is reported once.
+// The output goes to the disk on a thread of its own, about 1 MiB at a time: a write that fails
+// there keeps the entries that reached the disk whole, and the failure is reported once.
 TEST(ParallelWriter, AWriteThatFailsBehindTheAddsKeepsTheEntriesThatReachedTheDisk)
 {
     TempDir dir;
@@ -202,7 +202,7 @@ TEST(ParallelWriter, AWriteThatFailsBehindTheAddsKeepsTheEntriesThatReachedTheDi
     archive.WriteInParallel(3, SmallBound);
     std::string reported;
     {
-        // The first 4 MiB go out whole; the next write stops short of the fifth entry's end.
+        // The first four entries go out whole; a later write stops short of the fifth one's end.
         FileSizeLimit limit(5 * SmallBound - 1000);
         for (int i = 0; i < Files && reported.empty(); ++i)
             if (archive.AddItemToRoot(FolderItem(dir / name(i)), ZipArchive::MacBinarySmart) < 1)
