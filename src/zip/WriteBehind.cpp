@@ -1,6 +1,7 @@
 #include "zip/WriteBehind.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -332,16 +333,19 @@ void WriteBehind::writeLocalHeader(Job& job, bool deflated, std::uint32_t crc, s
     MemoryBlock& rec = job.entry->z_Header();
     rec.setUInt16Value(central::Method, deflated ? MethodDeflated : MethodStored);
     const std::uint32_t size = rec.uint32Value(central::UncompressedSize);
-    MemoryBlock h(local::Size, true);
-    h.setUInt32Value(local::Signature, LocalHeaderSignature);
-    h.setStringValue(local::VersionNeeded, rec.stringValue(central::VersionNeeded, 10));
-    h.setUInt32Value(local::Crc32, crc);
-    h.setUInt32Value(local::CompressedSize, std::uint32_t(compressed));
-    h.setUInt32Value(local::UncompressedSize, size);
-    h.setUInt16Value(local::NameLength, std::uint16_t(job.encName.size()));
-    h.setUInt16Value(local::ExtraLength, std::uint16_t(job.extraBytes.size()));
+    std::array<std::uint8_t, local::Size> h{};
+    const auto at = [&h](std::size_t offset) { return h.data() + offset; };
+    bytes::storeLE32(std::span<std::uint8_t, 4>(at(local::Signature), 4), LocalHeaderSignature);
+    // Version, flags, method, time and date stand in both records in the same order.
+    const auto shared = rec.bytes().subspan(central::VersionNeeded, 10);
+    std::copy(shared.begin(), shared.end(), at(local::VersionNeeded));
+    bytes::storeLE32(std::span<std::uint8_t, 4>(at(local::Crc32), 4), crc);
+    bytes::storeLE32(std::span<std::uint8_t, 4>(at(local::CompressedSize), 4), std::uint32_t(compressed));
+    bytes::storeLE32(std::span<std::uint8_t, 4>(at(local::UncompressedSize), 4), size);
+    bytes::storeLE16(std::span<std::uint8_t, 2>(at(local::NameLength), 2), std::uint16_t(job.encName.size()));
+    bytes::storeLE16(std::span<std::uint8_t, 2>(at(local::ExtraLength), 2), std::uint16_t(job.extraBytes.size()));
     job.start = end();
-    if (append(h.bytes()) && append(asBytes(job.encName)))
+    if (append(h) && append(asBytes(job.encName)))
         append(asBytes(job.extraBytes));
 }
 

@@ -66,18 +66,27 @@ std::string lengthOf(const FolderItem& item, std::uint64_t length)
     return "\"" + item.displayPath() + "\" is " + std::to_string(length) + " bytes long.";
 }
 
+std::string firstClash(const std::vector<const FolderItem*>& siblings)
+{
+    std::map<std::string, const FolderItem*> seen;
+    for (const FolderItem* item : siblings) {
+        const auto [at, fresh] = seen.try_emplace(ZipArchiveData::extractedName(item->name()), item);
+        if (!fresh)
+            return "The items \"" + at->second->displayName() + "\" and \"" + item->displayName() +
+                   "\" would get the same name in the archive";
+    }
+    return {};
+}
+
 } // namespace
 
 std::string ZipArchive::NameClash(const std::vector<FolderItem>& siblings)
 {
-    std::map<std::string, const FolderItem*> seen;
-    for (const FolderItem& item : siblings) {
-        const auto [at, fresh] = seen.try_emplace(ZipArchiveData::extractedName(item.name()), &item);
-        if (!fresh)
-            return "The items \"" + at->second->displayName() + "\" and \"" + item.displayName() +
-                   "\" would get the same name in the archive";
-    }
-    return {};
+    std::vector<const FolderItem*> items;
+    items.reserve(siblings.size());
+    for (const FolderItem& item : siblings)
+        items.push_back(&item);
+    return firstClash(items);
 }
 
 std::int32_t ZipArchive::AddItemToRoot(const FolderItem& f, std::int32_t mbMode)
@@ -144,10 +153,10 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
     const std::int32_t failed = sizeOnly ? zipResult::WalkFailed : zipResult::ReadWriteError;
     try {
         // An alias chosen by the user stands for the file it points to.
-        FolderItem item = f;
+        std::optional<FolderItem> target;
         ItemStat stat = fStat;
         if (stat.kind == FolderItem::Kind::Alias) {
-            const std::optional<FolderItem> target = f.resolveAlias();
+            target = f.resolveAlias();
             knownMac = nullptr;
             if (const TreeScan::Root* known = target && scan ? scan->root(target->path()) : nullptr) {
                 stat = known->stat;
@@ -155,13 +164,12 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
             } else if (target) {
                 stat = statItem(target->path());
             }
-            if (target && stat.kind == FolderItem::Kind::File) {
-                item = *target;
+            if (target && stat.kind == FolderItem::Kind::File)
                 mayHaveCompanion = true;
-            } else {
+            else
                 stat.kind = FolderItem::Kind::Other;
-            }
         }
+        const FolderItem& item = target ? *target : f;
         // Reading a FIFO would hang, a device never ends: only files and folders are archived.
         if (stat.kind == FolderItem::Kind::Other) {
             errmsg = "Only files and folders can be archived";
@@ -416,6 +424,7 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
                     return false;
             }
             const std::vector<ListedItem>& listing = scanned ? scanned->items : own;
+            files.reserve(listing.size());
             for (std::size_t i = 0; i < listing.size(); ++i) {
                 const ListedItem& listed = listing[i];
                 Child child{FolderItem(dir.path() / listed.name), listed.stat, listed.companionListed,
@@ -454,12 +463,13 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
             }
             // Entries of the same name would overwrite each other when the archive is extracted.
             if (!sizeOnly) {
-                std::vector<FolderItem> siblings;
+                std::vector<const FolderItem*> siblings;
+                siblings.reserve(files.size() + folders.size());
                 for (const Child& c : files)
-                    siblings.push_back(c.item);
+                    siblings.push_back(&c.item);
                 for (const Child& c : folders)
-                    siblings.push_back(c.item);
-                if (const std::string clash = NameClash(siblings);
+                    siblings.push_back(&c.item);
+                if (const std::string clash = firstClash(siblings);
                     !clash.empty() && z_abort(dir, zipResult::WalkFailed, clash, true))
                     return false;
             }

@@ -90,7 +90,7 @@ ZipEntryPtr ZipArchive::z_newEntry(bool deflated, std::int64_t payload, std::opt
     record.setUInt16Value(central::ExtraLength, std::uint16_t(extraBytes.size()));
     record.setUInt32Value(central::ExternalAttributes, d->archiveEncoding == TextEncoding::utf8() ? 1 : 0);
     d->dirty = true;
-    return std::make_shared<ZipEntry>(d, record, encName, extra, std::string());
+    return std::make_shared<ZipEntry>(d, std::move(record), encName, extra, std::string());
 }
 
 std::int32_t ZipArchive::z_writeEntry(bool deflate, SeqDataInputStream* dataIn, std::int64_t dataLen,

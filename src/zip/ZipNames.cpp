@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "platform/Exceptions.h"
 #include "platform/Thread.h"
 #include "zip/ZipArchive.h"
@@ -88,6 +90,7 @@ void ZipEntry::z_checkRawPath()
     path.clear();
     isFolder = false;
     const std::string& n = sysEncName;
+    path.reserve(std::size_t(std::count(n.begin(), n.end(), '/')) + 1);
     std::string current;
     for (std::size_t i = 0; i < n.size(); ++i) {
         const char c = n[i];
