@@ -389,8 +389,9 @@ bool WriteBehind::append(std::span<const std::uint8_t> bytes)
         return true;
     }
     m_out.insert(m_out.end(), bytes.begin(), bytes.end());
+    // A write found failed here has dropped the buffer, these bytes with it.
     settleFlush(false);
-    return true;
+    return !m_failure;
 }
 
 void WriteBehind::startFlush()
