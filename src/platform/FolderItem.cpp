@@ -78,11 +78,12 @@ FileDescriptor openRegular(const fs::path& p, int flags, mode_t mode, int notReg
 
 FolderItem::FolderItem(fs::path path) : m_path(std::move(path))
 {
-    std::string s = m_path.native();
-    while (s.size() > 1 && s.back() == '/')
-        s.pop_back();
-    if (s.size() != m_path.native().size())
-        m_path = s;
+    const std::string& s = m_path.native();
+    std::size_t kept = s.size();
+    while (kept > 1 && s[kept - 1] == '/')
+        --kept;
+    if (kept != s.size())
+        m_path = s.substr(0, kept);
 }
 
 std::string FolderItem::name() const
@@ -108,7 +109,14 @@ FolderItem FolderItem::child(const std::string& name) const
         throw NilObjectException("child of a null item");
     if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
         throw RuntimeException("not a single file name: " + name);
-    return FolderItem(m_path / name);
+    // Joined as one string: a walk makes one child per item it meets.
+    std::string joined;
+    joined.reserve(m_path.native().size() + 1 + name.size());
+    joined += m_path.native();
+    if (joined.back() != '/')
+        joined += '/';
+    joined += name;
+    return FolderItem(fs::path(std::move(joined)));
 }
 
 FolderItem::Kind FolderItem::kind() const

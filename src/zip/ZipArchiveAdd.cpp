@@ -427,7 +427,7 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
             files.reserve(listing.size());
             for (std::size_t i = 0; i < listing.size(); ++i) {
                 const ListedItem& listed = listing[i];
-                Child child{FolderItem(dir.path() / listed.name), listed.stat, listed.companionListed,
+                Child child{dir.child(listed.name), listed.stat, listed.companionListed,
                             scanned && scanned->mac[i] ? &*scanned->mac[i] : nullptr};
                 switch (listed.stat.kind) {
                 case FolderItem::Kind::File:
