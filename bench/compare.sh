@@ -93,11 +93,14 @@ out="$work/out"
 rm -rf "$out"
 mkdir -p "$out"
 
-# run NAME COMMAND...: runs the command under GNU time, records seconds and peak KB in
-# $out/NAME.time, and fails loudly when the command fails.
+# run NAME COMMAND...: runs the command under GNU time, once the disk is quiet, records seconds
+# and peak KB in $out/NAME.time, and fails loudly when the command fails.
 run() {
   local name=$1
   shift
+  # Each job starts with nothing left to write back: what an earlier job (or making the data set)
+  # left would otherwise land on this one, on Lockvane's final fsync above all.
+  sync
   if ! /usr/bin/time -f "%e %M" -o "$out/$name.time" "$@" >"$out/$name.log" 2>&1; then
     echo "FAILED: $name (see $out/$name.log)" >&2
     exit 1

@@ -1,9 +1,9 @@
 #pragma once
 // The parallel writer of an archive: the entries of items on disk are read and compressed by a
 // pool of workers while the thread that adds them writes the finished ones into the archive, in
-// the order they were added, through a buffer. With CRC-32 and sizes known before an entry's
-// local header is written, nothing is written twice, except the two fields of an entry built in
-// pieces.
+// the order they were added, through a buffer that a thread of its own puts on the disk, 1 MiB at
+// a time, while adding goes on. With CRC-32 and sizes known before an entry's local header is
+// written, nothing is written twice, except the two fields of an entry built in pieces.
 //
 // Memory in flight (payloads read, their compressed forms not yet written, and the buffers kept
 // for reuse) stays below a bound whatever the job's size: adding waits, writing finished entries
