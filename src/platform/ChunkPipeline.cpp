@@ -67,6 +67,14 @@ void ChunkPipeline::wake(std::size_t index, std::size_t chunks)
         m_queued[index].notify_all();
 }
 
+void ChunkPipeline::wakeEnded(std::size_t done)
+{
+    if (done < m_queued.size())
+        m_queued[done].notify_all();
+    else
+        m_finished.notify_all();
+}
+
 void ChunkPipeline::stop()
 {
     {
@@ -134,11 +142,7 @@ void ChunkPipeline::runSource()
                 m_done[0] = true;
         }
         if (end) {
-            // Every thread of the first stage (or wait(), without stages) looks again.
-            if (m_queued.empty())
-                m_finished.notify_all();
-            else
-                m_queued[0].notify_all();
+            wakeEnded(0);
             return;
         }
         wake(0, queued ? 1 : 0);
@@ -147,7 +151,6 @@ void ChunkPipeline::runSource()
 
 void ChunkPipeline::runStage(std::size_t index)
 {
-    const bool lastStage = index + 1 == m_stages.size();
     for (;;) {
         Chunk* chunk = nullptr;
         {
@@ -161,10 +164,7 @@ void ChunkPipeline::runStage(std::size_t index)
                 if (m_busy[index] == 0 && !m_done[index + 1]) {
                     m_done[index + 1] = true;
                     lock.unlock();
-                    if (lastStage)
-                        m_finished.notify_all();
-                    else
-                        m_queued[index + 1].notify_all();
+                    wakeEnded(index + 1);
                 }
                 return;
             }

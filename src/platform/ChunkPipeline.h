@@ -65,6 +65,8 @@ private:
     std::size_t passOn(std::size_t index, Chunk* chunk);
     // After a chunk went to the stage at `index` (the source's free list beyond the last stage).
     void wake(std::size_t index, std::size_t chunks);
+    // After m_done[done] was set: every thread of stage `done` looks again (wait(), past the last).
+    void wakeEnded(std::size_t done);
     void wakeAll();
     void fail(const std::string& error);
     // Runs one step of a thread; false, the pipeline failed, when it failed or threw.
