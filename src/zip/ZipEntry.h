@@ -74,7 +74,7 @@ public:
     // --- names (ZipNames.cpp) ---
     // The stored name as text, "/" separators, a folder's trailing "/" kept.
     std::string RawPath() const { return sysEncName; }
-    void GetPath(std::vector<std::string>& parts) const { parts = path; }
+    void GetPath(std::vector<std::string>& parts) const { parts = pathComponents(); }
     // The last component; "" for a name without components.
     std::string Name() const;
     // True when `rawPath`, stored the archive's way, is this entry's stored name (ASCII letters
@@ -83,7 +83,10 @@ public:
     std::string z_origEncodedName() const { return zipEncName; }
     std::string z_origEncodedComment() const { return zipEncComment; }
     bool hasDittoName() const noexcept { return z_hasDittoName; }
-    const std::vector<std::string>& pathComponents() const noexcept { return path; }
+    // The name split into path components ("/" separators, each ":" as "-", a "." before a "/"
+    // dropped). Made from the name on each call: an entry keeps only its name, so that the
+    // entries of a deep tree take memory by their names, not by a string per component.
+    std::vector<std::string> pathComponents() const;
 
     // --- attributes and switches (ZipEntry.cpp) ---
     bool IsTextFile() const;
@@ -192,7 +195,6 @@ private:
     ZipExtraFieldPtr extra;
     MemoryBlock zlib_prefix;
     std::string errmsg;
-    std::vector<std::string> path;
     bool isFolder = false;
     double maxIntPlus1 = 2147483648.0;
     ZipArchiveDataPtr d;

@@ -350,6 +350,7 @@ FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases,
         return {};
     // Each component as the step sees it, after the encoding round trip. A name whose ".."
     // would climb above the destination folder is refused before anything is created for it.
+    const std::vector<std::string> path = pathComponents();
     std::vector<std::string> names;
     names.reserve(path.size());
     std::int64_t depth = 0;
@@ -380,7 +381,7 @@ std::optional<std::vector<std::string>> ZipEntry::DestinationComponents() const
     if (zipEncName.find('\0') != std::string::npos)
         return std::nullopt;
     std::vector<std::string> components;
-    for (const std::string& component : path) {
+    for (const std::string& component : pathComponents()) {
         std::string n = d->decodeFromZip(d->encodeForZip(component));
         if (n == "..") {
             if (components.empty())
