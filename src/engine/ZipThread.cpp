@@ -158,7 +158,8 @@ void ZipThread::decompressTask()
         if (failure) return fail(failure->message);
         if (!zar->Close()) return fail(zar->ErrorMessage());
         if (!authentic()) return;
-        m_extraction->finish();
+        // Nothing taken from what was extracted, nothing of it left without its dates and modes.
+        if (std::string error; !m_extraction->finish(error)) return fail(error);
         m_extracted = true;
     } catch (const std::exception& e) {
         m_failureText = e.what();

@@ -2,27 +2,29 @@
 // One extraction of an archive's entries below a folder, the root.
 //
 // The job records every file and folder it creates, so that a failed job removes exactly what
-// it made and never what was there before or what another job made. It gives the folders it
-// created the modes their entries carry only once everything is extracted (so a read-only folder
-// mode cannot stop the entries that go into it), and never changes the root itself. Folder dates
-// are set again at that point too, since the entries that went into a folder changed its date.
+// it made and never what was there before or what another job made. It gives the folders it created the modes
+// their entries carry only once everything is extracted (so a read-only folder mode cannot stop
+// the entries that go into it), and never changes the root itself. Folder dates are set again at
+// that point too, since the entries that went into a folder changed its date.
 //
-// Items are made through descriptors of their folders, which the job keeps open (a bounded
-// number) until `closeFolders`, `finish` or `removeCreated`; work file names come from one
-// random source per job.
+// Items are made, given their metadata, checked and removed through descriptors of their
+// folders, so a tree of any depth comes back whole. The job keeps a bounded number of folders
+// open (until `closeFolders`, `finish` or `removeCreated`), and records a place as its folder's
+// record and one name, so that its memory grows with the names of the tree, not with their
+// paths, whatever the depth. Work file names come from one random source per job.
 //
 // Several threads may extract entries of one job at once, each reading the archive through a
-// stream of its own; the record and the open folders are kept under locks. Entries that share
+// stream of its own; the record and the open folders are kept under a lock. Entries that share
 // a place (see ExtractionSchedule) must not be extracted at the same time.
 
 #include <cstdint>
 #include <filesystem>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/FolderHandle.h"
@@ -79,9 +81,11 @@ public:
     // The same, reading the archive through `reader` (a stream of the calling thread's own), so
     // that several threads can extract entries at once.
     bool extract(ZipEntry& entry, const ZipEntry::ArchiveReader& reader, std::string& error);
-    // After the last entry: the folders extracted get their entries' dates back and those this
+    // After the last entry: gives the folders extracted their entries' dates back and those this
     // job created their entries' modes, deepest first; the folders it holds open are let go.
-    void finish();
+    // False with the message for the user in `error` (naming the folder) when a date or mode
+    // cannot be set.
+    bool finish(std::string& error);
     // Removes everything this job created, the newest first, and the root when the job claimed
     // it; what others put there stays. True when all of it is gone.
     bool removeCreated();
@@ -90,42 +94,62 @@ public:
 
 private:
     using FolderPtr = std::shared_ptr<const FolderHandle>;
+    using RecordIndex = std::uint32_t;
+    static constexpr RecordIndex RootRecord = 0;
+
+    // A place below the root that the job went through or made: its folder's record and its name
+    // there (record 0 is the root itself).
+    struct Record {
+        RecordIndex parent = RootRecord;
+        std::string name;
+        bool created = false;  // the job made the item there
+        bool folder = false;
+        std::uint64_t device = 0;  // of the item it made
+        std::uint64_t inode = 0;
+        // What a folder gets once everything is in it.
+        std::optional<std::int64_t> date;
+        std::optional<std::uint32_t> mode;
+    };
 
     bool extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader* reader, std::string& error);
-    // The folder of the first `count` components below the root, made where missing (and
-    // recorded); nullptr when something other than a folder is on the way.
-    FolderPtr openFolder(const std::vector<std::string>& components, std::size_t count);
     FolderPtr openRoot();
-    void record(const FolderItem& item);
-    bool createdHere(const FolderItem& item) const;
+
+    // The following are called with m_mutex held.
+    // The record of `name` in the folder of `parent`, made when there is none.
+    RecordIndex recordOf(RecordIndex parent, const std::string& name);
+    std::optional<RecordIndex> findRecord(RecordIndex parent, const std::string& name) const;
+    // The record now carries the name `name` (the item was renamed).
+    void rename(RecordIndex record, const std::string& name);
+    // The open folder of a record, reached from the nearest open folder above it; with `make`,
+    // folders missing on the way are made (and recorded). nullptr when something other than a
+    // folder is on the way, or a folder is missing (`make` false).
+    FolderPtr folderOf(RecordIndex record, bool make);
+    void keepOpen(RecordIndex record, FolderPtr folder);
+    // The path of a record below the root, for messages.
+    std::string pathOf(RecordIndex record) const;
+    void forgetRecords();
 
     FolderItem m_root;
     bool m_decodeMacBinary = true;
     bool m_ownsRoot = false;
+    bool m_rootCreated = false;                  // the job made the root (it was missing)
     std::string m_publishName;                   // the names a staged root is published under
     // A staged root and the folder it lies in, held open from the start: extraction, publishing
     // and clean-up reach them through these, so a destination renamed, moved or replaced by a
     // link meanwhile changes nothing for the job.
     FolderPtr m_stagingParent;
     FolderPtr m_stagingRoot;
-    bool removeStagedThroughDescriptors(const std::vector<FolderItem>& items);
     // The hidden names of the job's work files and of a staged root, which a crash may leave.
     static constexpr const char* WorkPrefix = ".lvextract-";
     WorkFileNames m_workNames{WorkPrefix};
 
     mutable std::mutex m_mutex;
-    std::vector<FolderItem> m_created;           // in the order they were made
-    std::unordered_set<std::string> m_createdPaths;
-    // What a folder gets once everything is in it.
-    struct FolderEnd {
-        FolderItem folder;
-        std::optional<std::int64_t> date;
-        std::optional<std::uint32_t> mode;
-    };
-    std::vector<FolderEnd> m_folderEnds;
-
-    std::mutex m_foldersMutex;                   // taken before m_mutex, never after
-    std::unordered_map<std::string, FolderPtr> m_folders;  // by their components joined with "/"
+    std::vector<Record> m_records;               // in the order the job met them: parents first
+    std::unordered_map<std::string, RecordIndex> m_places;  // by parent record and name
+    // The folders held open, by record; the most recently used first.
+    std::list<std::pair<RecordIndex, FolderPtr>> m_open;
+    std::unordered_map<RecordIndex, std::list<std::pair<RecordIndex, FolderPtr>>::iterator> m_openByRecord;
+    FolderPtr m_rootFolder;
 };
 
 } // namespace lv

@@ -154,7 +154,8 @@ private:
     // One extraction to the item `name` in the open folder `folder` (ZipEntryExtract.cpp):
     // Extract's work, through the archive's own stream when `reader` is null. With
     // `refuseExisting`, a file entry fails with that text where anything but a folder is already.
-    // `created` tells whether this call made the item (it did not exist before).
+    // `created` tells whether this call made the item (it did not exist before); `extractedName`
+    // is the item's final name in the folder (a Mac name given back).
     struct ExtractRequest {
         const FolderHandle& folder;
         const std::string& name;
@@ -167,11 +168,12 @@ private:
         // file may be written under its own name, without a work file renamed into place.
         bool privateFolder = false;
     };
-    bool z_extractAt(const ExtractRequest& request, FolderItem& extracted, bool& created);
+    bool z_extractAt(const ExtractRequest& request, std::string& extractedName, bool& created);
     // The entry's extra field has Mac type, creator or name to give the item.
     bool z_bringsMacMetadata() const;
-    // The entry's date and permissions on the new file open as `fd`, as Extract gives them.
-    void z_setDateAndMode(int fd, bool makeExecutable) const;
+    // The entry's date and permissions on the new file open as `fd`, as Extract gives them; 0 or
+    // the errno of a failure.
+    int z_setDateAndMode(int fd, bool makeExecutable) const;
     // The permission bits of a Unix `mode` for a folder or a file; nullopt when the mode is of
     // another kind of item.
     static std::optional<std::uint32_t> z_permissionBits(std::uint32_t mode, bool forFolder);
