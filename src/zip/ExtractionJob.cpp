@@ -398,6 +398,19 @@ std::string ExtractionJob::pathOf(RecordIndex record) const
     return path;
 }
 
+std::string ExtractionJob::checkInPlace(RecordIndex record)
+{
+    const Record& r = m_records[record];
+    const FolderPtr folder = folderOf(r.parent, false);
+    struct stat st {};
+    int err = 0;
+    if (folder && folder->kindOf(r.name, st, err) != FolderItem::Kind::Missing && std::uint64_t(st.st_dev) == r.device &&
+        std::uint64_t(st.st_ino) == r.inode)
+        return {};
+    return std::string("The extracted ") + (r.folder ? "folder" : "file") + " \"" + pathOf(record) +
+        "\" was moved or deleted before the extraction ended.";
+}
+
 void ExtractionJob::forgetRecords()
 {
     m_records.assign(1, Record{});
@@ -423,6 +436,11 @@ bool ExtractionJob::finish(std::string& error)
         m_rootFolder.reset();
         return ok;
     };
+    // Nothing was taken from the result meanwhile: each item made is the one the job made, there.
+    for (RecordIndex r = 1; r < m_records.size(); ++r)
+        if (m_records[r].created)
+            if (error = checkInPlace(r); !error.empty())
+                return done(false);
     // Deepest first (a record comes after the folder it is in): a folder closed to its owner
     // would keep the dates and modes below it from being set. Setting a folder's date changes
     // nothing in the folder above it.

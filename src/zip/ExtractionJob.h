@@ -2,7 +2,8 @@
 // One extraction of an archive's entries below a folder, the root.
 //
 // The job records every file and folder it creates, so that a failed job removes exactly what
-// it made and never what was there before or what another job made. It gives the folders it created the modes
+// it made and never what was there before or what another job made; before it ends it checks
+// that everything it made is still where it made it. It gives the folders it created the modes
 // their entries carry only once everything is extracted (so a read-only folder mode cannot stop
 // the entries that go into it), and never changes the root itself. Folder dates are set again at
 // that point too, since the entries that went into a folder changed its date.
@@ -81,10 +82,11 @@ public:
     // The same, reading the archive through `reader` (a stream of the calling thread's own), so
     // that several threads can extract entries at once.
     bool extract(ZipEntry& entry, const ZipEntry::ArchiveReader& reader, std::string& error);
-    // After the last entry: gives the folders extracted their entries' dates back and those this
-    // job created their entries' modes, deepest first; the folders it holds open are let go.
-    // False with the message for the user in `error` (naming the folder) when a date or mode
-    // cannot be set.
+    // After the last entry: checks that every item this job made is still where it made it (the
+    // same file or folder, not only the same name), then gives the folders extracted their
+    // entries' dates back and those this job created their entries' modes, deepest first; the
+    // folders it holds open are let go. False with the message for the user in `error` (naming
+    // the item) when an item is gone or a date or mode cannot be set.
     bool finish(std::string& error);
     // Removes everything this job created, the newest first, and the root when the job claimed
     // it; what others put there stays. True when all of it is gone.
@@ -127,6 +129,8 @@ private:
     void keepOpen(RecordIndex record, FolderPtr folder);
     // The path of a record below the root, for messages.
     std::string pathOf(RecordIndex record) const;
+    // "" when the item of a created record is where the job made it; else the message.
+    std::string checkInPlace(RecordIndex record);
     void forgetRecords();
 
     FolderItem m_root;

@@ -1,5 +1,6 @@
 // An extraction job at any depth: what the archive recorded comes back however deep the tree,
-// and a few folders are held open whatever the depth.
+// a few folders are held open whatever the depth, and a job never ends in success when
+// something it extracted was taken away meanwhile.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <functional>
 
 #include "ReaderTestSupport.h"
 #include "platform/FinderInfo.h"
@@ -168,6 +170,56 @@ TEST(ExtractionJob, MetadataThatCannotBeStoredFailsTheEntryWithItsName)
     EXPECT_EQ(readFile(dir / "out" / "._doc"), "the user's own file");
     EXPECT_EQ(listTree(dir / "out"), std::vector<std::string>{"._doc"}) << "the file without its metadata stays";
     EXPECT_TRUE(job.removeCreated());
+}
+
+struct Robbery {
+    const char* name;
+    std::function<void(const fs::path& root, const fs::path& aside)> act;
+    const char* message;
+    std::vector<std::string> left;  // what stays in the folder the root was claimed in
+    std::size_t aside;              // items the robbery took away, which stay where they went
+};
+
+TEST(ExtractionJob, AnItemTakenAwayBeforeTheEndFailsTheJobAndNothingElseStays)
+{
+    const std::vector<Robbery> robberies = {
+        {"a file deleted", [](const fs::path& root, const fs::path&) { fs::remove(root / "a" / "one.txt"); },
+         "The extracted file \"a/one.txt\" was moved or deleted before the extraction ended.", {}, 0},
+        {"a folder replaced by another of its name",
+         [](const fs::path& root, const fs::path& aside) {
+             fs::rename(root / "a" / "sub", aside / "sub");
+             fs::create_directory(root / "a" / "sub");
+         },
+         "The extracted folder \"a/sub\" was moved or deleted before the extraction ended.",
+         {"x/", "x/a/", "x/a/sub/"}, 2},
+        {"a file replaced by another of its name",
+         [](const fs::path& root, const fs::path&) {
+             writeFile(root / "new.txt", "someone else's");
+             fs::rename(root / "new.txt", root / "three.txt");
+         },
+         "The extracted file \"three.txt\" was moved or deleted before the extraction ended.", {"x/", "x/three.txt"},
+         0},
+    };
+    for (const Robbery& r : robberies) {
+        SCOPED_TRACE(r.name);
+        TempDir dir;
+        writeFile(dir / "t.zip", layoutZip({RawEntry("a/"), RawEntry("a/one.txt", "1"), RawEntry("a/sub/"),
+                                            RawEntry("a/sub/two.txt", "2"), RawEntry("three.txt", "3")})
+                                     .bytes());
+        fs::create_directories(dir / "in");
+        fs::create_directories(dir / "aside");
+        std::string error;
+        const auto job = ExtractionJob::claimFolder(FolderItem(dir / "in"), "x", error);
+        ASSERT_TRUE(job) << error;
+        ASSERT_EQ(extractWith(*job, dir / "t.zip"), "");
+        r.act(dir / "in" / "x", dir / "aside");
+        EXPECT_FALSE(job->finish(error));
+        EXPECT_EQ(error, r.message);
+        // What the job made goes; what took an item's place, or where an item went, is not its own.
+        EXPECT_EQ(job->removeCreated(), r.left.empty());
+        EXPECT_EQ(listTree(dir / "in"), r.left);
+        EXPECT_EQ(listTree(dir / "aside").size(), r.aside);
+    }
 }
 
 TEST(ExtractionJob, ANestingDeeperThanTheOpenFileLimitIsExtracted)
