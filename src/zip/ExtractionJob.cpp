@@ -1,7 +1,6 @@
 #include "zip/ExtractionJob.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <system_error>
@@ -49,21 +48,11 @@ std::uint64_t inBlocks(std::uint64_t bytes) { return (bytes + Block - 1) / Block
 // The n-th of `name`, `name2`, `name3`, ...
 std::string numberedName(const std::string& name, int n) { return n == 1 ? name : name + std::to_string(n); }
 
-// The key of a place in the record: its folder's record and its name.
-std::string placeKey(std::uint32_t parent, const std::string& name)
-{
-    std::string key(sizeof parent, '\0');
-    std::memcpy(key.data(), &parent, sizeof parent);
-    key += name;
-    return key;
-}
-
 } // namespace
 
 ExtractionJob::ExtractionJob(FolderItem root, bool decodeMacBinary)
-    : m_root(std::move(root)), m_decodeMacBinary(decodeMacBinary)
+    : m_root(std::move(root)), m_decodeMacBinary(decodeMacBinary), m_open(MaxOpenFolders)
 {
-    forgetRecords();
 }
 
 std::unique_ptr<ExtractionJob> ExtractionJob::claimFolder(const FolderItem& parent, const std::string& name,
@@ -160,7 +149,7 @@ bool ExtractionJob::publish(std::string& error)
         m_ownsRoot = false;
         m_stagingParent.reset();
         m_stagingRoot.reset();
-        forgetRecords();
+        forget();
         return true;
     }
     error = "There is no free name for the folder " + quoted(parent.child(m_publishName)) + " in " + quoted(parent) +
@@ -218,7 +207,7 @@ bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader*
         return fail(NoDestinationText);
     FolderPtr folder;
     std::string name;
-    std::optional<RecordIndex> parent;  // none for the entry of the root itself
+    std::optional<Place> parent;  // none for the entry of the root itself
     // A file there came from an earlier entry of the same name (duplicates, or names that differ
     // only in case on a file system that ignores it) or, in a root of the job's own, from
     // someone else: the entry must not overwrite it in silence.
@@ -232,13 +221,13 @@ bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader*
         name = m_root.name();
     } else {
         std::lock_guard lock(m_mutex);
-        RecordIndex at = RootRecord;
+        Place at = ExtractedPlaces::Root;
         for (std::size_t i = 0; i + 1 < components->size(); ++i)
-            at = recordOf(at, (*components)[i]);
+            at = m_places.placeOf(at, (*components)[i]);
         folder = folderOf(at, true);
         parent = at;
         name = components->back();
-        if (const auto existing = findRecord(at, name); existing && m_records[*existing].created)
+        if (const auto existing = m_places.find(at, name); existing && m_places[*existing].created)
             refuse = true;
     }
     if (!folder || !folder->isOpen())
@@ -262,22 +251,22 @@ bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader*
         m_rootCreated = m_rootCreated || created;
         return true;
     }
-    const RecordIndex r = recordOf(*parent, name);
+    const Place at = m_places.placeOf(*parent, name);
     if (extractedName != name)
-        rename(r, extractedName);
-    Record& record = m_records[r];
+        m_places.rename(at, extractedName);
+    ExtractedPlaces::Place& place = m_places[at];
     if (created) {
-        record.created = true;
-        record.folder = entry.IsDirectory();
-        record.device = kind == FolderItem::Kind::Missing ? 0 : std::uint64_t(st.st_dev);
-        record.inode = kind == FolderItem::Kind::Missing ? 0 : std::uint64_t(st.st_ino);
+        place.created = true;
+        place.isFolder = entry.IsDirectory();
+        place.device = kind == FolderItem::Kind::Missing ? 0 : std::uint64_t(st.st_dev);
+        place.inode = kind == FolderItem::Kind::Missing ? 0 : std::uint64_t(st.st_ino);
     }
     if (entry.IsDirectory() && kind == FolderItem::Kind::Folder) {
         // The date the extraction gave the folder (its entry's, or its Mac header's).
         if (entry.Time())
-            record.date = std::int64_t(st.st_mtim.tv_sec);
-        if (record.created)
-            record.mode = entry.FolderMode();
+            place.date = std::int64_t(st.st_mtim.tv_sec);
+        if (place.created)
+            place.mode = entry.FolderMode();
     }
     return true;
 }
@@ -305,54 +294,24 @@ ExtractionJob::FolderPtr ExtractionJob::openRoot()
     return m_rootFolder;
 }
 
-ExtractionJob::RecordIndex ExtractionJob::recordOf(RecordIndex parent, const std::string& name)
+ExtractionJob::FolderPtr ExtractionJob::folderOf(Place place, bool make)
 {
-    const auto [at, fresh] = m_places.try_emplace(placeKey(parent, name), RecordIndex(m_records.size()));
-    if (fresh) {
-        Record record;
-        record.parent = parent;
-        record.name = name;
-        m_records.push_back(std::move(record));
-    }
-    return at->second;
-}
-
-std::optional<ExtractionJob::RecordIndex> ExtractionJob::findRecord(RecordIndex parent, const std::string& name) const
-{
-    const auto at = m_places.find(placeKey(parent, name));
-    return at == m_places.end() ? std::nullopt : std::optional<RecordIndex>(at->second);
-}
-
-void ExtractionJob::rename(RecordIndex record, const std::string& name)
-{
-    Record& r = m_records[record];
-    if (const auto old = m_places.find(placeKey(r.parent, r.name)); old != m_places.end() && old->second == record)
-        m_places.erase(old);
-    m_places[placeKey(r.parent, name)] = record;
-    r.name = name;
-}
-
-ExtractionJob::FolderPtr ExtractionJob::folderOf(RecordIndex record, bool make)
-{
-    // The records from this one up to the nearest folder open already.
-    std::vector<RecordIndex> way;
+    // The places from this one up to the nearest folder open already.
+    std::vector<Place> way;
     FolderPtr folder;
-    for (RecordIndex r = record;; r = m_records[r].parent) {
-        if (r == RootRecord) {
+    for (Place p = place;; p = m_places[p].folder) {
+        if (p == ExtractedPlaces::Root) {
             folder = openRoot();
             break;
         }
-        if (const auto open = m_openByRecord.find(r); open != m_openByRecord.end()) {
-            folder = open->second->second;
-            m_open.splice(m_open.begin(), m_open, open->second);
+        if ((folder = m_open.find(p)))
             break;
-        }
-        way.push_back(r);
+        way.push_back(p);
     }
-    for (auto r = way.rbegin(); folder && r != way.rend(); ++r) {
+    for (auto p = way.rbegin(); folder && p != way.rend(); ++p) {
         // Only a real folder is entered: a link on the way is never followed, and a file or
         // special file there ends the walk.
-        Record& at = m_records[*r];
+        ExtractedPlaces::Place& at = m_places[*p];
         int err = 0;
         FolderHandle child = folder->openFolder(at.name, err, false);
         if (!child.isOpen() && err == ENOENT && make) {
@@ -364,7 +323,7 @@ ExtractionJob::FolderPtr ExtractionJob::folderOf(RecordIndex record, bool make)
                 struct stat st {};
                 const bool known = child.isOpen() && ::fstat(child.descriptor(), &st) == 0;
                 at.created = true;
-                at.folder = true;
+                at.isFolder = true;
                 at.device = known ? std::uint64_t(st.st_dev) : 0;
                 at.inode = known ? std::uint64_t(st.st_ino) : 0;
             }
@@ -372,96 +331,72 @@ ExtractionJob::FolderPtr ExtractionJob::folderOf(RecordIndex record, bool make)
         if (!child.isOpen())
             return nullptr;
         folder = std::make_shared<const FolderHandle>(std::move(child));
-        keepOpen(*r, folder);
+        m_open.keep(*p, folder);
     }
     return folder;
 }
 
-void ExtractionJob::keepOpen(RecordIndex record, FolderPtr folder)
+std::string ExtractionJob::checkInPlace(Place place)
 {
-    m_open.emplace_front(record, std::move(folder));
-    m_openByRecord[record] = m_open.begin();
-    if (m_open.size() > MaxOpenFolders) {
-        m_openByRecord.erase(m_open.back().first);
-        m_open.pop_back();
-    }
-}
-
-std::string ExtractionJob::pathOf(RecordIndex record) const
-{
-    std::vector<const std::string*> names;
-    for (RecordIndex r = record; r != RootRecord; r = m_records[r].parent)
-        names.push_back(&m_records[r].name);
-    std::string path;
-    for (auto n = names.rbegin(); n != names.rend(); ++n)
-        path.append(path.empty() ? "" : "/").append(**n);
-    return path;
-}
-
-std::string ExtractionJob::checkInPlace(RecordIndex record)
-{
-    const Record& r = m_records[record];
-    const FolderPtr folder = folderOf(r.parent, false);
+    const ExtractedPlaces::Place& p = m_places[place];
+    const FolderPtr folder = folderOf(p.folder, false);
     struct stat st {};
     int err = 0;
-    if (folder && folder->kindOf(r.name, st, err) != FolderItem::Kind::Missing && std::uint64_t(st.st_dev) == r.device &&
-        std::uint64_t(st.st_ino) == r.inode)
+    if (folder && folder->kindOf(p.name, st, err) != FolderItem::Kind::Missing && std::uint64_t(st.st_dev) == p.device &&
+        std::uint64_t(st.st_ino) == p.inode)
         return {};
-    return std::string("The extracted ") + (r.folder ? "folder" : "file") + " \"" + pathOf(record) +
+    return std::string("The extracted ") + (p.isFolder ? "folder" : "file") + " \"" + m_places.pathOf(place) +
         "\" was moved or deleted before the extraction ended.";
 }
 
-void ExtractionJob::forgetRecords()
+void ExtractionJob::forget()
 {
-    m_records.assign(1, Record{});
     m_places.clear();
     m_open.clear();
-    m_openByRecord.clear();
+    m_rootFolder.reset();
 }
 
 void ExtractionJob::closeFolders()
 {
     std::lock_guard lock(m_mutex);
     m_open.clear();
-    m_openByRecord.clear();
     m_rootFolder.reset();
 }
 
 bool ExtractionJob::finish(std::string& error)
 {
-    std::unique_lock lock(m_mutex);
+    std::lock_guard lock(m_mutex);
     const auto done = [&](bool ok) {
         m_open.clear();
-        m_openByRecord.clear();
         m_rootFolder.reset();
         return ok;
     };
     // Nothing was taken from the result meanwhile: each item made is the one the job made, there.
-    for (RecordIndex r = 1; r < m_records.size(); ++r)
-        if (m_records[r].created)
-            if (error = checkInPlace(r); !error.empty())
+    for (Place p = 1; p < m_places.size(); ++p)
+        if (m_places[p].created)
+            if (error = checkInPlace(p); !error.empty())
                 return done(false);
-    // Deepest first (a record comes after the folder it is in): a folder closed to its owner
+    // Deepest first (a place comes after the folder it is in): a folder closed to its owner
     // would keep the dates and modes below it from being set. Setting a folder's date changes
     // nothing in the folder above it.
-    for (RecordIndex r = RecordIndex(m_records.size()); r-- > 1;) {
-        Record& record = m_records[r];
-        if (!record.date && !record.mode)
+    for (Place p = m_places.size(); p-- > 1;) {
+        ExtractedPlaces::Place& place = m_places[p];
+        if (!place.date && !place.mode)
             continue;
-        const FolderPtr folder = folderOf(record.parent, false);
+        const FolderPtr folder = folderOf(place.folder, false);
         std::string failure;
         if (!folder)
             failure = macrestore::failedDate(ENOENT);
-        else if (const int err = record.date ? folder->setModificationDate(record.name, *record.date) : 0)
+        else if (const int err = place.date ? folder->setModificationDate(place.name, *place.date) : 0)
             failure = macrestore::failedDate(err);
-        else if (const int modeErr = record.mode ? folder->setPermissions(record.name, *record.mode) : 0)
+        else if (const int modeErr = place.mode ? folder->setPermissions(place.name, *place.mode) : 0)
             failure = macrestore::failedPermissions(modeErr);
         if (!failure.empty()) {
-            error = "Extraction of \"" + pathOf(r) + "/\" failed: " + failure;
+            error = "Extraction of \"" + m_places.pathOf(p) + "/\" failed: " + failure;
             return done(false);
         }
-        record.date.reset();
-        record.mode.reset();
+        place.date.reset();
+        place.mode.reset();
     }
     return done(true);
 }
@@ -470,33 +405,32 @@ bool ExtractionJob::removeCreated()
 {
     std::lock_guard lock(m_mutex);
     // Only the item the job made: one that took its place meanwhile is someone else's.
-    const auto ours = [&](RecordIndex r, FolderPtr& folder) {
-        const Record& record = m_records[r];
+    const auto ours = [&](Place at, FolderPtr& folder) {
+        const ExtractedPlaces::Place& place = m_places[at];
         struct stat st {};
         int err = 0;
-        folder = folderOf(record.parent, false);
-        return folder && folder->kindOf(record.name, st, err) != FolderItem::Kind::Missing &&
-            std::uint64_t(st.st_dev) == record.device && std::uint64_t(st.st_ino) == record.inode;
+        folder = folderOf(place.folder, false);
+        return folder && folder->kindOf(place.name, st, err) != FolderItem::Kind::Missing &&
+            std::uint64_t(st.st_dev) == place.device && std::uint64_t(st.st_ino) == place.inode;
     };
     // A folder mode already applied must not keep its contents in: the job's folders are opened
     // to their owner first, parents before children.
     FolderPtr folder;
-    for (RecordIndex r = 1; r < m_records.size(); ++r)
-        if (m_records[r].created && m_records[r].folder && ours(r, folder))
-            folder->setPermissions(m_records[r].name, 0700);
+    for (Place p = 1; p < m_places.size(); ++p)
+        if (m_places[p].created && m_places[p].isFolder && ours(p, folder))
+            folder->setPermissions(m_places[p].name, 0700);
     bool all = true;
-    for (RecordIndex r = RecordIndex(m_records.size()); r-- > 1;) {
-        const Record& record = m_records[r];
-        if (!record.created || !ours(r, folder))
+    for (Place p = m_places.size(); p-- > 1;) {
+        const ExtractedPlaces::Place& place = m_places[p];
+        if (!place.created || !ours(p, folder))
             continue;
         // An item goes with its AppleDouble companion, when that is one.
-        if (folder->remove(record.name, record.folder) == 0)
-            MacMetadataStore::removeAll({folder->descriptor(), record.name});
+        if (folder->remove(place.name, place.isFolder) == 0)
+            MacMetadataStore::removeAll({folder->descriptor(), place.name});
         else
             all = false;
     }
     m_open.clear();
-    m_openByRecord.clear();
     m_rootFolder.reset();
     if (m_stagingRoot) {
         const int rootGone = m_stagingParent->remove(m_root.name(), true);
@@ -510,7 +444,7 @@ bool ExtractionJob::removeCreated()
             all = false;
     }
     m_rootCreated = false;
-    forgetRecords();
+    forget();
     return all;
 }
 

@@ -10,9 +10,9 @@
 //
 // Items are made, given their metadata, checked and removed through descriptors of their
 // folders, so a tree of any depth comes back whole. The job keeps a bounded number of folders
-// open (until `closeFolders`, `finish` or `removeCreated`), and records a place as its folder's
-// record and one name, so that its memory grows with the names of the tree, not with their
-// paths, whatever the depth. Work file names come from one random source per job.
+// open (until `closeFolders`, `finish` or `removeCreated`) and records places by their names
+// (ExtractedPlaces), so that its memory grows with the names of the tree, not with their paths,
+// whatever the depth. Work file names come from one random source per job.
 //
 // Several threads may extract entries of one job at once, each reading the archive through a
 // stream of its own; the record and the open folders are kept under a lock. Entries that share
@@ -20,17 +20,17 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/FolderHandle.h"
 #include "platform/FolderItem.h"
+#include "platform/OpenFolders.h"
 #include "platform/WorkFileNames.h"
+#include "zip/ExtractedPlaces.h"
 #include "zip/ZipEntry.h"
 
 namespace lv {
@@ -96,42 +96,20 @@ public:
 
 private:
     using FolderPtr = std::shared_ptr<const FolderHandle>;
-    using RecordIndex = std::uint32_t;
-    static constexpr RecordIndex RootRecord = 0;
-
-    // A place below the root that the job went through or made: its folder's record and its name
-    // there (record 0 is the root itself).
-    struct Record {
-        RecordIndex parent = RootRecord;
-        std::string name;
-        bool created = false;  // the job made the item there
-        bool folder = false;
-        std::uint64_t device = 0;  // of the item it made
-        std::uint64_t inode = 0;
-        // What a folder gets once everything is in it.
-        std::optional<std::int64_t> date;
-        std::optional<std::uint32_t> mode;
-    };
+    using Place = ExtractedPlaces::Index;
 
     bool extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader* reader, std::string& error);
     FolderPtr openRoot();
 
     // The following are called with m_mutex held.
-    // The record of `name` in the folder of `parent`, made when there is none.
-    RecordIndex recordOf(RecordIndex parent, const std::string& name);
-    std::optional<RecordIndex> findRecord(RecordIndex parent, const std::string& name) const;
-    // The record now carries the name `name` (the item was renamed).
-    void rename(RecordIndex record, const std::string& name);
-    // The open folder of a record, reached from the nearest open folder above it; with `make`,
+    // The open folder of a place, reached from the nearest open folder above it; with `make`,
     // folders missing on the way are made (and recorded). nullptr when something other than a
     // folder is on the way, or a folder is missing (`make` false).
-    FolderPtr folderOf(RecordIndex record, bool make);
-    void keepOpen(RecordIndex record, FolderPtr folder);
-    // The path of a record below the root, for messages.
-    std::string pathOf(RecordIndex record) const;
-    // "" when the item of a created record is where the job made it; else the message.
-    std::string checkInPlace(RecordIndex record);
-    void forgetRecords();
+    FolderPtr folderOf(Place place, bool make);
+    // "" when the item the job made at `place` is still there; else the message.
+    std::string checkInPlace(Place place);
+    // Nothing recorded and no folder held open.
+    void forget();
 
     FolderItem m_root;
     bool m_decodeMacBinary = true;
@@ -148,11 +126,8 @@ private:
     WorkFileNames m_workNames{WorkPrefix};
 
     mutable std::mutex m_mutex;
-    std::vector<Record> m_records;               // in the order the job met them: parents first
-    std::unordered_map<std::string, RecordIndex> m_places;  // by parent record and name
-    // The folders held open, by record; the most recently used first.
-    std::list<std::pair<RecordIndex, FolderPtr>> m_open;
-    std::unordered_map<RecordIndex, std::list<std::pair<RecordIndex, FolderPtr>>::iterator> m_openByRecord;
+    ExtractedPlaces m_places;
+    OpenFolders m_open;                          // by place
     FolderPtr m_rootFolder;
 };
 
