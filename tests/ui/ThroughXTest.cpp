@@ -8,10 +8,12 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <signal.h>
@@ -84,6 +86,44 @@ std::set<std::string> controlsOf(View view)
     case View::JobView: return {"pbProgress", "stReports", "bCancel"};
     }
     return {};
+}
+
+// The environment of the program started in a home of its own (its settings, work files and
+// single-instance socket there), on the X server of the test.
+QProcessEnvironment homeOfItsOwn(const test::TempDir& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, sub] : {std::pair{"HOME", ""}, {"XDG_CONFIG_HOME", "/config"}, {"XDG_CACHE_HOME", "/cache"},
+                                    {"XDG_RUNTIME_DIR", "/runtime"}, {"XDG_DATA_HOME", "/data"}}) {
+        fs::create_directories(home.path().native() + sub);
+        fs::permissions(home.path().native() + sub, fs::perms::owner_all);
+        env.insert(QString::fromLatin1(name), QString::fromStdString(home.path().native() + sub));
+    }
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    return env;
+}
+
+// The visible windows of process `pid`, as X window ids.
+QStringList windowsOf(qint64 pid)
+{
+    const std::optional<QString> found =
+        xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid)});
+    return found ? found->split(QLatin1Char('\n'), Qt::SkipEmptyParts) : QStringList();
+}
+
+// Where window `id` lies on the screen.
+QRect geometryOf(const QString& id)
+{
+    const std::optional<QString> shell = xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
+    QRect r;
+    for (const QString& line : shell.value_or(QString()).split(QLatin1Char('\n'))) {
+        const QString value = line.section(QLatin1Char('='), 1);
+        if (line.startsWith(QLatin1String("X="))) r.moveLeft(value.toInt());
+        if (line.startsWith(QLatin1String("Y="))) r.moveTop(value.toInt());
+        if (line.startsWith(QLatin1String("WIDTH="))) r.setWidth(value.toInt());
+        if (line.startsWith(QLatin1String("HEIGHT="))) r.setHeight(value.toInt());
+    }
+    return r;
 }
 
 class ThroughX : public test::UiFixture {
@@ -285,14 +325,7 @@ TEST_F(ThroughX, QuitByItsShortcutKeepsTheWindowsPosition)
 TEST_F(ThroughX, TheProgramComesForwardWhenStartedAgainAndKeepsItsPositionWhenQuit)
 {
     test::TempDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const auto& [name, sub] : {std::pair{"HOME", ""}, {"XDG_CONFIG_HOME", "/config"}, {"XDG_CACHE_HOME", "/cache"},
-                                    {"XDG_RUNTIME_DIR", "/runtime"}, {"XDG_DATA_HOME", "/data"}}) {
-        fs::create_directories(home.path().native() + sub);
-        fs::permissions(home.path().native() + sub, fs::perms::owner_all);
-        env.insert(QString::fromLatin1(name), QString::fromStdString(home.path().native() + sub));
-    }
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    const QProcessEnvironment env = homeOfItsOwn(home);
     const auto start = [&](QProcess& p) {
         p.setProcessEnvironment(env);
         p.setProgram(QStringLiteral(LOCKVANE_PROGRAM));
@@ -324,6 +357,86 @@ TEST_F(ThroughX, TheProgramComesForwardWhenStartedAgainAndKeepsItsPositionWhenQu
     const std::string settings = test::readFile(home / "config" / "Lockvane.LV_PREFS");
     EXPECT_NE(settings.find("<pLeft>300</pLeft>"), std::string::npos) << settings;
     EXPECT_EQ(settings.find("<pTop>-1</pTop>"), std::string::npos) << settings;
+}
+
+// Names that look like the toolkit's options are documents like any other: the program lists
+// them all, encrypts them, and its layout stays left to right whatever the names say.
+TEST_F(ThroughX, OptionLikeNamesOnTheCommandLineAreListedAndEncrypted)
+{
+    const fs::path folder = dir / "names";
+    const std::vector<std::string> names = {"-reverse", "-style", "target.txt", "--help",
+                                            "-nograb",  "-qwindowtitle", "title.txt", "--"};
+    QStringList arguments;
+    for (const std::string& name : names) {
+        test::writeFile(folder / name, "contents of " + name);
+        arguments << QString::fromStdString(name);
+    }
+    test::TempDir home;
+    fs::create_directories(home / "Desktop");
+    QProcess program;
+    program.setProcessEnvironment(homeOfItsOwn(home));
+    program.setWorkingDirectory(QString::fromStdString(folder.native()));
+    program.start(QStringLiteral(LOCKVANE_PROGRAM), arguments);
+    ASSERT_TRUE(program.waitForStarted());
+    const auto stop = qScopeGuard([&] {
+        if (program.state() == QProcess::NotRunning) return;
+        program.kill();
+        program.waitForFinished();
+    });
+    QString main;
+    ASSERT_TRUE(waitFor([&] {
+        const QStringList windows = windowsOf(program.processId());
+        if (!windows.isEmpty()) main = windows.first();
+        return !main.isEmpty();
+    }, 15000));
+    settle();
+    EXPECT_EQ(xdotool({QStringLiteral("getwindowname"), main}).value_or(QString()).toStdString(), "Lockvane");
+    const auto send = [&](const QString& target, const QStringList& keys) {
+        xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), target});
+        ASSERT_TRUE(xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")} + keys));
+    };
+    // The list view has grown once the window is 480 pixels wide.
+    ASSERT_TRUE(waitFor([&] { return geometryOf(main).width() >= 480; }, 15000));
+    settle();
+
+    // Left to right, the File menu's title lies at the window's left edge: a click there opens
+    // it, and a second one closes it.
+    const QRect frame = geometryOf(main);
+    const auto clickFileTitle = [&] {
+        xdotool({QStringLiteral("mousemove"), QString::number(frame.left() + 15), QString::number(frame.top() + 8),
+                 QStringLiteral("click"), QStringLiteral("1")});
+    };
+    clickFileTitle();
+    EXPECT_TRUE(waitFor([&] { return windowsOf(program.processId()).size() == 2; }, 10000)) << "no File menu at the left";
+    clickFileTitle();
+    ASSERT_TRUE(waitFor([&] { return windowsOf(program.processId()).size() == 1; }, 10000));
+
+    // Encrypt by keys: Return, then the key in both fields once the sheet is there and the
+    // window has shrunk to the job view.
+    send(main, {QStringLiteral("Return")});
+    QString sheet;
+    ASSERT_TRUE(waitFor([&] {
+        for (const QString& w : windowsOf(program.processId()))
+            if (w != main) sheet = w;
+        return !sheet.isEmpty() && geometryOf(main).width() == 340;
+    }, 15000));
+    settle();
+    send(sheet, {QStringLiteral("k"), QStringLiteral("Tab"), QStringLiteral("k"), QStringLiteral("Return")});
+    const fs::path encrypted = home / "Desktop" / "EncryptedFile.cdx";
+    ASSERT_TRUE(waitFor([&] { return fs::exists(encrypted); }, 60000));  // moved there whole, at the end
+
+    // Opened here, the file gives every name back.
+    Lockvane::App()->queueDocuments({FolderItem(encrypted)});
+    ASSERT_TRUE(waitFor([&] { return window().view() == View::DecryptQuestion; }));
+    window().bYes->click();
+    ASSERT_TRUE(waitFor([] { return swKey::current() != nullptr; }));
+    swKey::current()->edKey->setText(QStringLiteral("k"));
+    swKey::current()->bOk->click();
+    ASSERT_TRUE(waitFor([&] { return window().bCancel->text() == "OK"; }, 60000));
+    for (const std::string& name : names) {
+        const fs::path restored = destination / "DecryptedFiles" / name;
+        EXPECT_TRUE(fs::exists(restored) && test::readFile(restored) == "contents of " + name) << name;
+    }
 }
 
 } // namespace
