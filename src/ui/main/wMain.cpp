@@ -67,6 +67,7 @@ QLabel* staticText(QWidget* parent, const char* name, const QString& text, QRect
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
     label->setAlignment(alignment | Qt::AlignVCenter);
+    label->setTextFormat(Qt::PlainText);  // what a job reports is shown as it is
     label->setStyleSheet(QStringLiteral("color: black;"));
     return label;
 }

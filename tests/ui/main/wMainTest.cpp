@@ -7,12 +7,14 @@
 #include <QTimer>
 
 #include "app/MainMenu.h"
+#include "qtsupport/ShownText.h"
 #include "ui/UiFixture.h"
 #include "ui/dialogs/swKey.h"
 #include "ui/main/Canvases.h"
 #include "ui/main/LVDisplay.h"
 #include "ui/main/LVDisplayHead.h"
 #include "ui/main/Resize.h"
+#include "ui/qt/QtJobControls.h"
 
 namespace lv {
 namespace {
@@ -280,6 +282,13 @@ TEST_F(MainWindowTest, Keys)
             settle();
         }
     }
+}
+
+TEST_F(MainWindowTest, AJobsStatusTextIsShownAsItIs)
+{
+    const std::string text = "Encrypting <b>BOLD <i>it &amp; x.bin";
+    window().newJobControls()->controls().status->setText(text);
+    EXPECT_EQ(test::shownText(*window().stReports).toStdString(), text);
 }
 
 TEST_F(MainWindowTest, RemoveItemIsEnabledExactlyWhileARowIsSelected)
