@@ -462,7 +462,6 @@ void wMain::cBack_DropObject(const std::vector<FolderItem>& items, bool link)
     FolderItem target = first;
     if (first.isAlias())
         if (auto resolved = first.resolveAlias()) target = *resolved;
-    if (UnreadableFile::refuse(target, this)) return;
     if (target.isFile() && header.CheckTag(target)) {
         if (KeyCheck::isLaterVersion(header)) {
             UserDialogs::shared().message(KeyCheck::LaterVersionText, this);
@@ -478,8 +477,12 @@ void wMain::cBack_DropObject(const std::vector<FolderItem>& items, bool link)
         }
         return;
     }
+    // The items that can't be read are named and left out; the others are listed (a first item
+    // that can't be read has no header: the drop is one of plain items).
+    const std::vector<FolderItem> readable = UnreadableFile::readableOf(items, this);
+    if (readable.empty()) return;
     if (!link)
-        for (const FolderItem& item : items) g.Items.push_back(item);
+        for (const FolderItem& item : readable) g.Items.push_back(item);
     Transition();
 }
 

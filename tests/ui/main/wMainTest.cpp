@@ -8,6 +8,7 @@
 
 #include "app/MainMenu.h"
 #include "qtsupport/ShownText.h"
+#include "support/FilesOpenedAsNobody.h"
 #include "ui/UiFixture.h"
 #include "ui/dialogs/swKey.h"
 #include "ui/main/Canvases.h"
@@ -206,6 +207,55 @@ TEST_F(MainWindowTest, DropsOnTheDropZone)
         }
         if (c.view == MainWindow::View::ItemList) {
             EXPECT_EQ(window().lvdList->ItemCount, int(c.queued.size()));
+        }
+    }
+}
+
+TEST_F(MainWindowTest, ADropListsWhatCanBeReadAndNamesWhatCannot)
+{
+    fs::permissions(dir.path(), fs::perms::all);
+    const fs::path open = dir / "open.txt", locked = dir / "locked.txt", sealed = dir / "sealed.txt";
+    const fs::path encrypted = dir / "secret.cdx", link = dir / "link.txt";
+    for (const fs::path& file : {open, locked, sealed}) test::writeFile(file, "text");
+    for (const fs::path& file : {locked, sealed}) fs::permissions(file, fs::perms::owner_write);
+    writeHeaderOnlyFile(encrypted, 1);
+    fs::create_symlink(locked, link);
+    struct Case {
+        const char* name;
+        std::vector<fs::path> dropped;
+        std::vector<fs::path> queued;
+        MainWindow::View view;
+        std::vector<std::string> messages;
+    };
+    const std::string lockedText = "The file \"locked.txt\" cannot be read.";
+    const Case cases[] = {
+        {"readable first", {open, locked}, {open}, MainWindow::View::ItemList, {lockedText}},
+        // No header can be read from the first: the others are plain items, the encrypted one too.
+        {"unreadable first", {locked, open, encrypted}, {open, encrypted}, MainWindow::View::ItemList, {lockedText}},
+        {"a link to an unreadable file", {link, open}, {open}, MainWindow::View::ItemList,
+         {"The file \"link.txt\" cannot be read."}},
+        {"nothing readable", {locked, sealed}, {}, MainWindow::View::DropZone,
+         {"The files \"locked.txt\" and \"sealed.txt\" cannot be read."}},
+        // The others are not taken: nothing to say about them.
+        {"encrypted first", {encrypted, locked}, {encrypted}, MainWindow::View::DecryptQuestion, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        window().ResetWindow();
+        settle();
+        dialogs().reset();
+        {
+            test::FilesOpenedAsNobody nobody;
+            drop(window().cBack, c.dropped);
+        }
+        std::vector<fs::path> queued;
+        for (const FolderItem& item : globals().Items) queued.push_back(item.path());
+        EXPECT_EQ(queued, c.queued);
+        EXPECT_EQ(window().lvdList->ItemCount, c.view == MainWindow::View::ItemList ? int(c.queued.size()) : 0);
+        EXPECT_EQ(window().view(), c.view);
+        EXPECT_EQ(dialogs().messages, c.messages);
+        if (!c.messages.empty()) {
+            EXPECT_EQ(dialogs().explanations, std::vector<std::string>{"Permission denied."});
         }
     }
 }
