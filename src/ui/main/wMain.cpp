@@ -611,7 +611,10 @@ void wMain::moveSelection(int by)
 {
     if (m_status != 2 || !lvdList->RowSelected) return;
     const std::int32_t row = lvdList->SelectedRow + by;
-    if (row >= 1 && row <= lvdList->ItemCount) lvdList->selectRow(row);
+    if (row < 1 || row > lvdList->ItemCount) return;
+    lvdList->selectRow(row);
+    // The selected row stays in view, so that Backspace never removes a row nobody sees.
+    lvdList->scrollToShow(row);
 }
 
 void wMain::keyPressEvent(QKeyEvent* event)

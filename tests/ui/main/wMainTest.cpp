@@ -334,6 +334,35 @@ TEST_F(MainWindowTest, Keys)
     }
 }
 
+TEST_F(MainWindowTest, TheArrowsKeepTheSelectedRowInView)
+{
+    wMain& w = window();
+    LVDisplay& list = *w.lvdList;
+    queue(makeFiles(6));
+    w.Transition();
+    settle();
+    list.selectRow(3);
+    struct Step {
+        Qt::Key key;
+        int row;
+        int scrolled;  // the least that shows the row whole
+    };
+    const Step steps[] = {{Qt::Key_Down, 4, 50}, {Qt::Key_Down, 5, 100}, {Qt::Key_Down, 6, 150}, {Qt::Key_Up, 5, 150},
+                          {Qt::Key_Up, 4, 150},   {Qt::Key_Up, 3, 100},   {Qt::Key_Up, 2, 50},    {Qt::Key_Up, 1, 0}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.row);
+        QTest::keyClick(&w, step.key);
+        ASSERT_EQ(list.SelectedRow, step.row);
+        EXPECT_EQ(w.sbwMain->value(), step.scrolled);
+        EXPECT_EQ(list.ScrollValue, step.scrolled);
+    }
+    // Scrolled away by hand, the next arrow brings the selection back into view.
+    w.sbwMain->setValue(150);
+    QTest::keyClick(&w, Qt::Key_Down);
+    EXPECT_EQ(list.SelectedRow, 2);
+    EXPECT_EQ(list.ScrollValue, 50);
+}
+
 TEST_F(MainWindowTest, AJobsStatusTextIsShownAsItIs)
 {
     const std::string text = "Encrypting <b>BOLD <i>it &amp; x.bin";
