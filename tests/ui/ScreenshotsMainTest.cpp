@@ -7,8 +7,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
 
 #include "app/MainMenu.h"
+#include "support/FilesOpenedAsNobody.h"
 #include "ui/UiFixture.h"
 #include "ui/dialogs/swKey.h"
 #include "ui/main/Canvases.h"
@@ -41,6 +44,10 @@ TEST_F(ScreenshotsMain, EveryView)
     ASSERT_TRUE(waitFor([&] { return window().lvdList->sizesKnown(); }));
     window().lvdList->selectRow(2);
     screenshot(&window(), "main-item-list");
+    // Down twice: the list follows the selection.
+    QTest::keyClick(&window(), Qt::Key_Down);
+    QTest::keyClick(&window(), Qt::Key_Down);
+    screenshot(&window(), "main-item-list-scrolled");
 
     prefs().ConfirmKey = true;
     window().bEncrypt->click();
@@ -70,6 +77,36 @@ TEST_F(ScreenshotsMain, EveryView)
     screenshot(&window(), "main-job-view-progress");
     swKey::current()->bCancel_Action();
     settle();
+}
+
+// The real box a drop gives when some of its files can't be read, names that look like markup
+// among them.
+TEST_F(ScreenshotsMain, TheBoxForFilesThatCannotBeRead)
+{
+    fs::permissions(dir.path(), fs::perms::all);
+    const std::vector<fs::path> files = {dir / "<b>BOLD <i>it &amp; x.bin", dir / "locked.txt", dir / "notes.txt"};
+    for (const fs::path& file : files) test::writeFile(file, "text");
+    fs::permissions(files[0], fs::perms::owner_write);
+    fs::permissions(files[1], fs::perms::owner_write);
+    QPixmap picture;
+    dialogs().onMessage = [&](const UserDialogs::Request& request) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+            picture = box->grab();
+            box->buttons().first()->click();
+        });
+        QtUserDialogs().message(request, UserDialogs::Icon::Caution, &window());
+    };
+    {
+        test::FilesOpenedAsNobody nobody;
+        drop(window().cBack, files);
+    }
+    dialogs().onMessage = nullptr;
+    // Saved as the test's own user again.
+    ASSERT_FALSE(picture.isNull());
+    picture.save(QStringLiteral(LOCKVANE_BINARY_DIR "/screenshots/message-unreadable-files.png"));
 }
 
 TEST_F(ScreenshotsMain, EveryMenuWithItsSeparators)
