@@ -8,6 +8,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QProgressBar>
@@ -20,6 +21,8 @@
 #include <set>
 #include <thread>
 
+#include "engine/KeyCheck.h"
+#include "engine/LVTagger.h"
 #include "engine/ZipThread.h"
 #include "platform/SpecialFolders.h"
 #include "ui/UiFixture.h"
@@ -120,6 +123,29 @@ protected:
         ASSERT_TRUE(xdotool({QStringLiteral("key"), key}));
         ASSERT_TRUE(waitFor([&] { return m_releases.count >= before + releases; }, 10000)) << key.toStdString();
         settle();
+    }
+
+    // Types `keys` as a fast person does, 10 ms apart, while the program runs on as it would: the
+    // keys reach it whenever it reads them. Returns once it has every release.
+    void typeAtOnce(const QStringList& keys)
+    {
+        int releases = 0;
+        for (const QString& k : keys) releases += int(k.count(QLatin1Char('+'))) + 1;
+        const int before = m_releases.count;
+        QProcess typist;
+        typist.start(QStringLiteral("xdotool"), QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("10")} + keys);
+        ASSERT_TRUE(waitFor([&] { return typist.state() == QProcess::NotRunning; }, 15000));
+        ASSERT_EQ(typist.exitCode(), 0);
+        ASSERT_TRUE(waitFor([&] { return m_releases.count >= before + releases; }, 10000));
+        settle();
+    }
+
+    // The xdotool names of the keys that type `text` (letters, digits and spaces).
+    static QStringList keysOf(const QString& text)
+    {
+        QStringList keys;
+        for (const QChar c : text) keys << (c == QLatin1Char(' ') ? QStringLiteral("space") : QString(c));
+        return keys;
     }
 
     void click(QWidget* widget, QPoint at)
@@ -261,6 +287,46 @@ TEST_F(ThroughX, InTheJobViewNoKeyReachesAControlWhileTheJobRuns)
     key(QStringLiteral("Return"));
     EXPECT_TRUE(waitFor([&] { return window().view() == View::DropZone; }));
     EXPECT_TRUE(fs::exists(destination / "EncryptedFile.cdx"));
+}
+
+// Return on Encrypt (or on the decrypt question's Yes) and the key typed on without a pause: the
+// keys the X server addressed to the main window before the sheet took the focus reach the key
+// field, Tab moves on to the confirmation, and the last Return presses OK after all of them.
+TEST_F(ThroughX, AKeyTypedOnFromReturnReachesTheSheetWholeAndOpensTheFile)
+{
+    const QString secret = QStringLiteral("Quick fox7");
+    const QStringList typed = keysOf(secret);
+    test::writeFile(dir / "note.txt", "a note");
+    for (const bool confirm : {false, true}) {
+        SCOPED_TRACE(confirm ? "key confirmation on" : "key confirmation off");
+        prefs().ConfirmKey = confirm;
+        drop(window().cBack, {dir / "note.txt"});
+        ASSERT_EQ(window().view(), View::ItemList);
+        focusWindow(window().winId());
+        QStringList keys = QStringList{QStringLiteral("Return")} + typed;
+        if (confirm) keys += QStringList{QStringLiteral("Tab")} + typed;
+        typeAtOnce(keys + QStringList{QStringLiteral("Return")});
+        ASSERT_TRUE(waitFor([&] { return window().bCancel->text() == "OK"; }, 60000)) << dialogs().messages.size();
+        EXPECT_TRUE(dialogs().messages.empty()) << dialogs().messages.front();
+        const fs::path encrypted = destination / "EncryptedFile.cdx";
+        LVTagger header;
+        ASSERT_TRUE(header.CheckTag(FolderItem(encrypted)));
+        EXPECT_TRUE(KeyCheck::keyMatches(secret.toStdString(), header.q)) << "the file took another key";
+        key(QStringLiteral("Return"));  // OK
+        ASSERT_EQ(window().view(), View::DropZone);
+
+        // Yes on the decrypt question, and the key at once.
+        Lockvane::App()->queueDocuments({FolderItem(encrypted)});
+        ASSERT_TRUE(waitFor([&] { return window().view() == View::DecryptQuestion; }));
+        settle();
+        typeAtOnce(QStringList{QStringLiteral("Return")} + typed + QStringList{QStringLiteral("Return")});
+        ASSERT_TRUE(waitFor([&] { return window().stReports->text() == "Decryption Complete."; }, 60000));
+        EXPECT_TRUE(dialogs().messages.empty()) << dialogs().messages.front();
+        EXPECT_EQ(test::readFile(destination / "DecryptedFiles" / "note.txt"), "a note");
+        key(QStringLiteral("Return"));
+        fs::remove_all(destination);
+        fs::create_directories(destination);
+    }
 }
 
 TEST_F(ThroughX, QuitByItsShortcutKeepsTheWindowsPosition)
