@@ -178,21 +178,23 @@ protected:
             }
     }
 
-    // Holds the next archiving at its first item until `release`.
-    void holdTheNextJob()
+    // Holds the next archiving (or, with `archiving` false, extraction) at its first item until
+    // `release`.
+    void holdTheNextJob(bool archiving = true)
     {
         m_held = true;
         m_holding = false;
-        ZipThread::setStepHookForTesting([this](bool archiving, std::int32_t) {
-            if (!archiving) return;
+        ZipThread::setStepHookForTesting([this, archiving](bool archivingStep, std::int32_t) {
+            if (archivingStep != archiving) return;
             m_holding = true;
             while (m_held) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         });
     }
     void release() { m_held = false; }
 
-    // From the list to a running job, by keys alone: Return (Encrypt), the key, Return (OK).
-    void startTheJobByKeys()
+    // From the list (or the decrypt question) to a running job, by keys alone: Return (Encrypt or
+    // Yes), the key, Return (OK); with `held`, the job is held at its first item.
+    void startTheJobByKeys(bool held = true)
     {
         key(QStringLiteral("Return"));
         ASSERT_TRUE(waitFor([] { return swKey::current() != nullptr && swKey::current()->isVisible(); }));
@@ -200,7 +202,9 @@ protected:
         key(QStringLiteral("k"));
         key(QStringLiteral("Return"));
         ASSERT_TRUE(waitFor([] { return swKey::current() == nullptr; }));
-        ASSERT_TRUE(waitFor([&] { return m_holding.load(); }));
+        if (held) {
+            ASSERT_TRUE(waitFor([&] { return m_holding.load(); }));
+        }
         focusWindow(window().winId());
     }
 
@@ -326,6 +330,56 @@ TEST_F(ThroughX, AKeyTypedOnFromReturnReachesTheSheetWholeAndOpensTheFile)
         key(QStringLiteral("Return"));
         fs::remove_all(destination);
         fs::create_directories(destination);
+    }
+}
+
+// Escape while a job runs stops it as the job view's Cancel does, on either road, and nothing of
+// the job stays behind: no output, no work file, no extracted item.
+TEST_F(ThroughX, EscapeCancelsARunningJobAndLeavesNothing)
+{
+    const auto workFiles = [] {
+        std::vector<fs::path> found;
+        for (const fs::path& folder : SpecialFolders::temporaryCandidates())
+            for (const char* name : {"Lockvane.zip", "Lockvane.cdx"})
+                if (fs::exists(folder / name)) found.push_back(folder / name);
+        return found;
+    };
+    const auto contents = [](const fs::path& folder) {
+        std::set<std::string> names;
+        for (const auto& e : fs::recursive_directory_iterator(folder)) names.insert(e.path().filename().native());
+        return names;
+    };
+    test::writeFile(dir / "note.txt", "a note");
+    // An encrypted file to decrypt, made by a job that runs to its end.
+    drop(window().cBack, {dir / "note.txt"});
+    startTheJobByKeys(false);
+    ASSERT_TRUE(waitFor([&] { return window().bCancel->text() == "OK"; }, 60000));
+    key(QStringLiteral("Return"));
+    const fs::path encrypted = destination / "EncryptedFile.cdx";
+    ASSERT_TRUE(fs::exists(encrypted));
+    const std::set<std::string> before = contents(destination);
+
+    for (const bool encrypting : {true, false}) {
+        SCOPED_TRACE(encrypting ? "encrypting" : "decrypting");
+        if (encrypting)
+            drop(window().cBack, {dir / "note.txt"});
+        else
+            Lockvane::App()->queueDocuments({FolderItem(encrypted)});
+        ASSERT_TRUE(waitFor([&] { return window().view() == (encrypting ? View::ItemList : View::DecryptQuestion); }));
+        settle();
+        holdTheNextJob(encrypting);
+        startTheJobByKeys();
+        ASSERT_EQ(window().bCancel->text(), "Cancel");
+        key(QStringLiteral("Escape"));
+        EXPECT_EQ(window().view(), View::DropZone);
+        release();
+        globals().enc->waitUntilIdle();
+        settle();
+        EXPECT_FALSE(globals().enc->isBusy());
+        EXPECT_EQ(contents(destination), before);
+        EXPECT_TRUE(workFiles().empty());
+        EXPECT_TRUE(window().stReports->text().isEmpty());
+        EXPECT_TRUE(dialogs().messages.empty());
     }
 }
 

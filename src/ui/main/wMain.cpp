@@ -619,6 +619,13 @@ void wMain::keyPressEvent(QKeyEvent* event)
             return;
         }
     }
+    // The job view's Cancel takes no focus (Space must not cancel by accident); Escape presses it
+    // while the job runs.
+    if (key == Qt::Key_Escape && m_view == View::JobView && bCancel->isVisible() && bCancel->isEnabled() &&
+        bCancel->text() != QLatin1String("OK")) {
+        bCancel->click();
+        return;
+    }
     if (m_status == 2 && lvdList->RowSelected) {
         if (key == Qt::Key_Backspace || key == Qt::Key_Delete) {
             lvdList->Remove(lvdList->SelectedRow);
