@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 
 #include <signal.h>
+#include <xcb/xcb.h>
 
 #include <atomic>
 #include <set>
@@ -26,6 +27,7 @@
 #include "engine/ZipThread.h"
 #include "platform/SpecialFolders.h"
 #include "ui/UiFixture.h"
+#include "ui/dialogs/Dialogs.h"
 #include "ui/dialogs/swKey.h"
 #include "ui/main/Canvases.h"
 #include "ui/main/LVDisplay.h"
@@ -114,6 +116,17 @@ protected:
         xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(id)});
         settle();
     }
+
+    // Takes the X input focus away from every window, as another program would.
+    static void focusNowhere()
+    {
+        auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        xcb_set_input_focus(x11->connection(), XCB_INPUT_FOCUS_NONE, XCB_NONE, XCB_CURRENT_TIME);
+        xcb_flush(x11->connection());
+        waitFor([] { return QApplication::activeWindow() == nullptr; }, 5000);
+    }
+
+    static QString focusedWindow() { return xdotool({QStringLiteral("getwindowfocus")}).value_or(QString()); }
 
     // Presses `key` (xdotool's names, "ctrl+q" for a chord) and waits until the program has it.
     void key(const QString& key)
@@ -380,6 +393,55 @@ TEST_F(ThroughX, EscapeCancelsARunningJobAndLeavesNothing)
         EXPECT_TRUE(workFiles().empty());
         EXPECT_TRUE(window().stReports->text().isEmpty());
         EXPECT_TRUE(dialogs().messages.empty());
+    }
+}
+
+// A later start brings the program forward with the focus on the window that had it: the key sheet
+// (the next keys go on into the key) or one of the program's other windows, not the main window.
+TEST_F(ThroughX, ASecondStartLeavesTheFocusWhereItWas)
+{
+    Lockvane::App()->listenForDocuments();
+    test::writeFile(dir / "note.txt", "a note");
+    const auto startAgain = [] {
+        QProcess second;
+        second.start(QStringLiteral(LOCKVANE_PROGRAM), QStringList());
+        return waitFor([&] { return second.state() == QProcess::NotRunning; }, 15000) &&
+               second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
+    };
+    for (const bool sheet : {true, false}) {
+        SCOPED_TRACE(sheet ? "the key sheet" : "the preferences");
+        QWidget* focused = nullptr;
+        if (sheet) {
+            drop(window().cBack, {dir / "note.txt"});
+            key(QStringLiteral("Return"));
+            ASSERT_TRUE(waitFor([] { return swKey::current() && swKey::current()->isActiveWindow(); }, 5000));
+            focused = swKey::current();
+        } else {
+            dialogs::showPreferences();
+            settle();
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == "wPrefs") focused = w;
+            ASSERT_NE(focused, nullptr);
+            focusWindow(focused->winId());
+        }
+        const QString id = QString::number(focused->winId());
+        ASSERT_EQ(focusedWindow(), id);
+        focusNowhere();
+        ASSERT_TRUE(startAgain());
+        EXPECT_TRUE(waitFor([&] { return focusedWindow() == id; }, 5000)) << focusedWindow().toStdString();
+        settle();
+        EXPECT_EQ(QApplication::activeWindow(), focused);
+        if (sheet) {
+            typeAtOnce({QStringLiteral("x"), QStringLiteral("y")});
+            EXPECT_EQ(swKey::current()->edKey->text(), "xy");
+            swKey::current()->bCancel_Action();
+        } else {
+            focused->close();
+        }
+        settle();
+        focusWindow(window().winId());
+        window().ResetWindow();
+        settle();
     }
 }
 
