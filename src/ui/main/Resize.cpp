@@ -6,10 +6,12 @@
 #include <QLayout>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTimer>
 #include <QToolBar>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -153,6 +155,26 @@ QPoint anchoredPosition(QPoint topLeft, QSize from, QSize to, int anchor)
     }
 }
 
+QPoint insidePosition(QRect frame, QRect area)
+{
+    QPoint at = frame.topLeft();
+    if (frame.right() > area.right()) at.rx() -= frame.right() - area.right();
+    if (frame.bottom() > area.bottom()) at.ry() -= frame.bottom() - area.bottom();
+    at.rx() = std::max(at.x(), area.left());
+    at.ry() = std::max(at.y(), area.top());
+    return at;
+}
+
+void keepOnScreen(QWidget* window, const QScreen* screen)
+{
+    if (!window->isWindow() || !window->isVisible()) return;
+    if (!screen) screen = window->screen();
+    if (!screen) return;
+    const QRect frame = window->frameGeometry();
+    const QPoint at = insidePosition(frame, screen->availableGeometry());
+    if (at != frame.topLeft()) window->move(at);
+}
+
 void SmoothResize(QWidget* window, int width, int height, QTimer& pacer)
 {
     const QSize start = contentSize(window);
@@ -163,11 +185,15 @@ void SmoothResize(QWidget* window, int width, int height, QTimer& pacer)
         ++steps;
         const QSize now = contentSize(window);
         const QSize next(step(now.width(), width, shrinkW), step(now.height(), height, shrinkH));
-        if (next != now) setContentSize(window, next);
+        if (next != now) {
+            setContentSize(window, next);
+            keepOnScreen(window);
+        }
         return next != QSize(width, height);
     });
     g_lastSteps = steps;
     setContentSize(window, QSize(width, height));
+    keepOnScreen(window);
 }
 
 void DeclareResize(QWidget* window, int width, int height, int anchor)
@@ -188,11 +214,13 @@ void DeclareResize(QWidget* window, int width, int height, int anchor)
             setContentSize(window, QSize(mix(from.width(), to.width()), mix(from.height(), to.height())));
             if (window->isVisible())
                 setContentPosition(window, QPoint(mix(startCorner.x(), endCorner.x()), mix(startCorner.y(), endCorner.y())));
+            keepOnScreen(window);
             return frame < Frames;
         });
     }
     setContentSize(window, to);
     if (window->isVisible() && animated) setContentPosition(window, endCorner);
+    keepOnScreen(window);
     window->update();
 }
 

@@ -71,11 +71,12 @@ QLabel* staticText(QWidget* parent, const char* name, const QString& text, QRect
     return label;
 }
 
-bool onSomeScreen(QPoint point)
+// The screen whose work area holds `point`, or null.
+const QScreen* screenHolding(QPoint point)
 {
-    for (QScreen* screen : QGuiApplication::screens())
-        if (screen->availableGeometry().contains(point)) return true;
-    return false;
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->availableGeometry().contains(point)) return screen;
+    return nullptr;
 }
 
 } // namespace
@@ -580,9 +581,13 @@ void wMain::Event_Open()
 {
     tmr->stop();
     const Preferences& prefs = Preferences::shared();
-    if (prefs.pLeft != -1 && prefs.pTop != -1 && onSomeScreen(QPoint(prefs.pLeft, prefs.pTop))) {
+    // A stored corner off every screen is left to the window system; one on a screen is brought
+    // back inside it with the whole window.
+    const QPoint stored(prefs.pLeft, prefs.pTop);
+    if (const QScreen* screen = screenHolding(stored); screen && prefs.pLeft != -1 && prefs.pTop != -1) {
         setLeft(prefs.pLeft);
         setTop(prefs.pTop);
+        Resize::keepOnScreen(this, screen);
     }
     lvdList->sbScroll = sbwMain;
 }
