@@ -16,7 +16,6 @@
 #include <QStandardPaths>
 
 #include <signal.h>
-#include <xcb/xcb.h>
 
 #include <atomic>
 #include <set>
@@ -67,6 +66,29 @@ std::optional<QString> xdotool(const QStringList& arguments, int timeoutMs = 150
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+// The environment of the program started in a home of its own (its settings, work folders and
+// running-instance socket apart from the test's).
+QProcessEnvironment programEnvironment(const fs::path& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, sub] : {std::pair{"HOME", ""}, {"XDG_CONFIG_HOME", "/config"}, {"XDG_CACHE_HOME", "/cache"},
+                                    {"XDG_RUNTIME_DIR", "/runtime"}, {"XDG_DATA_HOME", "/data"}}) {
+        fs::create_directories(home.native() + sub);
+        fs::permissions(home.native() + sub, fs::perms::owner_all);
+        env.insert(QString::fromLatin1(name), QString::fromStdString(home.native() + sub));
+    }
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    return env;
+}
+
+// The X id of the first visible window of `process`, once it shows one; empty when none came.
+QString windowOfProcess(const QProcess& process)
+{
+    const std::optional<QString> found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                                                  QStringLiteral("--pid"), QString::number(process.processId())});
+    return found ? found->split(QLatin1Char('\n')).first() : QString();
+}
+
 bool xdotoolAvailable()
 {
     return QGuiApplication::platformName() == QLatin1String("xcb") &&
@@ -115,15 +137,6 @@ protected:
     {
         xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(id)});
         settle();
-    }
-
-    // Takes the X input focus away from every window, as another program would.
-    static void focusNowhere()
-    {
-        auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-        xcb_set_input_focus(x11->connection(), XCB_INPUT_FOCUS_NONE, XCB_NONE, XCB_CURRENT_TIME);
-        xcb_flush(x11->connection());
-        waitFor([] { return QApplication::activeWindow() == nullptr; }, 5000);
     }
 
     static QString focusedWindow() { return xdotool({QStringLiteral("getwindowfocus")}).value_or(QString()); }
@@ -402,6 +415,13 @@ TEST_F(ThroughX, ASecondStartLeavesTheFocusWhereItWas)
 {
     Lockvane::App()->listenForDocuments();
     test::writeFile(dir / "note.txt", "a note");
+    // Another program, which takes the focus in between: the program itself, in a home of its own.
+    test::TempDir otherHome;
+    QProcess other;
+    other.setProcessEnvironment(programEnvironment(otherHome.path()));
+    other.start(QStringLiteral(LOCKVANE_PROGRAM), QStringList());
+    const QString otherWindow = windowOfProcess(other);
+    ASSERT_FALSE(otherWindow.isEmpty());
     const auto startAgain = [] {
         QProcess second;
         second.start(QStringLiteral(LOCKVANE_PROGRAM), QStringList());
@@ -413,6 +433,7 @@ TEST_F(ThroughX, ASecondStartLeavesTheFocusWhereItWas)
         QWidget* focused = nullptr;
         if (sheet) {
             drop(window().cBack, {dir / "note.txt"});
+            focusWindow(window().winId());
             key(QStringLiteral("Return"));
             ASSERT_TRUE(waitFor([] { return swKey::current() && swKey::current()->isActiveWindow(); }, 5000));
             focused = swKey::current();
@@ -426,7 +447,8 @@ TEST_F(ThroughX, ASecondStartLeavesTheFocusWhereItWas)
         }
         const QString id = QString::number(focused->winId());
         ASSERT_EQ(focusedWindow(), id);
-        focusNowhere();
+        xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), otherWindow});
+        ASSERT_TRUE(waitFor([] { return QApplication::activeWindow() == nullptr; }, 5000));
         ASSERT_TRUE(startAgain());
         EXPECT_TRUE(waitFor([&] { return focusedWindow() == id; }, 5000)) << focusedWindow().toStdString();
         settle();
@@ -443,6 +465,8 @@ TEST_F(ThroughX, ASecondStartLeavesTheFocusWhereItWas)
         window().ResetWindow();
         settle();
     }
+    other.terminate();
+    EXPECT_TRUE(other.waitForFinished(15000));
 }
 
 TEST_F(ThroughX, QuitByItsShortcutKeepsTheWindowsPosition)
@@ -467,14 +491,7 @@ TEST_F(ThroughX, QuitByItsShortcutKeepsTheWindowsPosition)
 TEST_F(ThroughX, TheProgramComesForwardWhenStartedAgainAndKeepsItsPositionWhenQuit)
 {
     test::TempDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const auto& [name, sub] : {std::pair{"HOME", ""}, {"XDG_CONFIG_HOME", "/config"}, {"XDG_CACHE_HOME", "/cache"},
-                                    {"XDG_RUNTIME_DIR", "/runtime"}, {"XDG_DATA_HOME", "/data"}}) {
-        fs::create_directories(home.path().native() + sub);
-        fs::permissions(home.path().native() + sub, fs::perms::owner_all);
-        env.insert(QString::fromLatin1(name), QString::fromStdString(home.path().native() + sub));
-    }
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    const QProcessEnvironment env = programEnvironment(home.path());
     const auto start = [&](QProcess& p) {
         p.setProcessEnvironment(env);
         p.setProgram(QStringLiteral(LOCKVANE_PROGRAM));
@@ -483,10 +500,8 @@ TEST_F(ThroughX, TheProgramComesForwardWhenStartedAgainAndKeepsItsPositionWhenQu
     };
     QProcess first;
     ASSERT_TRUE(start(first));
-    const std::optional<QString> found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
-                                                  QStringLiteral("--pid"), QString::number(first.processId())});
-    ASSERT_TRUE(found && !found->isEmpty());
-    const QString id = found->split(QLatin1Char('\n')).first();
+    const QString id = windowOfProcess(first);
+    ASSERT_FALSE(id.isEmpty());
 
     // Another window has the focus; a start without documents hands it back and ends.
     focusWindow(window().winId());
