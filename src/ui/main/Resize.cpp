@@ -83,6 +83,9 @@ void animate(QTimer& pacer, Tick tick)
     --g_depth;
 }
 
+// True when `to` is wider or taller than `from`: only a window that grows is moved back on screen.
+bool grows(QSize from, QSize to) { return to.width() > from.width() || to.height() > from.height(); }
+
 // The height of what a QMainWindow shows above and below its content: the menu bar and the
 // toolbars of the top and bottom areas.
 int outsideHeight(const QWidget* window)
@@ -187,13 +190,13 @@ void SmoothResize(QWidget* window, int width, int height, QTimer& pacer)
         const QSize next(step(now.width(), width, shrinkW), step(now.height(), height, shrinkH));
         if (next != now) {
             setContentSize(window, next);
-            keepOnScreen(window);
+            if (grows(now, next)) keepOnScreen(window);
         }
         return next != QSize(width, height);
     });
     g_lastSteps = steps;
     setContentSize(window, QSize(width, height));
-    keepOnScreen(window);
+    if (grows(start, QSize(width, height))) keepOnScreen(window);
 }
 
 void DeclareResize(QWidget* window, int width, int height, int anchor)
@@ -214,13 +217,13 @@ void DeclareResize(QWidget* window, int width, int height, int anchor)
             setContentSize(window, QSize(mix(from.width(), to.width()), mix(from.height(), to.height())));
             if (window->isVisible())
                 setContentPosition(window, QPoint(mix(startCorner.x(), endCorner.x()), mix(startCorner.y(), endCorner.y())));
-            keepOnScreen(window);
+            if (grows(from, to)) keepOnScreen(window);
             return frame < Frames;
         });
     }
     setContentSize(window, to);
     if (window->isVisible() && animated) setContentPosition(window, endCorner);
-    keepOnScreen(window);
+    if (grows(from, to)) keepOnScreen(window);
     window->update();
 }
 

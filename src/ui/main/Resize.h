@@ -7,7 +7,7 @@
 // can start another view change in the middle of one. A difference that is not a multiple of 20
 // ends with a shorter step. DeclareResize animates to the new size keeping a corner or the middle
 // of an edge in place (the anchor) and ends in exactly that geometry. Neither lets a window grow
-// past the edges of its screen's work area: it moves back inside as it grows.
+// past the edges of its screen's work area: a window that grows moves back inside as it grows.
 //
 // The content of a QMainWindow is its central widget (the menu bar and the toolbars sit outside
 // it); of any other window, the window itself. Main thread only.
