@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
 
 #include "app/MainMenu.h"
@@ -107,6 +108,22 @@ TEST_F(ScreenshotsMain, TheBoxForFilesThatCannotBeRead)
     // Saved as the test's own user again.
     ASSERT_FALSE(picture.isNull());
     picture.save(QStringLiteral(LOCKVANE_BINARY_DIR "/screenshots/message-unreadable-files.png"));
+}
+
+TEST_F(ScreenshotsMain, TheListViewGrownAtTheScreensCorner)
+{
+    // The window moved into the bottom-right corner, then grown to the list: the screen's corner
+    // shows it moved back inside, Encrypt and Cancel in reach.
+    QScreen* screen = window().screen();
+    const QRect area = screen->availableGeometry();
+    window().move(area.right() - 360, area.bottom() - 200);
+    settle();
+    test::writeFile(dir / "notes.txt", "notes");
+    drop(window().cBack, {dir / "notes.txt"});
+    QTest::qWait(100);  // the X server draws the last step
+    const QRect corner(area.right() - 699, area.bottom() - 399, 700, 400);
+    screen->grabWindow(0, corner.x(), corner.y(), corner.width(), corner.height())
+        .save(QStringLiteral(LOCKVANE_BINARY_DIR "/screenshots/main-item-list-at-the-screen-corner.png"));
 }
 
 TEST_F(ScreenshotsMain, EveryMenuWithItsSeparators)

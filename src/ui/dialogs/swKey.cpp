@@ -19,6 +19,7 @@
 #include "engine/KeyCheck.h"
 #include "engine/Notices.h"
 #include "engine/OutputName.h"
+#include "ui/dialogs/SheetModality.h"
 #include "ui/dialogs/wPswdStrength.h"
 #include "ui/main/SharedCommands.h"
 #include "ui/main/wMain.h"
@@ -64,7 +65,8 @@ swKey* swKey::showWithin(wMain* parent)
         return g_sheet;
     }
     g_sheet = new swKey(parent);
-    g_sheet->open();
+    g_sheet->show();
+    g_sheet->activateWindow();
     return g_sheet;
 }
 
@@ -72,7 +74,7 @@ swKey::swKey(wMain* parent) : QDialog(parent), m_main(parent)
 {
     setObjectName(QStringLiteral("swKey"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowModality(Qt::WindowModal);
+    m_hold = new SheetModality(this, parent);
     setWindowTitle(QStringLiteral("Lockvane"));
     const Preferences& prefs = Preferences::shared();
     Globals& g = Globals::shared();
@@ -275,7 +277,9 @@ void swKey::done(int result)
     edKey->setText(QString());
     edConfirm->setText(QString());
     wPswdStrength::closeIfOpen();
+    const bool focused = isActiveWindow();
     QDialog::done(result);
+    if (focused) m_hold->handFocusBack();
 }
 
 } // namespace lv

@@ -72,11 +72,12 @@ QLabel* staticText(QWidget* parent, const char* name, const QString& text, QRect
     return label;
 }
 
-bool onSomeScreen(QPoint point)
+// The screen whose work area holds `point`, or null.
+const QScreen* screenHolding(QPoint point)
 {
-    for (QScreen* screen : QGuiApplication::screens())
-        if (screen->availableGeometry().contains(point)) return true;
-    return false;
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->availableGeometry().contains(point)) return screen;
+    return nullptr;
 }
 
 } // namespace
@@ -584,9 +585,13 @@ void wMain::Event_Open()
 {
     tmr->stop();
     const Preferences& prefs = Preferences::shared();
-    if (prefs.pLeft != -1 && prefs.pTop != -1 && onSomeScreen(QPoint(prefs.pLeft, prefs.pTop))) {
+    // A stored corner off every screen is left to the window system; one on a screen is brought
+    // back inside it with the whole window.
+    const QPoint stored(prefs.pLeft, prefs.pTop);
+    if (const QScreen* screen = screenHolding(stored); screen && prefs.pLeft != -1 && prefs.pTop != -1) {
         setLeft(prefs.pLeft);
         setTop(prefs.pTop);
+        Resize::keepOnScreen(this, screen);
     }
     lvdList->sbScroll = sbwMain;
 }
@@ -625,6 +630,13 @@ void wMain::keyPressEvent(QKeyEvent* event)
             button->click();
             return;
         }
+    }
+    // The job view's Cancel takes no focus (Space must not cancel by accident); Escape presses it
+    // while the job runs.
+    if (key == Qt::Key_Escape && m_view == View::JobView && bCancel->isVisible() && bCancel->isEnabled() &&
+        bCancel->text() != QLatin1String("OK")) {
+        bCancel->click();
+        return;
     }
     if (m_status == 2 && lvdList->RowSelected) {
         if (key == Qt::Key_Backspace || key == Qt::Key_Delete) {

@@ -485,5 +485,33 @@ TEST_F(MainWindowTest, PositionIsRestoredOnlyOnAScreen)
     EXPECT_EQ(w2.Top(), 90);
 }
 
+TEST_F(MainWindowTest, TheWindowStaysInsideItsScreen)
+{
+    wMain& w = window();
+    const QRect area = w.screen()->availableGeometry();
+    const auto onScreen = [&](const QWidget* c) { return area.contains(QRect(c->mapToGlobal(QPoint(0, 0)), c->size())); };
+    // Near the bottom-right corner the list view would reach past both edges: the window moves in
+    // just so far, and Encrypt and Cancel can be reached.
+    w.move(area.right() - 400, area.bottom() - 220);
+    settle();
+    queue(makeFiles(1));
+    w.Transition();
+    settle();
+    EXPECT_EQ(w.frameGeometry().bottomRight(), area.bottomRight());
+    EXPECT_TRUE(onScreen(w.bEncrypt) && onScreen(w.bFirstCancel));
+
+    // A stored corner on the screen with most of the window past its edges opens inside it.
+    prefs().pLeft = area.right() - 40;
+    prefs().pTop = area.bottom() - 20;
+    wMain stored;
+    stored.show();
+    EXPECT_EQ(stored.frameGeometry().bottomRight(), area.bottomRight());
+
+    // A frame larger than the work area keeps its title bar in it.
+    const QRect small(0, 0, 300, 200);
+    EXPECT_EQ(Resize::insidePosition(QRect(250, 150, 400, 300), small), QPoint(0, 0));
+    EXPECT_EQ(Resize::insidePosition(QRect(-50, 20, 100, 100), small), QPoint(0, 20));
+}
+
 } // namespace
 } // namespace lv
