@@ -94,24 +94,30 @@ def decrypt(data, key):
         index += 1
 
 
-def encrypt(plaintext, key):
+def encrypt_into(sink, source, length, key, segment=SEGMENT):
+    """Writes the file for the `length` bytes that the binary file `source` holds into `sink`."""
     outer = outer_header(key_digest(key))
     salt = os.urandom(16)
-    header = b"LVB2" + bytes([AES_ID]) + salt + SEGMENT.to_bytes(4, "big")
+    header = b"LVB2" + bytes([AES_ID]) + salt + segment.to_bytes(4, "big")
     master = argon2id(key, salt, 64)
-    count = max(1, -(-len(plaintext) // SEGMENT))
-    out = [outer, header]
+    count = max(1, -(-length // segment))
+    sink.write(outer + header)
     for index in range(count):
         last = index == count - 1
-        piece = plaintext[index * SEGMENT:(index + 1) * SEGMENT]
+        piece = source.read(segment)
         ck, mk, iv = segment_keys(master, salt, index)
         if last:
             p = padding.PKCS7(BLOCK * 8).padder()
             piece = p.update(piece) + p.finalize()
         e = Cipher(algorithms.AES(ck), modes.CBC(iv)).encryptor()
         ciphertext = e.update(piece) + e.finalize()
-        out += [ciphertext, tag(mk, header, outer, index, last, ciphertext)]
-    return b"".join(out)
+        sink.write(ciphertext + tag(mk, header, outer, index, last, ciphertext))
+
+
+def encrypt(plaintext, key):
+    out = io.BytesIO()
+    encrypt_into(out, io.BytesIO(plaintext), len(plaintext), key)
+    return out.getvalue()
 
 
 def files_of(root):
