@@ -419,7 +419,6 @@ void TagCheck::run()
 namespace {
 
 constexpr const char* ReadText = "The encrypted file could not be read";
-constexpr const char* NotAuthenticText = "The key is wrong or the encrypted data is damaged.";
 
 // A file that changed meanwhile is not the one whose header was checked: "" when it did not.
 std::string changedWhileRead(int fd, std::uint64_t length, const FolderItem& file)
@@ -466,7 +465,7 @@ bool decryptSegments(BodyCipher& cipher, int in, const FolderItem& inFile, std::
     const std::uint64_t full = cipher.storedSegmentSize(cipher.segmentSize(), false);
     const std::uint64_t longestLast = cipher.storedSegmentSize(cipher.segmentSize(), true);
     if (length <= first) {
-        error = NotAuthenticText;  // not even one segment
+        error = cipher.notAuthenticText();  // not even one segment
         return false;
     }
     std::uint64_t next = first;
@@ -481,7 +480,7 @@ bool decryptSegments(BodyCipher& cipher, int in, const FolderItem& inFile, std::
         const bool last = c.offset + c.bytes.size() == length;
         if (cipher.openSegment((c.offset - first) / full, last, outer, c.bytes))
             return true;
-        err = NotAuthenticText;
+        err = cipher.notAuthenticText();
         return false;
     });
     stages.push_back([&](ChunkPipeline::Chunk& c, std::string& err) { return writeOut(out, c.bytes, outFile, err); });

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "engine/CipherSuite.h"
+#include "engine/KeyCheck.h"
 #include "engine/crypto/SHA_512.h"
 #include "platform/MacMetadataStore.h"
 #include "zip/SeqStreams.h"
@@ -97,7 +98,10 @@ void RoadTest::startDecrypt(const FolderItem& file, const FolderItem& destFolder
 {
     LVTagger header;
     header.CheckTag(file);
-    enc.Decrypt(file, destFolder, header.EncryptionType, key, header, arc, gui.controls(), settings());
+    // As the key sheet does, but a key that does not match goes on to the job all the same.
+    KeyCheckResult check = checkKeyForDecryption(file, header, key);
+    enc.Decrypt(file, destFolder, header.EncryptionType, key, header, arc, gui.controls(), settings(),
+                std::move(check.body));
 }
 
 JobOutcome RoadTest::encrypt(const std::vector<FolderItem>& list, const FolderItem& target, const std::string& cipher,

@@ -82,7 +82,7 @@ def decrypt(data, key):
         ciphertext, t = stored[:-32], stored[-32:]
         ck, mk, iv = segment_keys(master, salt, index)
         if not hmac.compare_digest(tag(mk, header, outer, index, last, ciphertext), t):
-            raise ValueError("The key is wrong or the encrypted data is damaged.")
+            raise ValueError("The encrypted data is damaged.")
         d = Cipher(algorithms.AES(ck), modes.CBC(iv)).decryptor()
         p = d.update(ciphertext) + d.finalize()
         if last:

@@ -33,6 +33,7 @@ constexpr std::size_t kTagSize = 64;
 
 constexpr const char* kIncomplete = "The encrypted data is incomplete.";
 constexpr const char* kNotAuthentic = "The key is wrong or the encrypted data is damaged.";
+constexpr const char* kDamaged = "The encrypted data is damaged.";
 constexpr const char* kForeign = "The encrypted data was not made by this cipher.";
 
 struct Suite {
@@ -80,6 +81,7 @@ struct BodyCipher::Impl {
     std::size_t segmentSize = 0;
     bool finished = false;
     bool failed = false;
+    bool keyVerified = false;
     std::string error;
 
     Impl(Algorithm a, std::string_view typedKey, Direction d)
@@ -118,6 +120,8 @@ struct BodyCipher::Impl {
         const auto tag = mac->final();
         return Botan::constant_time_compare(tag.data(), expected, kTagSize);
     }
+
+    const char* notAuthentic() const { return keyVerified ? kDamaged : kNotAuthentic; }
 
     void fail(const char* text)
     {
@@ -322,7 +326,7 @@ std::string BodyCipher::FinishDecrypt()
     const std::size_t body = d.held.size() - kTagSize;
     d.mac->update(d.held.data(), body);
     if (!d.tagMatches(d.held.data() + body)) {
-        d.fail(kNotAuthentic);
+        d.fail(d.notAuthentic());
         return {};
     }
     d.held.resize(body);
@@ -330,7 +334,7 @@ std::string BodyCipher::FinishDecrypt()
         d.cipher->finish(d.held);
     } catch (const Botan::Exception&) {
         // Authentic but badly padded: never written by an encrypting object.
-        d.fail(kNotAuthentic);
+        d.fail(d.notAuthentic());
         return {};
     }
     std::string out = toString(d.held.data(), d.held.size());
@@ -520,7 +524,7 @@ std::optional<std::string> BodyCipher::decipherLastBlock(std::span<const std::ui
     try {
         d.cipher->finish(last);
     } catch (const Botan::Exception&) {
-        error = kNotAuthentic;
+        error = d.notAuthentic();
         return std::nullopt;
     }
     return toString(last.data(), last.size());
@@ -538,13 +542,17 @@ bool BodyCipher::checkTag(std::span<const std::uint8_t> tail)
     }
     d.mac->update(tail.data(), bs);
     if (!d.tagMatches(tail.data() + bs)) {
-        d.fail(kNotAuthentic);
+        d.fail(d.notAuthentic());
         return false;
     }
     return true;
 }
 
 bool BodyCipher::failed() const noexcept { return m_impl->failed; }
+
+void BodyCipher::setKeyVerified() noexcept { m_impl->keyVerified = true; }
+
+const char* BodyCipher::notAuthenticText() const noexcept { return m_impl->notAuthentic(); }
 
 std::string BodyCipher::errorText() const { return m_impl->error; }
 

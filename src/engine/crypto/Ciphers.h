@@ -59,6 +59,11 @@ public:
     bool failed() const noexcept;
     // A text for the failure, "" when none.
     std::string errorText() const;
+    // Decrypting: the key was found to match the file's key digest (KeyCheck), so a body that
+    // is not authentic is damaged, and its failure says so rather than blaming the key.
+    void setKeyVerified() noexcept;
+    // The reason given for a body (or a segment) that is not authentic.
+    const char* notAuthenticText() const noexcept;
 
     // --- Pipelined use: the same body, with the cipher and the MAC driven apart (each by one
     // thread at a time, the two at once), over whole blocks in place, without copies. Either
