@@ -353,18 +353,6 @@ void TagCheck::stop()
     m_changed.notify_all();
 }
 
-bool TagCheck::ended() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_ended;
-}
-
-bool TagCheck::failed() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_ended && !m_authentic;
-}
-
 bool TagCheck::wait(const std::function<void()>& idle, std::string& error)
 {
     for (;;) {

@@ -178,8 +178,8 @@ private:
     FolderItem zSource;
     FolderItem TEMPtarget;
     JobSettings m_settings;
-    std::unique_ptr<WorkFolder> m_work;
-    std::shared_ptr<const TreeScan> m_scan;    // held from the job's start until its work files are gone
+    std::unique_ptr<WorkFolder> m_work;        // held from the job's start until its work files are gone
+    std::shared_ptr<const TreeScan> m_scan;    // encryption: the items as looked at when the job began
     LVArchiver* m_archiver = nullptr;
     std::shared_ptr<JobGate> m_gate;
     std::atomic<JobOutcome> m_outcome{JobOutcome::None};
