@@ -17,6 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const std::vector<std::string> Nowhere;
+
 class KeyWiping : public RoadTest {
 protected:
     static constexpr std::size_t KeyLength = 40;  // no short-string copy inside a std::string
@@ -63,14 +65,14 @@ TEST_F(KeyWiping, OnTheEncryptionRoadTheKeyGoesOnceDerivedAndTheMasterKeyWithThe
     enc.Encrypt({FolderItem(items / "noise.bin")}, FolderItem(dest / "a.cdx"), "AES", std::move(k), arc,
                 gui.controls(), settings());
     ASSERT_TRUE(gui.pause().waitReached());
-    EXPECT_EQ(typed.find().size(), 0u) << "enciphering, after both derivations";
+    EXPECT_EQ(typed.find(), Nowhere) << "enciphering, after both derivations";
     gui.pause().release();
     ASSERT_EQ(enc.waitForJob(), JobOutcome::Succeeded);
-    EXPECT_EQ(typed.find().size(), 0u) << "after the job";
+    EXPECT_EQ(typed.find(), Nowhere) << "after the job";
 
     MemoryScan master(MasterLength);
     writeMasterKey(dest / "a.cdx", master.needle());
-    EXPECT_EQ(master.find().size(), 0u) << "after the job";
+    EXPECT_EQ(master.find(), Nowhere) << "after the job";
 }
 
 TEST_F(KeyWiping, OnTheDecryptionRoadBothKeysAreGoneBeforeTheExtraction)
@@ -98,8 +100,8 @@ TEST_F(KeyWiping, OnTheDecryptionRoadBothKeysAreGoneBeforeTheExtraction)
     enc.Decrypt(FolderItem(file), FolderItem(dest), header.EncryptionType, std::move(k), header, arc, gui.controls(),
                 settings(), std::move(check.body));
     ASSERT_TRUE(extracting.waitReached());
-    EXPECT_EQ(typed.find().size(), 0u) << "extracting";
-    EXPECT_EQ(master.find().size(), 0u) << "extracting, after the body was deciphered";
+    EXPECT_EQ(typed.find(), Nowhere) << "extracting";
+    EXPECT_EQ(master.find(), Nowhere) << "extracting, after the body was deciphered";
     extracting.release();
     ASSERT_EQ(enc.waitForJob(), JobOutcome::Succeeded);
     EXPECT_EQ(readFile(dest / "DecryptedFiles" / "note.txt"), "secret");

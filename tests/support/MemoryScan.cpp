@@ -35,6 +35,7 @@ std::size_t pageRounded(std::size_t bytes)
 
 struct Range {
     std::uintptr_t start, end;
+    std::string line;
 };
 
 // The mappings this process can read and write: where anything it made can lie.
@@ -49,7 +50,8 @@ std::vector<Range> writableMappings()
         if (perms.size() < 2 || perms[0] != 'r' || perms[1] != 'w')
             continue;
         const auto dash = range.find('-');
-        const Range r{std::stoull(range.substr(0, dash), nullptr, 16), std::stoull(range.substr(dash + 1), nullptr, 16)};
+        const Range r{std::stoull(range.substr(0, dash), nullptr, 16), std::stoull(range.substr(dash + 1), nullptr, 16),
+                      line};
         if (r.end - r.start <= LargestMapping)
             out.push_back(r);
     }
@@ -72,7 +74,7 @@ MemoryScan::~MemoryScan()
     ::munmap(m_buffer, BlockSize + m_length);
 }
 
-std::vector<std::uintptr_t> MemoryScan::find() const
+std::vector<std::string> MemoryScan::find() const
 {
     const int mem = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
     if (mem < 0)
@@ -85,6 +87,7 @@ std::vector<std::uintptr_t> MemoryScan::find() const
         return inside(m_needle, m_needleMapping) || inside(m_buffer, BlockSize + m_length);
     };
     std::vector<std::uintptr_t> found;
+    std::vector<std::string> places;
     for (const Range& r : writableMappings()) {
         // Blocks overlap by the needle's length less one, so that nothing is missed at their seams.
         for (std::uintptr_t at = r.start; at < r.end; at += BlockSize) {
@@ -92,16 +95,26 @@ std::vector<std::uintptr_t> MemoryScan::find() const
             const ssize_t got = ::pread(mem, m_buffer, want, off_t(at));
             if (got < ssize_t(m_length))
                 continue;  // a part that cannot be read holds nothing of ours
-            const std::uint8_t* end = m_buffer + got;
-            for (const std::uint8_t* p = m_buffer; (p = std::search(p, end, m_needle, m_needle + m_length)) != end; ++p) {
-                const std::uintptr_t where = at + std::uintptr_t(p - m_buffer);
-                if (!own(where) && std::find(found.begin(), found.end(), where) == found.end())
+            for (std::size_t from = 0; from + m_length <= std::size_t(got);) {
+                const void* hit = ::memmem(m_buffer + from, std::size_t(got) - from, m_needle, m_length);
+                if (!hit)
+                    break;
+                const std::size_t offset = std::size_t(static_cast<const std::uint8_t*>(hit) - m_buffer);
+                const std::uintptr_t where = at + offset;
+                if (!own(where) && std::find(found.begin(), found.end(), where) == found.end()) {
                     found.push_back(where);
+                    std::ostringstream place;
+                    place << std::hex << where << " in " << r.line;
+                    places.push_back(place.str());
+                }
+                from = offset + 1;
             }
         }
     }
     ::close(mem);
-    return found;
+    // What was read last may hold another scan's needle: that scan must not find it here.
+    std::memset(m_buffer, 0, BlockSize + m_length);
+    return places;
 }
 
 } // namespace lv::test

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace lv::test {
@@ -20,8 +21,9 @@ public:
 
     // Where the bytes looked for go (`length` of them); wiped when the scan goes.
     std::span<std::uint8_t> needle() noexcept { return {m_needle, m_length}; }
-    // The addresses, outside the scan's own pages, at which the needle's bytes lie now.
-    std::vector<std::uintptr_t> find() const;
+    // The places, outside the scan's own pages, at which the needle's bytes lie now: each as its
+    // address and the line of /proc/self/maps of its mapping, to tell a stack from the heap.
+    std::vector<std::string> find() const;
 
 private:
     std::size_t m_length;
