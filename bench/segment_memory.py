@@ -47,12 +47,13 @@ def sha256_of(path):
     return digest.hexdigest()
 
 
-def decrypt(lvbench, encrypted, dest):
+def decrypt(lvbench, encrypted, dest, env):
     """Peak resident memory in MiB, seconds, exit status. GNU time measures: a child forked from
     this (large) process would count its pages until it runs lvbench."""
     report = os.path.join(dest, "..", "time.txt")
-    status = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%M %e", lvbench, "decrypt", "--key",
-                             page.KEY.decode("utf-8"), encrypted, dest], stdout=subprocess.DEVNULL).returncode
+    command = ["/usr/bin/time", "-o", report, "-f", "%M %e", lvbench, "decrypt", "--key", page.KEY.decode("utf-8"),
+               encrypted, dest]
+    status = subprocess.run(command, stdout=subprocess.DEVNULL, env=env).returncode
     with open(report) as f:
         kib, seconds = f.read().split()[-2:]
     os.remove(report)
@@ -67,6 +68,7 @@ def main():
     work = sys.argv[1] if len(sys.argv) > 1 else tempfile.mkdtemp(prefix="segment-memory-")
     os.makedirs(work, exist_ok=True)
     size = int(os.environ.get("SIZE_MB", "1300"))
+    env = page.private_folders(work)
     failed = False
     for segment, megabytes in ((4096, 64), (MIB, size), (64 * MIB, size)):
         archive, encrypted = os.path.join(work, "plain.zip"), os.path.join(work, "segments.cdx")
@@ -77,7 +79,7 @@ def main():
         os.remove(archive)
         shutil.rmtree(dest, ignore_errors=True)
         os.makedirs(dest)
-        peak, seconds, status = decrypt(lvbench, encrypted, dest)
+        peak, seconds, status = decrypt(lvbench, encrypted, dest, env)
         back = os.path.join(dest, "DecryptedFiles", "noise.bin")
         whole = status == 0 and os.path.exists(back) and sha256_of(back) == expected
         verdict = "ok" if whole and peak <= BOUND_MIB else "OVER THE BOUND" if whole else "NOT DECRYPTED"

@@ -152,6 +152,16 @@ def refusals(plaintext):
     ]
 
 
+def private_folders(work):
+    """The environment of an lvbench run whose work files (and records of them) stay in `work`,
+    away from other runs on the machine."""
+    env = dict(os.environ)
+    for name in ("XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "XDG_STATE_HOME"):
+        env[name] = os.path.join(work, name.lower())
+        os.makedirs(env[name], mode=0o700, exist_ok=True)
+    return env
+
+
 def files_of(root):
     found = {}
     for folder, _, names in os.walk(root):
@@ -172,11 +182,12 @@ def main():
     with open(os.path.join(items, "sub", "noise.bin"), "wb") as f:
         f.write(os.urandom(1500000))
     expected = {os.path.join("Items", k): v for k, v in files_of(items).items()}
+    env = private_folders(work)
 
     # lvbench writes, this reads.
     written = os.path.join(work, "lvbench.cdx")
     subprocess.run([lvbench, "encrypt", "--cipher", "AES", "--key", KEY.decode("utf-8"), written, items],
-                   check=True, stdout=subprocess.DEVNULL)
+                   check=True, stdout=subprocess.DEVNULL, env=env)
     with open(written, "rb") as f:
         archive = zipfile.ZipFile(io.BytesIO(decrypt(f.read(), KEY)))
     got = {n: archive.read(n) for n in archive.namelist() if not n.endswith("/")}
@@ -204,7 +215,7 @@ def main():
     dest = os.path.join(work, "out")
     os.makedirs(dest)
     subprocess.run([lvbench, "decrypt", "--key", KEY.decode("utf-8"), ours, dest], check=True,
-                   stdout=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, env=env)
     back = files_of(os.path.join(dest, "DecryptedFiles"))
     if back != expected:
         print("lvbench did not decrypt the file written here:", sorted(back), file=sys.stderr)
@@ -218,7 +229,7 @@ def main():
         shutil.rmtree(dest)
         os.makedirs(dest)
         run = subprocess.run([lvbench, "decrypt", "--key", KEY.decode("utf-8"), changed, dest],
-                             capture_output=True, text=True)
+                             capture_output=True, text=True, env=env)
         said = run.stdout + run.stderr
         if text not in said or (run.returncode == 0) != (text == "Decryption Complete."):
             print("%s: lvbench said %r (status %d), not %r" % (what, said, run.returncode, text), file=sys.stderr)
