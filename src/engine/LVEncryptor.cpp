@@ -522,6 +522,8 @@ bool LVEncryptor::DecryptTask(std::string& error)
     if (!decryptBody(*cipher, begun, zSource, bodyStart, length, *out, archiveFile, progress, [&] { checkpoint(); },
                      error))
         return false;
+    // The body's master key goes with the cipher object, before anything is extracted.
+    cipher.reset();
     if (!out->close()) {
         error = streamFailure("The work archive could not be written", archiveFile, *out);
         return false;

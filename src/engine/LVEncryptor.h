@@ -14,7 +14,9 @@
 // Every failure ends the job as a failure: its message box, the work files and what the job
 // extracted removed, the main window reset, the "... Error" notice. Kill (the Cancel button) stops the job at
 // its next cancellation point, wherever it runs, removes the same files and drops the job's later
-// GUI calls. The work archive is deleted whenever a job ends, and the key is wiped.
+// GUI calls. The work archive is deleted whenever a job ends, and the key is wiped (as soon as
+// both derivations are done, on either road; the body's master key once the body is enciphered
+// or deciphered).
 //
 // A job takes everything it needs when it starts: the items, the header of the file to decrypt,
 // the settings, the controls.
@@ -176,8 +178,8 @@ private:
     FolderItem zSource;
     FolderItem TEMPtarget;
     JobSettings m_settings;
-    std::unique_ptr<WorkFolder> m_work;
-    std::shared_ptr<const TreeScan> m_scan;    // held from the job's start until its work files are gone
+    std::unique_ptr<WorkFolder> m_work;        // held from the job's start until its work files are gone
+    std::shared_ptr<const TreeScan> m_scan;    // encryption: the items as looked at when the job began
     LVArchiver* m_archiver = nullptr;
     std::shared_ptr<JobGate> m_gate;
     std::atomic<JobOutcome> m_outcome{JobOutcome::None};

@@ -45,11 +45,10 @@ void ZipThread::Compress(std::unique_ptr<ZipArchive> archive, std::vector<Folder
 }
 
 void ZipThread::Decompress(std::unique_ptr<ZipArchive> archive, std::shared_ptr<ExtractionJob> job,
-                           JobControls controls, AuthenticityCheck authentic)
+                           JobControls controls)
 {
     zar = std::move(archive);
     m_extraction = std::move(job);
-    m_authentic = std::move(authentic);
     caller = nullptr;
     m_controls = controls;
     doCompress = false;
@@ -125,10 +124,7 @@ void ZipThread::compressTask()
 
 void ZipThread::decompressTask()
 {
-    const auto authentic = [this] { return !m_authentic || m_authentic(); };
-    const auto fail = [this, &authentic](const std::string& message) {
-        if (!authentic())
-            return;
+    const auto fail = [this](const std::string& message) {
         showError(message);
         m_failureShown = true;
     };
@@ -157,7 +153,6 @@ void ZipThread::decompressTask()
         }
         if (failure) return fail(failure->message);
         if (!zar->Close()) return fail(zar->ErrorMessage());
-        if (!authentic()) return;
         m_extraction->finish();
         m_extracted = true;
     } catch (const std::exception& e) {

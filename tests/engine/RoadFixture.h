@@ -68,6 +68,8 @@ protected:
     // Starts a job without waiting.
     void startEncrypt(const std::vector<FolderItem>& items, const FolderItem& target, const std::string& cipher,
                       bool compress = true, const std::string& key = "key");
+    // The key is checked against the file's digest first, and the body's keys are made beside
+    // it, as on the program's roads; a key that does not match starts the job without them.
     void startDecrypt(const FolderItem& file, const FolderItem& destFolder, const std::string& key = "key");
 
     // The names left in the work folder.

@@ -93,6 +93,17 @@ TEST(ZipLimits, Zip64ArchivesAreRefusedUnderTheirName)
               z.locals + z.central + zip64End(1, dirSize, dirStart) + endRecord(0, 0, 1, 1, dirSize, dirStart));
     archives.emplace_back("zip64 locator", dir / "locator.zip");
 
+    // Records that need version 4.5 for a zip64 extra block, in both headers or in the local one
+    // only (as tools write zip64 for small entries).
+    const RawEntry withBlock = RawEntry("a.txt", "hello").withVersionNeeded(45);
+    const RawZip block = layoutZip({withBlock.withExtra(le16(1) + le16(8) + le32(5) + le32(0))});
+    writeFile(dir / "block.zip", block.bytes());
+    archives.emplace_back("a zip64 extra block", dir / "block.zip");
+    const RawZip plain = layoutZip({withBlock});
+    writeFile(dir / "local.zip", block.locals + plain.central +
+                                     endRecord(0, 0, 1, 1, dirSize, std::uint32_t(block.locals.size())));
+    archives.emplace_back("a zip64 extra block in the local header", dir / "local.zip");
+
     // An archive of more than 4 GiB: its directory's offset no longer fits the end record.
     const std::uint64_t far = (std::uint64_t(1) << 32) + 100;
     writeAt(dir / "huge.zip", 0, z.locals);

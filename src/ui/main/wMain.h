@@ -116,7 +116,8 @@ public:
 
     // The button Return presses now (the visible default button), or null.
     QPushButton* defaultButton() const;
-    // Keeps the window's position for the next start (closing and quitting).
+    // Keeps the window's position for the next start when the window is closed (quitting keeps
+    // it in Lockvane::quitNow).
     void storePosition();
 
 protected:
