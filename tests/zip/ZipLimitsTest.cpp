@@ -67,19 +67,17 @@ TEST(ZipLimits, Zip64ArchivesAreRefusedUnderTheirName)
     writeFile(dir / "a.txt", "hello");
     std::vector<std::pair<std::string, fs::path>> archives;
 
-    // Other tools' zip64 archives, where they are installed.
-    if (runCommand("command -v zip >/dev/null") == 0) {
-        ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && zip -q -fz infozip.zip a.txt"), 0);
-        archives.emplace_back("Info-ZIP, forced zip64", dir / "infozip.zip");
-    }
-    if (runCommand("command -v python3 >/dev/null") == 0) {
-        ASSERT_EQ(run("python3 -c \"import sys, zipfile\n"
-                      "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                      "    with z.open('a.txt', 'w', force_zip64=True) as f: f.write(b'hello')\" " +
-                      shellQuote((dir / "python.zip").string())),
-                  0);
-        archives.emplace_back("Python, forced zip64", dir / "python.zip");
-    }
+    // Other tools' zip64 archives.
+    ASSERT_TRUE(toolInstalled("zip", "zip"));
+    ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && zip -q -fz infozip.zip a.txt"), 0);
+    archives.emplace_back("Info-ZIP, forced zip64", dir / "infozip.zip");
+    ASSERT_TRUE(toolInstalled("python3", "python3"));
+    ASSERT_EQ(run("python3 -c \"import sys, zipfile\n"
+                  "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                  "    with z.open('a.txt', 'w', force_zip64=True) as f: f.write(b'hello')\" " +
+                  shellQuote((dir / "python.zip").string())),
+              0);
+    archives.emplace_back("Python, forced zip64", dir / "python.zip");
 
     // A directory whose counts and offset are left to the zip64 end record, as for more than
     // 65,535 entries; and a locator in front of an end record that holds the real values.

@@ -4,15 +4,14 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include "app/Globals.h"
+#include "app/HandOver.h"
 #include "app/MainMenu.h"
 #include "app/Preferences.h"
 #include "app/UserDialogs.h"
@@ -42,16 +41,12 @@ void wipe(std::string& text) noexcept
 template <typename Check, typename Then>
 void afterPreviousJob(QObject* owner, Check check, Then then)
 {
-    auto* watcher = new QFutureWatcher<bool>(owner);
-    QObject::connect(watcher, &QFutureWatcher<bool>::finished, owner, [watcher, then] {
-        const bool result = watcher->result();
-        watcher->deleteLater();
-        then(result);
-    });
-    watcher->setFuture(QtConcurrent::run([check] {
+    auto relay = std::make_shared<Relay>(owner);
+    QObject::connect(owner, &QObject::destroyed, [relay] { relay->detach(); });
+    startInPool([relay, check, then] {
         if (LVEncryptor* enc = Globals::shared().enc.get(); enc && enc->isBusy()) enc->waitForJob();
-        return check();
-    }));
+        relay->post([then, matches = check()] { then(matches); });
+    });
 }
 
 } // namespace
