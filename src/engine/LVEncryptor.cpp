@@ -18,6 +18,7 @@
 #include "engine/crypto/EncryptionKeys.h"
 #include "engine/crypto/SHA_512.h"
 #include "platform/Exceptions.h"
+#include "platform/LeftoverRecords.h"
 #include "platform/SpecialFolders.h"
 #include "platform/StageClock.h"
 #include "platform/TreeScan.h"
@@ -279,10 +280,11 @@ void LVEncryptor::execute()
                 std::lock_guard lock(m_mutex);
                 extraction = m_extraction;
             }
-            // Only what the job made goes; anything else in its folder stays, unrecorded.
-            if (extraction) extraction->removeCreated();
-            if (m_work) m_work->clearStaging();
+            // Only what the job made goes; anything else in its folder stays. The record goes only
+            // with all of it: otherwise the next start removes the folder.
+            if (!extraction || extraction->removeCreated()) m_stagingRecord.drop();
         }
+        m_stagingRecord = LeftoverRecord();
         m_work.reset();
         wipeKey();
     };
@@ -539,9 +541,13 @@ bool LVEncryptor::DecryptTask(std::string& error)
         std::lock_guard lock(m_mutex);
         m_extraction = extraction;
     }
-    if (!m_work->recordStaging(extraction->root())) {
-        error = "The extraction folder " + quoted(extraction->root()) + " could not be recorded in the work folder " +
-            quoted(workFolder()) + ".";
+    const LeftoverRecords records = LeftoverRecords::user();
+    int recordError = 0;
+    m_stagingRecord = records.record(extraction->root().path(), recordError);
+    if (!m_stagingRecord) {
+        error = "Nothing could be extracted into " + quoted(Target) + ": the record that has a crashed job's files "
+                "removed could not be written in \"" + FolderItem(records.folder()).displayPath() + "\": " +
+            std::generic_category().message(recordError);
         return false;
     }
     std::unique_ptr<ZipThread> extractor =
@@ -557,7 +563,7 @@ bool LVEncryptor::DecryptTask(std::string& error)
         return false;
     }
     if (!extraction->publish(error)) return false;
-    m_work->clearStaging();
+    m_stagingRecord.drop();
     extractor.reset();
     archiveFile.remove();
     finishJob(false);

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "RoadFixture.h"
+#include "platform/LeftoverRecords.h"
 #include "platform/DiskSpace.h"
 #include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
@@ -25,8 +26,9 @@ const std::string DecryptionErrorNotice =
 
 class RoadFailureTest : public RoadTest {
 protected:
-    // The messages shown, the notices posted and whether the window was reset.
-    void expectFailureEnding(const std::string& message, const std::string& notice)
+    // The messages shown, the notices posted, whether the window was reset, and what is left:
+    // no work file, and a record only of a hidden folder that the job could not remove.
+    void expectFailureEnding(const std::string& message, const std::string& notice, std::size_t recordsKept = 0)
     {
         std::vector<std::string> messages;
         for (const auto& m : gui.messages()) messages.push_back(m.message);
@@ -38,6 +40,7 @@ protected:
         EXPECT_TRUE(gui.hasEvent("reset"));
         EXPECT_NE(gui.lastCaption(), "OK");
         EXPECT_TRUE(workLeftovers().empty());
+        EXPECT_EQ(leftoverRecords().size(), recordsKept);
     }
 
     void expectCancelled()
@@ -47,6 +50,7 @@ protected:
         EXPECT_TRUE(gui.eventsStartingWith("notify: ").empty());
         EXPECT_NE(gui.lastCaption(), "OK");
         EXPECT_TRUE(workLeftovers().empty());
+        EXPECT_TRUE(leftoverRecords().empty());
     }
 
     // An encrypted file of the fixture tree (several cipher chunks long), made with `cipher`.
@@ -286,13 +290,17 @@ TEST_F(RoadFailureTest, AnEntryThatCannotBeExtracted)
     EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
     ASSERT_EQ(gui.messages().size(), 1u);
     EXPECT_TRUE(gui.messages()[0].message.starts_with("Extraction of \"Tree/\" failed: ")) << gui.messages()[0].message;
-    expectFailureEnding("", DecryptionErrorNotice);
+    // The hidden folder stays, so its record does too.
+    expectFailureEnding("", DecryptionErrorNotice, 1);
     EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
     // What the job extracted is removed; the file someone else put there stays, in the hidden
-    // folder the job extracted into, which never got its name.
+    // folder the job extracted into, which never got its name, until the next start.
     const std::string staged = enc.extractionFolder().name();
     EXPECT_TRUE(staged.starts_with(".lvextract-")) << staged;
     EXPECT_EQ(listTree(dest), (std::vector<std::string>{staged + "/", staged + "/Tree"}));
+    LeftoverRecords::user().removeUnheld();
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_TRUE(leftoverRecords().empty());
 }
 
 TEST_F(RoadFailureTest, AFileExtractedEarlierIsNeverOverwritten)
