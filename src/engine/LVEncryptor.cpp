@@ -464,7 +464,8 @@ bool LVEncryptor::EncryptTask(std::string& error)
     // Never replaces a file that appeared at the target meanwhile; works across file systems.
     StageClock::begin("moving");
     FolderItem moved = TEMPtarget;
-    bool saved = moved.moveTo(Target);
+    const LeftoverRecords records = LeftoverRecords::user();
+    bool saved = moved.moveTo(Target, &records);
     // A file that took the chosen name meanwhile stays; the next free name is used.
     for (int tries = 0; !saved && moved.lastErrorCode() == EEXIST && !m_settings.outputBaseName.empty() && tries < 100;
          ++tries) {
@@ -472,7 +473,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
             OutputName::firstFree(Target.parent(), m_settings.outputBaseName, m_settings.outputExtension);
         if (next.isNull()) break;
         Target = next;
-        saved = moved.moveTo(Target);
+        saved = moved.moveTo(Target, &records);
     }
     if (!saved) {
         error = "The encrypted file could not be saved as \"" + Target.shellPath() + "\": " + moved.lastErrorText();

@@ -10,7 +10,8 @@
 // into a private (0700) hidden folder of the job's own in the destination folder, which then
 // takes its final mode and becomes the first of "DecryptedFiles", "DecryptedFiles2", ... that is
 // free; only then does the job show "Decryption Complete.". Until then the hidden folder is
-// recorded as a leftover (LeftoverRecords), so that a crash never leaves its plaintext for good.
+// recorded as a leftover (LeftoverRecords), so that a crash never leaves its plaintext for good;
+// so is the copy of the encrypted file under construction when it moves to another file system.
 //
 // Every failure ends the job as a failure: its message box, the work files and what the job
 // extracted removed, the main window reset, the "... Error" notice. Kill (the Cancel button) stops the job at

@@ -296,5 +296,49 @@ TEST_F(WorkFolderTest, TheStagingFolderOfAKilledDecryptionIsRemovedAtTheNextStar
     EXPECT_TRUE(leftoverRecords().empty());
 }
 
+// A job killed while it copies the encrypted file to another file system leaves the copy under
+// construction, hidden, beside the output: the next start removes it.
+TEST_F(WorkFolderTest, ACopyOfTheEncryptedFileLeftByAKillIsRemovedAtTheNextStart)
+{
+#ifdef __SANITIZE_THREAD__
+    GTEST_SKIP() << "ThreadSanitizer cannot follow threads started in the child of a threaded process";
+#endif
+    TempDir shm("/dev/shm");
+    struct stat a, b;
+    ASSERT_EQ(::stat(shm.path().c_str(), &a), 0);
+    ASSERT_EQ(::stat(dest.c_str(), &b), 0);
+    if (a.st_dev == b.st_dev) GTEST_SKIP() << "no second file system for the work folder";
+    writeFile(items / "big.bin", randomBytes(2 * MB, 6));
+    JobSettings elsewhere = settings();
+    elsewhere.workFolder = FolderItem(shm.path());
+    const fs::path held = root / "held";
+    killOnceReached(startChild([&] {
+                        // Held once the copy is whole, just before it would be put in place.
+                        FolderItem::setCopyHookForTesting([&](const fs::path&) {
+                            writeFile(held, "held");
+                            for (;;) ::pause();
+                        });
+                        return runJob([&](LVEncryptor& job, LVArchiver& archiver, const JobControls& controls) {
+                            job.Encrypt({FolderItem(items / "big.bin")}, FolderItem(dest / "big.cdx"), "AES", "key",
+                                        archiver, controls, elsewhere);
+                        });
+                    }),
+                    held);
+    const std::vector<std::string> left = listTree(dest);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].starts_with(".lvmove-")) << left[0];
+
+    removeStaleWorkFiles();
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_TRUE(leftoverRecords().empty());
+
+    // A move that ends keeps no record.
+    enc.Encrypt({FolderItem(items / "big.bin")}, FolderItem(dest / "big.cdx"), "AES", "key", arc, gui.controls(),
+                elsewhere);
+    ASSERT_EQ(enc.waitForJob(), JobOutcome::Succeeded);
+    EXPECT_EQ(listTree(dest), std::vector<std::string>{"big.cdx"});
+    EXPECT_TRUE(leftoverRecords().empty());
+}
+
 } // namespace
 } // namespace lv::test
