@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "RoadFixture.h"
 #include "platform/LeftoverRecords.h"
+#include "support/LockedFolder.h"
 #include "platform/DiskSpace.h"
 #include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
@@ -501,6 +505,33 @@ TEST_F(RoadFailureTest, CancelDuringExtraction)
     gui.clear();
     EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Succeeded);
     expectSameTree(items / "Tree", dest / "DecryptedFiles" / "Tree");
+}
+
+// A destination closed to changes while the job extracts: the job fails naming it and removes
+// what it extracted, and the hidden folder it could not take away stays recorded until a start
+// removes it.
+TEST_F(RoadFailureTest, AHiddenFolderThatCouldNotBeRemovedIsRemovedAtTheNextStart)
+{
+    const fs::path file = encryptedTree();
+    std::optional<LockedFolder> locked;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (!archiving && step == 2) locked.emplace(dest);
+    });
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
+    ZipThread::setStepHookForTesting(nullptr);
+    ASSERT_TRUE(locked);
+    if (!locked->locked()) GTEST_SKIP() << "the destination cannot be closed to changes here";
+    expectFailureEnding("Decryption failed!", DecryptionErrorNotice, 1);
+    const std::string explanation = gui.messages().at(0).explanation;
+    EXPECT_TRUE(explanation.starts_with("The folder \"DecryptedFiles\" could not be made in \"dest\": ")) << explanation;
+    const std::string staged = enc.extractionFolder().name();
+    EXPECT_TRUE(staged.starts_with(".lvextract-")) << staged;
+    EXPECT_EQ(listTree(dest), std::vector<std::string>{staged + "/"});
+
+    locked->unlock();
+    LeftoverRecords::user().removeUnheld();
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_TRUE(leftoverRecords().empty());
 }
 
 TEST_F(RoadFailureTest, ADestinationDeletedDuringTheJobFailsIt)
