@@ -534,6 +534,67 @@ TEST_F(RoadFailureTest, AHiddenFolderThatCouldNotBeRemovedIsRemovedAtTheNextStar
     EXPECT_TRUE(leftoverRecords().empty());
 }
 
+// The texts a person sees name what the person chose (the destination, an entry's name, the folder
+// that filled), never the hidden folder the job extracts into, and say what went wrong.
+TEST_F(RoadFailureTest, MessagesNameWhatThePersonChose)
+{
+    const fs::path climbing = encryptedArchive(root / "climbing.cdx", [&](ZipArchive& a) {
+        addEntry(a, "a/", {});
+        addEntry(a, "a/../../escape", "x");
+    });
+    const fs::path nested = encryptedArchive(root / "nested.cdx", [&](ZipArchive& a) {
+        addEntry(a, "sub/", {});
+        addEntry(a, "sub/f", "data");
+    });
+    writeFile(root / "not a folder", "");
+    std::optional<LockedFolder> stagedLock;
+    const struct Case {
+        const char* what;
+        fs::path file;
+        std::function<void(std::int32_t step)> hook;  // at each entry of the extraction
+        std::function<bool()> prepare;                 // false: the case cannot be made here
+        std::string message, explanation;
+        std::size_t recordsKept = 0;
+    } cases[] = {
+        {"a name that climbs out", climbing, {}, [] { return true; },
+         "Extraction of \"a/../../escape\" failed: No destination given",
+         "The name \"a/../../escape\" leads outside the destination folder."},
+        // The folder's mode cannot be set while it is immutable (root only).
+        {"the permissions of the extracted folder", nested,
+         [&](std::int32_t step) {
+             if (step == 2) stagedLock.emplace(enc.extractionFolder().path());
+         },
+         [] { return ::geteuid() == 0; }, "Decryption failed!",
+         "The permissions of the folder \"DecryptedFiles\" could not be set in \"dest\": Operation not permitted", 1},
+        {"the records cannot be written", nested, {},
+         [&] {
+             ::setenv("XDG_STATE_HOME", (root / "not a folder").c_str(), 1);
+             return true;
+         },
+         "Decryption failed!",
+         "Nothing could be extracted into \"dest\": the record that has a crashed job's files removed could not be "
+         "written in \"" + (root / "not a folder" / "lockvane" / "leftovers").native() + "\": Not a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gui.clear();
+        if (!c.prepare()) continue;
+        ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+            if (!archiving && c.hook) c.hook(step);
+        });
+        EXPECT_EQ(decrypt(FolderItem(c.file), FolderItem(dest)), JobOutcome::Failed);
+        ZipThread::setStepHookForTesting(nullptr);
+        stagedLock.reset();
+        ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
+        ASSERT_EQ(gui.messages().size(), 1u);
+        EXPECT_EQ(gui.messages()[0].message, c.message);
+        EXPECT_EQ(gui.messages()[0].explanation, c.explanation);
+        expectFailureEnding("", DecryptionErrorNotice, c.recordsKept);
+        LeftoverRecords::user().removeUnheld();
+        EXPECT_TRUE(fs::is_empty(dest));
+    }
+}
+
 TEST_F(RoadFailureTest, ADestinationDeletedDuringTheJobFailsIt)
 {
     const fs::path file = encryptedTree();
