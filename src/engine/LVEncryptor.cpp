@@ -47,9 +47,11 @@ std::string failureOf(const std::string& what, const FolderItem& f)
     return what + " " + quoted(f) + ": " + f.lastErrorText();
 }
 
-std::string streamFailure(const std::string& what, const FolderItem& f, const BinaryStream& s)
+// A work file that could not be written, with its folder: a full one must say which one filled.
+std::string writeFailure(const FolderItem& f, const BinaryStream& s)
 {
-    return what + " " + quoted(f) + ": " + std::generic_category().message(s.lastErrorCode());
+    return "The work file " + quoted(f) + " could not be written in the folder \"" + f.parent().displayPath() +
+        "\": " + std::generic_category().message(s.lastErrorCode());
 }
 
 } // namespace
@@ -453,8 +455,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
         return false;
     }
     if (!m_workOut->sync() || !m_workOut->close()) {
-        error = "The work file \"" + TEMPtarget.displayName() + "\" could not be written: " +
-                std::generic_category().message(m_workOut->lastErrorCode());
+        error = writeFailure(TEMPtarget, *m_workOut);
         return false;
     }
     m_encryption.reset();
@@ -526,7 +527,7 @@ bool LVEncryptor::DecryptTask(std::string& error)
                      error))
         return false;
     if (!out->close()) {
-        error = streamFailure("The work archive could not be written", archiveFile, *out);
+        error = writeFailure(archiveFile, *out);
         return false;
     }
     wipeKey();

@@ -12,7 +12,9 @@
 
 #include "RoadFixture.h"
 #include "platform/LeftoverRecords.h"
+#include "support/ChildProcess.h"
 #include "support/LockedFolder.h"
+#include "support/SmallFileSystem.h"
 #include "platform/DiskSpace.h"
 #include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
@@ -591,6 +593,58 @@ TEST_F(RoadFailureTest, MessagesNameWhatThePersonChose)
         EXPECT_EQ(gui.messages()[0].explanation, c.explanation);
         expectFailureEnding("", DecryptionErrorNotice, c.recordsKept);
         LeftoverRecords::user().removeUnheld();
+        EXPECT_TRUE(fs::is_empty(dest));
+    }
+}
+
+// A work folder that fills up while a job writes its work files is named in the message.
+TEST_F(RoadFailureTest, AFullWorkFolderIsNamed)
+{
+#ifdef __SANITIZE_THREAD__
+    GTEST_SKIP() << "ThreadSanitizer cannot follow threads started in the child of a threaded process";
+#endif
+    writeFile(items / "noise.bin", randomBytes(2 * 1024 * 1024, 9));
+    ASSERT_EQ(encrypt({FolderItem(items / "noise.bin")}, FolderItem(root / "noise.cdx"), "AES", false),
+              JobOutcome::Succeeded);
+    const fs::path small = root / "small";
+    fs::create_directories(small);
+    const fs::path said = root / "said";
+    const struct {
+        const char* what;
+        bool encrypting;
+    } cases[] = {{"encryption", true}, {"decryption", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int status = runInChild([&] {
+            if (!mountSmallFileSystem(small, 256 * 1024)) return 2;
+            // There seems to be room when the job starts; it runs out while the job writes.
+            DiskSpace::setProbeForTesting([](const fs::path&) { return std::optional<std::uint64_t>(); });
+            RecordingGui quiet;
+            ZipThread worker;
+            LVArchiver archiver{worker};
+            LVEncryptor job;
+            JobSettings s = settings(false);
+            s.workFolder = FolderItem(small);
+            if (c.encrypting) {
+                job.Encrypt({FolderItem(items / "noise.bin")}, FolderItem(dest / "again.cdx"), "AES", "key", archiver,
+                            quiet.controls(), s);
+            } else {
+                LVTagger header;
+                header.CheckTag(FolderItem(root / "noise.cdx"));
+                job.Decrypt(FolderItem(root / "noise.cdx"), FolderItem(dest), "AES", "key", header, archiver,
+                            quiet.controls(), s);
+            }
+            if (job.waitForJob() != JobOutcome::Failed) return 3;
+            std::string texts;
+            for (const auto& m : quiet.messages()) texts += m.message + "\n" + m.explanation + "\n";
+            writeFile(said, texts);
+            return 0;
+        });
+        if (status == 2) GTEST_SKIP() << "no file system of a set size can be made here";
+        ASSERT_EQ(status, 0);
+        const std::string texts = readFile(said);
+        EXPECT_NE(texts.find("in the folder \"" + small.native() + "\": No space left on device"), std::string::npos)
+            << texts;
         EXPECT_TRUE(fs::is_empty(dest));
     }
 }
