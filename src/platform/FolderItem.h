@@ -100,8 +100,9 @@ public:
     // dates are carried. On success this item refers to the destination. When the original
     // cannot be removed afterwards the result is false: a file's copy is withdrawn again, a
     // folder's copy stays (part of the original may be gone already), so nothing is lost.
-    // With `records`, the copy under construction is recorded there while it exists, so that a
-    // crash does not leave it for good (LeftoverRecords).
+    // With `records`, the copy of a file or folder under construction is recorded there while it
+    // exists, so that a crash does not leave it for good (LeftoverRecords); a record that cannot
+    // be written stops the move with its errno.
     [[nodiscard]] bool moveTo(const FolderItem& destination, const LeftoverRecords* records = nullptr);
     // Test hook: called with the copy's path once a move across file systems has made it whole,
     // just before it is put in place.

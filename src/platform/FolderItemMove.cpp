@@ -89,8 +89,8 @@ int setTimes(const fs::path& p, const struct stat& st)
     return ::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
-// Told once the item a copy makes exists, before anything goes into it; 0 or the errno that
-// stops the copy.
+// Told once the file or folder a copy makes exists, before anything goes into it; 0 or the errno
+// that stops the copy. (A link or special node holds nothing and is made in one step.)
 using Made = std::function<int()>;
 
 std::function<void(const fs::path&)> g_copyHook;
@@ -164,7 +164,7 @@ int copyFolder(const fs::path& from, const fs::path& to, const struct stat& st, 
 
 // Recreates `from` (any kind) at `to`, which must not exist, with its contents, Mac metadata,
 // permission bits and dates. `created` tells whether `to` was made (and must be cleaned up);
-// `made` is told as soon as it is.
+// `made` is told as soon as a file or folder is.
 int copyNode(const fs::path& from, const fs::path& to, bool& created, const Made& made)
 {
     struct stat st;
@@ -184,15 +184,13 @@ int copyNode(const fs::path& from, const fs::path& to, bool& created, const Made
         target.resize(std::size_t(n));
         if (::symlink(target.c_str(), to.c_str()) != 0)
             return errno;
-        if (int err = madeNow(created, made))
-            return err;
+        created = true;
         return setTimes(to, st);
     }
     // FIFO, socket or device node: the node itself, as mv does.
     if (::mknod(to.c_str(), st.st_mode & (S_IFMT | 07777), st.st_rdev) != 0)
         return errno;
-    if (int err = madeNow(created, made))
-        return err;
+    created = true;
     if (::chmod(to.c_str(), st.st_mode & 07777) != 0)
         return errno;
     return setTimes(to, st);
