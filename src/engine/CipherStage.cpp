@@ -94,7 +94,9 @@ bool writeOut(BinaryStream& out, std::span<const std::uint8_t> bytes, const Fold
 {
     if (out.write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
         return true;
-    error = "The file " + quoted(file) + " could not be written: " + errnoText(out.lastErrorCode());
+    // A full folder must say which one filled.
+    error = "The file " + quoted(file) + " could not be written in the folder \"" + file.parent().displayPath() +
+        "\": " + errnoText(out.lastErrorCode());
     return false;
 }
 

@@ -18,6 +18,14 @@ void step(bool archiving, std::int32_t index)
     if (g_stepHook) g_stepHook(archiving, index);
 }
 
+// What the user needs to know beyond the entry's message.
+std::string explanationOf(const ZipEntry& entry)
+{
+    if (entry.LeadsOutside())
+        return "The name \"" + entry.RawPath() + "\" leads outside the destination folder.";
+    return {};
+}
+
 } // namespace
 
 void ZipThread::setStepHookForTesting(StepHook hook) { g_stepHook = std::move(hook); }
@@ -124,8 +132,8 @@ void ZipThread::compressTask()
 
 void ZipThread::decompressTask()
 {
-    const auto fail = [this](const std::string& message) {
-        showError(message);
+    const auto fail = [this](const std::string& message, const std::string& explanation = {}) {
+        showError(message, explanation);
         m_failureShown = true;
     };
     try {
@@ -151,7 +159,7 @@ void ZipThread::decompressTask()
             m_failureText = failure->message;
             return;
         }
-        if (failure) return fail(failure->message);
+        if (failure) return fail(failure->message, explanationOf(*zar->Entry(failure->index)));
         if (!zar->Close()) return fail(zar->ErrorMessage());
         m_extraction->finish();
         m_extracted = true;

@@ -265,6 +265,9 @@ private:
         errdetail = std::move(detail);
         errdetailOf = errmsg;
     }
+    // The explanation of a failed write of the archive file: the file, the folder it is in (a
+    // full one among them) and the system's reason `err` (ZipArchive.cpp).
+    std::string z_writeFailureDetail(int err) const;
     std::string comment_;
     bool writeMode = false;
     std::int64_t startOfDirInArchive = 0;

@@ -1,6 +1,7 @@
 #include "RoadFixture.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include <unistd.h>
 
@@ -68,6 +69,9 @@ RoadTest::RoadTest() : work(root / "work"), items(root / "items"), dest(root / "
     fs::create_directories(work);
     fs::create_directories(items);
     fs::create_directories(dest);
+    // The records of a job's hidden items go into the test's own folder.
+    if (const char* value = std::getenv("XDG_STATE_HOME")) m_savedStateHome = value;
+    ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
 }
 
 RoadTest::~RoadTest()
@@ -76,6 +80,7 @@ RoadTest::~RoadTest()
     ZipThread::setStepHookForTesting(nullptr);
     enc.Kill();
     enc.waitForJob();
+    m_savedStateHome ? ::setenv("XDG_STATE_HOME", m_savedStateHome->c_str(), 1) : ::unsetenv("XDG_STATE_HOME");
 }
 
 JobSettings RoadTest::settings(bool compress) const
@@ -121,6 +126,15 @@ std::vector<std::string> RoadTest::workLeftovers() const
 {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(work)) names.push_back(e.path().filename().string());
+    return names;
+}
+
+std::vector<std::string> RoadTest::leftoverRecords() const
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(root / "state" / "lockvane" / "leftovers", ec))
+        names.push_back(e.path().filename().string());
     return names;
 }
 

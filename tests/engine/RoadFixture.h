@@ -74,6 +74,8 @@ protected:
 
     // The names left in the work folder.
     std::vector<std::string> workLeftovers() const;
+    // The records of hidden items left for the next start to remove.
+    std::vector<std::string> leftoverRecords() const;
     // The events with progress values dropped and any maximum above 1 shown as "max: *".
     std::vector<std::string> shape() const;
 
@@ -85,6 +87,9 @@ protected:
     ZipThread arch;
     LVArchiver arc{arch};
     LVEncryptor enc;
+
+private:
+    std::optional<std::string> m_savedStateHome;
 };
 
 // An encrypted file at `out` (AES, key "key") whose body is the archive `build` makes with the

@@ -73,7 +73,8 @@ QProcessEnvironment programEnvironment(const fs::path& home)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, sub] : {std::pair{"HOME", ""}, {"XDG_CONFIG_HOME", "/config"}, {"XDG_CACHE_HOME", "/cache"},
-                                    {"XDG_RUNTIME_DIR", "/runtime"}, {"XDG_DATA_HOME", "/data"}}) {
+                                    {"XDG_RUNTIME_DIR", "/runtime"}, {"XDG_DATA_HOME", "/data"},
+                                    {"XDG_STATE_HOME", "/state"}}) {
         fs::create_directories(home.native() + sub);
         fs::permissions(home.native() + sub, fs::perms::owner_all);
         env.insert(QString::fromLatin1(name), QString::fromStdString(home.native() + sub));

@@ -115,6 +115,8 @@ TEST(ParallelExtraction, MoreEntriesThanThreadsComeOutAsOneAfterTheOther)
     ASSERT_FALSE(extractInParallel(dir / "t.zip", *staged, 4));
     staged->finish();
     ASSERT_TRUE(staged->publish(error)) << error;
+    EXPECT_FALSE(staged->publish(error)) << "published twice";
+    EXPECT_EQ(error, ExtractionJob::NoStagingFolderText);
     EXPECT_EQ(staged->root().path(), dir / "dest" / "many2");
     EXPECT_EQ(listTree(dir / "dest" / "many2"), listTree(dir / "one"));
     EXPECT_EQ(listTree(dir / "dest").size(), listTree(dir / "one").size() + 2);
