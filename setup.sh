@@ -10,8 +10,9 @@ packages=(
   qt6-base-dev libxcb1-dev libbotan-2-dev zlib1g-dev libdeflate-dev googletest libgtest-dev
   # the windows under test: a real X server, a private session bus, fonts and icons
   xvfb xauth dbus desktop-file-utils shared-mime-info fonts-dejavu-core adwaita-icon-theme
-  # keys and clicks sent through the X server to the running program (XTest)
-  xdotool
+  # keys and clicks sent through the X server to the running program (XTest), once more under a
+  # window manager
+  xdotool openbox
   # tools the tests use to check archives from the outside
   unzip zip libarchive-tools 7zip macutils python3 attr argon2 python3-cryptography
   # bench/compare.sh times the program beside zip | openssl, tar | pigz | openssl and 7zz

@@ -3,12 +3,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QMetaObject>
 #include <QThread>
 #include <QVariantMap>
 
 #include <array>
 
+#include "app/HandOver.h"
 #include "engine/Notices.h"
 
 namespace lv {
@@ -32,7 +32,7 @@ void DBusNotifier::post(const std::string& name, const std::string& title, const
     if (QThread::currentThread() == thread())
         send(t, d);
     else
-        QMetaObject::invokeMethod(this, [this, t, d] { send(t, d); }, Qt::QueuedConnection);
+        postToThreadOf(this, [this, t, d] { send(t, d); });
 }
 
 void DBusNotifier::send(const QString& title, const QString& description)

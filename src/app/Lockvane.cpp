@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <new>
 
@@ -55,6 +56,10 @@ Lockvane::Lockvane(Globals& globals, Preferences& prefs, WindowFactory makeMainW
     g_app = this;
     m_notifier = new DBusNotifier(this);
     m_attention = new QtWindowAttention(this);
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(gui, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focused) {
+            if (focused) m_lastFocus = focused;
+        });
 }
 
 Lockvane::~Lockvane()
@@ -217,8 +222,21 @@ void Lockvane::bringWindowForward()
     QWidget* window = m_window->widget();
     if (window->isMinimized()) window->showNormal();
     window->raise();
-    window->activateWindow();
-    X11Focus::giveTo(window);
+    QWidget* focus = windowToFocus();
+    if (focus != window) focus->raise();
+    focus->activateWindow();
+    X11Focus::giveTo(focus);
+}
+
+QWidget* Lockvane::windowToFocus() const
+{
+    QWidget* main = m_window->widget();
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) return modal;
+    if (!m_lastFocus) return main;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowHandle() == m_lastFocus && w->isVisible() && !w->isMinimized() && w->windowType() != Qt::Popup)
+            return w;
+    return main;
 }
 
 void Lockvane::openNextDocument()

@@ -9,6 +9,7 @@
 // document given is opened, and the event loop runs until quit.
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 #include <deque>
@@ -21,6 +22,7 @@
 #include "platform/FolderItem.h"
 
 class QWidget;
+class QWindow;
 
 namespace lv {
 
@@ -87,7 +89,10 @@ public:
 
 private:
     void openNextDocument();
+    // A later start brings the program forward with the focus where it was: on the window of the
+    // program that had it last (a sheet, a dialog), else on the main window.
     void bringWindowForward();
+    QWidget* windowToFocus() const;
     void stopJobs();
     // Stops the jobs, closes the other windows, runs Close and ends the event loop.
     void quitNow();
@@ -100,6 +105,7 @@ private:
     QtWindowAttention* m_attention = nullptr;
     SingleInstance* m_instance = nullptr;
     std::deque<FolderItem> m_documents;
+    QPointer<QWindow> m_lastFocus;
     bool m_openingDocument = false;
     bool m_quitting = false;
     bool m_closed = false;

@@ -1,21 +1,21 @@
 #include "app/QtWindowAttention.h"
 
 #include <QApplication>
-#include <QMetaObject>
 #include <QThread>
 #include <QWidget>
+
+#include "app/HandOver.h"
 
 namespace lv {
 
 namespace {
 
-template <typename F>
-void onGuiThread(QObject* context, F work)
+void onGuiThread(QObject* context, std::function<void()> work)
 {
     if (QThread::currentThread() == context->thread())
         work();
     else
-        QMetaObject::invokeMethod(context, work, Qt::QueuedConnection);
+        postToThreadOf(context, std::move(work));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
@@ -40,6 +41,11 @@ int QtUserDialogs::message(const Request& request, Icon icon, QWidget* parent)
                     QMessageBox::NoButton, parent);
     if (!request.explanation.empty())
         box.setInformativeText(QString::fromStdString(request.explanation));
+    // Both texts carry file names, which may look like markup: they are shown as they are (the
+    // box has no setting of its own for the explanation).
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel* label : box.findChildren<QLabel*>())
+        if (!label->text().isEmpty()) label->setTextFormat(Qt::PlainText);
     std::vector<QPushButton*> buttons;
     const std::vector<std::string> captions = request.buttons.empty() ? std::vector<std::string>{"OK"} : request.buttons;
     for (std::size_t i = 0; i < captions.size(); ++i) {

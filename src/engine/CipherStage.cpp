@@ -23,6 +23,28 @@ constexpr std::size_t Buffers = 6;
 // Chunks of ciphertext that may wait for the MAC: how far deciphering may run ahead of the tag.
 constexpr std::size_t TagCheckBuffers = 32;
 constexpr std::chrono::milliseconds WaitStep{20};
+// Room for the segments in flight, whatever their size (a file may choose up to 64 MiB) and the
+// number of cores: with the rest of a job it stays well within the job's memory bound.
+constexpr std::size_t SegmentMemory = std::size_t(160) << 20;
+
+// Buffers for `workers` sealing or opening segments of `capacity` bytes: two for each and two
+// more, as far as SegmentMemory allows, and at least one.
+std::size_t segmentBuffers(std::size_t capacity, unsigned workers)
+{
+    const std::size_t fit = SegmentMemory / bytebuffer::footprint(capacity);
+    return std::clamp<std::size_t>(fit, 1, 2 * std::size_t(workers) + 2);
+}
+
+// A pipeline over segments: the source, then `stages[0]` on a pool of workers (one per core, as
+// many as have a buffer), then the rest on one thread each.
+std::unique_ptr<ChunkPipeline> segmentPipeline(std::size_t capacity, ChunkPipeline::Source source,
+                                               std::vector<ChunkPipeline::Stage> stages)
+{
+    const std::size_t buffers = segmentBuffers(capacity, WorkerPool::hardwareThreads());
+    const unsigned workers = unsigned(std::min<std::size_t>(WorkerPool::hardwareThreads(), buffers));
+    return std::make_unique<ChunkPipeline>(capacity, buffers, std::move(source), std::move(stages),
+                                           std::vector<unsigned>{workers, 1});
+}
 
 std::string quoted(const FolderItem& f)
 {
@@ -72,7 +94,9 @@ bool writeOut(BinaryStream& out, std::span<const std::uint8_t> bytes, const Fold
 {
     if (out.write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
         return true;
-    error = "The file " + quoted(file) + " could not be written: " + errnoText(out.lastErrorCode());
+    // A full folder must say which one filled.
+    error = "The file " + quoted(file) + " could not be written in the folder \"" + file.parent().displayPath() +
+        "\": " + errnoText(out.lastErrorCode());
     return false;
 }
 
@@ -108,11 +132,10 @@ BodyEncryption::BodyEncryption(std::unique_ptr<BodyCipher> cipher, const std::st
         m_done += plain;
         return true;
     });
-    const unsigned workers = WorkerPool::hardwareThreads();
-    m_pipeline = std::make_unique<ChunkPipeline>(
-        m_cipher->segmentCapacity(), 2 * workers + 2,
+    m_pipeline = segmentPipeline(
+        m_cipher->segmentCapacity(),
         [this](ChunkPipeline::Chunk& c, bool& end, std::string& error) { return fill(c, end, error); },
-        std::move(stages), std::vector<unsigned>{workers, 1});
+        std::move(stages));
 }
 
 BodyEncryption::~BodyEncryption()
@@ -332,18 +355,6 @@ void TagCheck::stop()
     m_changed.notify_all();
 }
 
-bool TagCheck::ended() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_ended;
-}
-
-bool TagCheck::failed() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_ended && !m_authentic;
-}
-
 bool TagCheck::wait(const std::function<void()>& idle, std::string& error)
 {
     for (;;) {
@@ -398,7 +409,6 @@ void TagCheck::run()
 namespace {
 
 constexpr const char* ReadText = "The encrypted file could not be read";
-constexpr const char* NotAuthenticText = "The key is wrong or the encrypted data is damaged.";
 
 // A file that changed meanwhile is not the one whose header was checked: "" when it did not.
 std::string changedWhileRead(int fd, std::uint64_t length, const FolderItem& file)
@@ -445,7 +455,7 @@ bool decryptSegments(BodyCipher& cipher, int in, const FolderItem& inFile, std::
     const std::uint64_t full = cipher.storedSegmentSize(cipher.segmentSize(), false);
     const std::uint64_t longestLast = cipher.storedSegmentSize(cipher.segmentSize(), true);
     if (length <= first) {
-        error = NotAuthenticText;  // not even one segment
+        error = cipher.notAuthenticText();  // not even one segment
         return false;
     }
     std::uint64_t next = first;
@@ -460,15 +470,13 @@ bool decryptSegments(BodyCipher& cipher, int in, const FolderItem& inFile, std::
         const bool last = c.offset + c.bytes.size() == length;
         if (cipher.openSegment((c.offset - first) / full, last, outer, c.bytes))
             return true;
-        err = NotAuthenticText;
+        err = cipher.notAuthenticText();
         return false;
     });
     stages.push_back([&](ChunkPipeline::Chunk& c, std::string& err) { return writeOut(out, c.bytes, outFile, err); });
-    const unsigned workers = WorkerPool::hardwareThreads();
     {
-        ChunkPipeline pipeline(cipher.segmentCapacity(), 2 * workers + 2, source, std::move(stages),
-                               {workers, 1});
-        if (!pipeline.wait(idle, error))
+        const auto pipeline = segmentPipeline(cipher.segmentCapacity(), source, std::move(stages));
+        if (!pipeline->wait(idle, error))
             return false;
     }
     error = changedWhileRead(in, length, inFile);

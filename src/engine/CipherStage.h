@@ -1,11 +1,14 @@
 #pragma once
-// The cipher loops of both roads as pipelines: reading, the cipher, the MAC and writing each on a
-// thread of their own over chunks of a few MiB, so that a job takes as long as its slowest step
-// rather than all of them one after the other.
+// The cipher loops of both roads as pipelines (reading, the cipher and its MAC, writing), so that
+// a job takes as long as its slowest step rather than all of them one after the other.
 //
-// BodyEncryption enciphers the work archive while it is still being written: the archiving
-// worker tells it how far the archive's bytes are final, and it follows behind. decryptBody
-// deciphers the body of an encrypted file, checking the tag beside it.
+// BodyEncryption enciphers the work archive in segments while it is still being written: the
+// archiving worker tells it how far the archive's bytes are final, and it follows behind, a pool
+// of workers sealing the segments. decryptBody deciphers the body of an encrypted file: a body in
+// segments has each segment's tag checked, by a pool of workers, before any of its plaintext is
+// written; an older body in one piece has its one tag checked by TagCheck beside the deciphering,
+// in full before decryptBody returns. The segments in flight take a bounded amount of memory,
+// whatever size the file's segments are.
 //
 // Failures are texts for the job's message; a source file that changes length while it is read
 // is one ("it became shorter while it was read").
@@ -110,10 +113,6 @@ public:
     void finish(std::span<const std::uint8_t> tail);
     // Gives up: the thread ends as soon as it can, and the body counts as not authentic.
     void stop();
-    // The outcome is known.
-    bool ended() const;
-    // The outcome is known and the body is not authentic.
-    bool failed() const;
     // Waits for the outcome, calling `idle` every few milliseconds: true when the body is
     // authentic, else false with the reason in `error`. Any thread, several at once.
     bool wait(const std::function<void()>& idle, std::string& error);
@@ -123,7 +122,7 @@ private:
 
     BodyCipher& m_cipher;
     BufferPool m_pool;          // copies go round instead of being made afresh
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     std::size_t m_available;    // buffers that may still be filled
     std::deque<ByteBuffer> m_queue;

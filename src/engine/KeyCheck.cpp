@@ -68,6 +68,8 @@ KeyCheckResult checkKeyForDecryption(const FolderItem& file, const LVTagger& hea
     bodyKeys.join();
     if (!result.matches)
         result.body.reset();
+    else if (result.body)
+        result.body->setKeyVerified();
     return result;
 }
 

@@ -32,8 +32,9 @@ bool keyMatches(std::string_view key, std::string_view storedDigest);
 
 struct KeyCheckResult {
     bool matches = false;
-    // With a matching key: the deciphering object of the file's body, its keys derived and its
-    // header taken, for LVEncryptor::Decrypt; null when the body's header could not be read (the
+    // With a matching key: the deciphering object of the file's body, its keys derived, its
+    // header taken and the key known to be right (a body that then fails its check is reported
+    // as damaged), for LVEncryptor::Decrypt; null when the body's header could not be read (the
     // decryption then reads it and says what is wrong).
     std::unique_ptr<BodyCipher> body;
 };

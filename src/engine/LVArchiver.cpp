@@ -35,8 +35,7 @@ bool LVArchiver::Archive(const std::vector<FolderItem>& items, LVEncryptor& call
 }
 
 std::unique_ptr<ZipThread> LVArchiver::UnArchive(std::shared_ptr<ExtractionJob> job, const FolderItem& workFolder,
-                                                 const JobControls& controls, std::string& error,
-                                                 ZipThread::AuthenticityCheck authentic)
+                                                 const JobControls& controls, std::string& error)
 {
     auto archive = std::make_unique<ZipArchive>();
     if (!archive->Open(workFolder.child(WorkArchiveName), false)) {
@@ -44,7 +43,7 @@ std::unique_ptr<ZipThread> LVArchiver::UnArchive(std::shared_ptr<ExtractionJob> 
         return nullptr;
     }
     auto worker = std::make_unique<ZipThread>();
-    worker->Decompress(std::move(archive), std::move(job), controls, std::move(authentic));
+    worker->Decompress(std::move(archive), std::move(job), controls);
     return worker;
 }
 

@@ -30,10 +30,8 @@ public:
     // Opens the work archive in `workFolder` for reading and starts a new zip worker extracting
     // every entry through `job`, reporting through `controls`. The worker, which the caller waits
     // for or kills; nullptr, with the reason in `error`, when the archive cannot be opened.
-    // `authentic`: see ZipThread::Decompress.
     std::unique_ptr<ZipThread> UnArchive(std::shared_ptr<ExtractionJob> job, const FolderItem& workFolder,
-                                         const JobControls& controls, std::string& error,
-                                         ZipThread::AuthenticityCheck authentic = {});
+                                         const JobControls& controls, std::string& error);
 
     // Stops the archiving worker wherever it is (adding items, closing the archive or running
     // the encryption stage).

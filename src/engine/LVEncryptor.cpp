@@ -18,6 +18,7 @@
 #include "engine/crypto/EncryptionKeys.h"
 #include "engine/crypto/SHA_512.h"
 #include "platform/Exceptions.h"
+#include "platform/LeftoverRecords.h"
 #include "platform/SpecialFolders.h"
 #include "platform/StageClock.h"
 #include "platform/TreeScan.h"
@@ -46,9 +47,11 @@ std::string failureOf(const std::string& what, const FolderItem& f)
     return what + " " + quoted(f) + ": " + f.lastErrorText();
 }
 
-std::string streamFailure(const std::string& what, const FolderItem& f, const BinaryStream& s)
+// A work file that could not be written, with its folder: a full one must say which one filled.
+std::string writeFailure(const FolderItem& f, const BinaryStream& s)
 {
-    return what + " " + quoted(f) + ": " + std::generic_category().message(s.lastErrorCode());
+    return "The work file " + quoted(f) + " could not be written in the folder \"" + f.parent().displayPath() +
+        "\": " + std::generic_category().message(s.lastErrorCode());
 }
 
 } // namespace
@@ -279,10 +282,11 @@ void LVEncryptor::execute()
                 std::lock_guard lock(m_mutex);
                 extraction = m_extraction;
             }
-            // Only what the job made goes; anything else in its folder stays, unrecorded.
-            if (extraction) extraction->removeCreated();
-            if (m_work) m_work->clearStaging();
+            // Only what the job made goes; anything else in its folder stays. The record goes only
+            // with all of it: otherwise the next start removes the folder.
+            if (!extraction || extraction->removeCreated()) m_stagingRecord.drop();
         }
+        m_stagingRecord = LeftoverRecord();
         m_work.reset();
         wipeKey();
     };
@@ -451,8 +455,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
         return false;
     }
     if (!m_workOut->sync() || !m_workOut->close()) {
-        error = "The work file \"" + TEMPtarget.displayName() + "\" could not be written: " +
-                std::generic_category().message(m_workOut->lastErrorCode());
+        error = writeFailure(TEMPtarget, *m_workOut);
         return false;
     }
     m_encryption.reset();
@@ -462,7 +465,8 @@ bool LVEncryptor::EncryptTask(std::string& error)
     // Never replaces a file that appeared at the target meanwhile; works across file systems.
     StageClock::begin("moving");
     FolderItem moved = TEMPtarget;
-    bool saved = moved.moveTo(Target);
+    const LeftoverRecords records = LeftoverRecords::user();
+    bool saved = moved.moveTo(Target, &records);
     // A file that took the chosen name meanwhile stays; the next free name is used.
     for (int tries = 0; !saved && moved.lastErrorCode() == EEXIST && !m_settings.outputBaseName.empty() && tries < 100;
          ++tries) {
@@ -470,7 +474,7 @@ bool LVEncryptor::EncryptTask(std::string& error)
             OutputName::firstFree(Target.parent(), m_settings.outputBaseName, m_settings.outputExtension);
         if (next.isNull()) break;
         Target = next;
-        saved = moved.moveTo(Target);
+        saved = moved.moveTo(Target, &records);
     }
     if (!saved) {
         error = "The encrypted file could not be saved as \"" + Target.shellPath() + "\": " + moved.lastErrorText();
@@ -522,8 +526,10 @@ bool LVEncryptor::DecryptTask(std::string& error)
     if (!decryptBody(*cipher, begun, zSource, bodyStart, length, *out, archiveFile, progress, [&] { checkpoint(); },
                      error))
         return false;
+    // The body's master key goes with the cipher object, before anything is extracted.
+    cipher.reset();
     if (!out->close()) {
-        error = streamFailure("The work archive could not be written", archiveFile, *out);
+        error = writeFailure(archiveFile, *out);
         return false;
     }
     wipeKey();
@@ -539,9 +545,13 @@ bool LVEncryptor::DecryptTask(std::string& error)
         std::lock_guard lock(m_mutex);
         m_extraction = extraction;
     }
-    if (!m_work->recordStaging(extraction->root())) {
-        error = "The extraction folder " + quoted(extraction->root()) + " could not be recorded in the work folder " +
-            quoted(workFolder()) + ".";
+    const LeftoverRecords records = LeftoverRecords::user();
+    int recordError = 0;
+    m_stagingRecord = records.record(extraction->root().path(), recordError);
+    if (!m_stagingRecord) {
+        error = "Nothing could be extracted into " + quoted(Target) + ": the record that has a crashed job's files "
+                "removed could not be written in \"" + FolderItem(records.folder()).displayPath() + "\": " +
+            std::generic_category().message(recordError);
         return false;
     }
     std::unique_ptr<ZipThread> extractor =
@@ -557,7 +567,7 @@ bool LVEncryptor::DecryptTask(std::string& error)
         return false;
     }
     if (!extraction->publish(error)) return false;
-    m_work->clearStaging();
+    m_stagingRecord.drop();
     extractor.reset();
     archiveFile.remove();
     finishJob(false);

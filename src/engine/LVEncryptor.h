@@ -9,12 +9,16 @@
 // once the whole body has proved authentic does a fresh zip worker extract it ("Unarchiving...")
 // into a private (0700) hidden folder of the job's own in the destination folder, which then
 // takes its final mode and becomes the first of "DecryptedFiles", "DecryptedFiles2", ... that is
-// free; only then does the job show "Decryption Complete.".
+// free; only then does the job show "Decryption Complete.". Until then the hidden folder is
+// recorded as a leftover (LeftoverRecords), so that a crash never leaves its plaintext for good;
+// so is the copy of the encrypted file under construction when it moves to another file system.
 //
 // Every failure ends the job as a failure: its message box, the work files and what the job
 // extracted removed, the main window reset, the "... Error" notice. Kill (the Cancel button) stops the job at
 // its next cancellation point, wherever it runs, removes the same files and drops the job's later
-// GUI calls. The work archive is deleted whenever a job ends, and the key is wiped.
+// GUI calls. The work archive is deleted whenever a job ends, and the key is wiped (as soon as
+// both derivations are done, on either road; the body's master key once the body is enciphered
+// or deciphered).
 //
 // A job takes everything it needs when it starts: the items, the header of the file to decrypt,
 // the settings, the controls.
@@ -44,6 +48,7 @@
 #include "engine/crypto/EncryptionKeys.h"
 #include "platform/BinaryStream.h"
 #include "platform/FolderItem.h"
+#include "platform/LeftoverRecords.h"
 #include "platform/Thread.h"
 #include "platform/gui/JobControls.h"
 #include "platform/gui/JobGate.h"
@@ -176,8 +181,10 @@ private:
     FolderItem zSource;
     FolderItem TEMPtarget;
     JobSettings m_settings;
-    std::unique_ptr<WorkFolder> m_work;
-    std::shared_ptr<const TreeScan> m_scan;    // held from the job's start until its work files are gone
+    std::unique_ptr<WorkFolder> m_work;        // held from the job's start until its work files are gone
+    // Decryption: the record of the staging folder, held while the job runs (engine thread only).
+    LeftoverRecord m_stagingRecord;
+    std::shared_ptr<const TreeScan> m_scan;    // encryption: the items as looked at when the job began
     LVArchiver* m_archiver = nullptr;
     std::shared_ptr<JobGate> m_gate;
     std::atomic<JobOutcome> m_outcome{JobOutcome::None};

@@ -7,12 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <optional>
 #include <system_error>
 
 #include "engine/JobSettings.h"
 #include "platform/DiskSpace.h"
 #include "platform/Exceptions.h"
+#include "platform/LeftoverRecords.h"
 #include "platform/SpecialFolders.h"
 #include "platform/Thread.h"
 #include "platform/TreeScan.h"
@@ -52,45 +53,16 @@ FileDescriptor openOwnFolder(const fs::path& path)
 // Holds the folder open as `fd` for this job; false when a running job holds it.
 bool hold(const FileDescriptor& fd) { return ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0; }
 
-// The record of a job's staging folder: "device inode" on the first line, the path on the second.
-constexpr const char* StagingRecordName = "Lockvane.staging";
-
-// Removes the staging folder recorded in `folder` when it is still the one recorded (same device
-// and inode, a real folder, never through a link), then the record.
-void removeRecordedStaging(const FileDescriptor& folder)
-{
-    FileDescriptor fd(::openat(folder.get(), StagingRecordName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd)
-        return;
-    std::string text(8192, '\0');
-    const ssize_t n = ::read(fd.get(), text.data(), text.size());
-    fd.reset();
-    text.resize(n > 0 ? std::size_t(n) : 0);
-    unsigned long long dev = 0, ino = 0;
-    const auto newline = text.find('\n');
-    if (newline != std::string::npos && std::sscanf(text.c_str(), "%llu %llu", &dev, &ino) == 2) {
-        const fs::path path = text.substr(newline + 1);
-        struct stat st;
-        if (path.is_absolute() && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-            std::uint64_t(st.st_dev) == dev && std::uint64_t(st.st_ino) == ino) {
-            // Its folders may have lost their write bits; remove_all never follows a link.
-            std::error_code ec;
-            for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
-                 it.increment(ec))
-                if (it->is_directory(ec) && !it->is_symlink(ec))
-                    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-            fs::remove_all(path, ec);
-        }
-    }
-    ::unlinkat(folder.get(), StagingRecordName, 0);
-}
+// Where an earlier version recorded a job's staging folder: such a record still has its folder
+// removed.
+constexpr const char* LegacyStagingRecordName = "Lockvane.staging";
 
 void removeWorkFiles(const FileDescriptor& folder)
 {
     // Never a folder of that name: that is no work file of ours.
     for (const char* name : {WorkArchiveName, WorkFileName})
         ::unlinkat(folder.get(), name, 0);
-    removeRecordedStaging(folder);
+    LeftoverRecords::removeRecorded(folder.get(), LegacyStagingRecordName);
 }
 
 std::uint64_t fileNeed(const std::string& name, const ItemStat& stat, const std::optional<MacMetadataStore::Probe>& mac)
@@ -116,30 +88,6 @@ std::uint64_t itemNeed(const std::string& name, const ItemStat& stat, const std:
 } // namespace
 
 WorkFolder::~WorkFolder() = default;
-
-bool WorkFolder::recordStaging(const FolderItem& staging)
-{
-    struct stat st;
-    if (::lstat(staging.path().c_str(), &st) != 0)
-        return false;
-    const std::string text = std::to_string(std::uint64_t(st.st_dev)) + " " + std::to_string(std::uint64_t(st.st_ino)) +
-        "\n" + fs::absolute(staging.path()).native();
-    const std::string temporary = std::string(StagingRecordName) + ".new";
-    FileDescriptor fd(::openat(m_lock.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                               0600));
-    if (!fd)
-        return false;
-    const bool written = ::write(fd.get(), text.data(), text.size()) == ssize_t(text.size()) && ::fsync(fd.get()) == 0;
-    fd.reset();
-    // Whole or not at all: a crash never leaves half a record.
-    if (!written || ::renameat(m_lock.get(), temporary.c_str(), m_lock.get(), StagingRecordName) != 0) {
-        ::unlinkat(m_lock.get(), temporary.c_str(), 0);
-        return false;
-    }
-    return true;
-}
-
-void WorkFolder::clearStaging() { ::unlinkat(m_lock.get(), StagingRecordName, 0); }
 
 std::unique_ptr<WorkFolder> WorkFolder::claim(const std::vector<fs::path>& candidates, std::uint64_t bytesNeeded,
                                               std::string& error)
@@ -187,16 +135,19 @@ std::uint64_t WorkFolder::decryptionNeed(const FolderItem& file) { return file.l
 void removeStaleWorkFiles()
 {
     std::vector<fs::path> candidates;
+    std::optional<LeftoverRecords> records;
     try {
         candidates = SpecialFolders::temporaryCandidates();
+        records = LeftoverRecords::user();
     } catch (const RuntimeException&) {
-        return;  // no home folder: no work folder either
+        return;  // no home folder: no work folder and no records either
     }
     for (const fs::path& path : candidates) {
         const FileDescriptor fd = openOwnFolder(path);
         if (fd && hold(fd))
             removeWorkFiles(fd);
     }
+    records->removeUnheld();
 }
 
 } // namespace lv

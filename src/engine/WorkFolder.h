@@ -38,14 +38,6 @@ public:
 
     const FolderItem& folder() const noexcept { return m_folder; }
 
-    // The job's staging folder (a decryption's extraction folder, plaintext outside the work
-    // folder) is recorded here while it exists, with its device and inode, so that a crash cannot
-    // leave it for good: whoever next holds this folder removes it, if it is still the same folder.
-    // False when the record could not be written.
-    bool recordStaging(const FolderItem& staging);
-    // The staging folder is gone or published.
-    void clearStaging();
-
     // The most the work files of an encryption of the items `scan` holds take: the archive with
     // nothing compressed (each file with its resource fork, padding and records) and, beside it,
     // the encrypted file.
@@ -60,9 +52,9 @@ private:
     FileDescriptor m_lock;
 };
 
-// Deletes both work files, and the staging folder recorded there, from every candidate work
-// folder of the user that no running job holds: their plaintext must not outlive a crash. For the
-// program's start-up and quit.
+// Deletes both work files from every candidate work folder of the user that no running job
+// holds, and the hidden items recorded as leftovers (LeftoverRecords::user) whose jobs are over:
+// their plaintext must not outlive a crash. For the program's start-up and quit.
 void removeStaleWorkFiles();
 
 } // namespace lv

@@ -18,6 +18,14 @@ void step(bool archiving, std::int32_t index)
     if (g_stepHook) g_stepHook(archiving, index);
 }
 
+// What the user needs to know beyond the entry's message.
+std::string explanationOf(const ZipEntry& entry)
+{
+    if (entry.LeadsOutside())
+        return "The name \"" + entry.RawPath() + "\" leads outside the destination folder.";
+    return {};
+}
+
 } // namespace
 
 void ZipThread::setStepHookForTesting(StepHook hook) { g_stepHook = std::move(hook); }
@@ -45,11 +53,10 @@ void ZipThread::Compress(std::unique_ptr<ZipArchive> archive, std::vector<Folder
 }
 
 void ZipThread::Decompress(std::unique_ptr<ZipArchive> archive, std::shared_ptr<ExtractionJob> job,
-                           JobControls controls, AuthenticityCheck authentic)
+                           JobControls controls)
 {
     zar = std::move(archive);
     m_extraction = std::move(job);
-    m_authentic = std::move(authentic);
     caller = nullptr;
     m_controls = controls;
     doCompress = false;
@@ -125,11 +132,8 @@ void ZipThread::compressTask()
 
 void ZipThread::decompressTask()
 {
-    const auto authentic = [this] { return !m_authentic || m_authentic(); };
-    const auto fail = [this, &authentic](const std::string& message) {
-        if (!authentic())
-            return;
-        showError(message);
+    const auto fail = [this](const std::string& message, const std::string& explanation = {}) {
+        showError(message, explanation);
         m_failureShown = true;
     };
     try {
@@ -155,9 +159,8 @@ void ZipThread::decompressTask()
             m_failureText = failure->message;
             return;
         }
-        if (failure) return fail(failure->message);
+        if (failure) return fail(failure->message, explanationOf(*zar->Entry(failure->index)));
         if (!zar->Close()) return fail(zar->ErrorMessage());
-        if (!authentic()) return;
         // Nothing taken from what was extracted, nothing of it left without its dates and modes.
         if (std::string error; !m_extraction->finish(error)) return fail(error);
         m_extracted = true;

@@ -37,12 +37,7 @@ public:
     // what it created when the job fails), on a pool of threads, one per core; errors are shown
     // through `controls`. Nothing is extracted when the entries cannot fit on the destination's
     // file system. Returns at once; `extracted` tells the outcome once the run has ended.
-    // `authentic`, when given, waits until the archive is known to be authentic and says whether
-    // it is (on the worker, a cancellation point): when it is not, the run's failures are not
-    // shown and the run does not succeed, since the caller has the one reason to report.
-    using AuthenticityCheck = std::function<bool()>;
-    void Decompress(std::unique_ptr<ZipArchive> archive, std::shared_ptr<ExtractionJob> job, JobControls controls,
-                    AuthenticityCheck authentic = {});
+    void Decompress(std::unique_ptr<ZipArchive> archive, std::shared_ptr<ExtractionJob> job, JobControls controls);
 
     // After an extraction run: true when every entry was extracted and the archive closed.
     bool extracted() const noexcept { return m_extracted; }
@@ -85,7 +80,6 @@ private:
     double total = 0;
     LVEncryptor* caller = nullptr;
     JobControls m_controls;
-    AuthenticityCheck m_authentic;
 
     bool m_extracted = false;
     bool m_failureShown = false;

@@ -303,37 +303,6 @@ bool FolderItem::remove()
     return true;
 }
 
-namespace {
-
-// Empties the folder open as `dirFd` without following any link; 0 or the first errno.
-int removeContents(int dirFd)
-{
-    std::vector<std::string> names;
-    int firstErr = posix::folderEntries(dirFd, names);
-    for (const auto& n : names) {
-        struct stat st;
-        if (::fstatat(dirFd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT && !firstErr)
-                firstErr = errno;
-            continue;
-        }
-        int flags = 0;
-        if (S_ISDIR(st.st_mode)) {
-            FileDescriptor sub(::openat(dirFd, n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            int err = sub ? removeContents(sub.get()) : errno;
-            if (err && !firstErr)
-                firstErr = err;
-            flags = AT_REMOVEDIR;
-        }
-        // Goes on after a failure, as rm -r does, so that as much as possible is removed.
-        if (::unlinkat(dirFd, n.c_str(), flags) != 0 && errno != ENOENT && !firstErr)
-            firstErr = errno;
-    }
-    return firstErr;
-}
-
-} // namespace
-
 bool FolderItem::removeRecursively()
 {
     if (kind() != Kind::Folder)
@@ -341,7 +310,7 @@ bool FolderItem::removeRecursively()
     FileDescriptor fd(::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd)
         return fail(errno);
-    if (int err = removeContents(fd.get()))
+    if (int err = posix::removeFolderContents(fd.get()))
         return fail(err);
     fd.reset();
     return remove();

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "platform/FinderInfo.h"
 
 namespace lv {
+
+class LeftoverRecords;
 
 class FolderItem {
 public:
@@ -97,7 +100,13 @@ public:
     // dates are carried. On success this item refers to the destination. When the original
     // cannot be removed afterwards the result is false: a file's copy is withdrawn again, a
     // folder's copy stays (part of the original may be gone already), so nothing is lost.
-    [[nodiscard]] bool moveTo(const FolderItem& destination);
+    // With `records`, the copy of a file or folder under construction is recorded there while it
+    // exists, so that a crash does not leave it for good (LeftoverRecords); a record that cannot
+    // be written stops the move with its errno.
+    [[nodiscard]] bool moveTo(const FolderItem& destination, const LeftoverRecords* records = nullptr);
+    // Test hook: called with the copy's path once a move across file systems has made it whole,
+    // just before it is put in place.
+    static void setCopyHookForTesting(std::function<void(const std::filesystem::path& copy)> hook);
 
     int lastErrorCode() const noexcept { return m_lastError; }
     std::string lastErrorText() const;

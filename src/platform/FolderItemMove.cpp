@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <vector>
 
 #include "platform/FileDescriptor.h"
+#include "platform/LeftoverRecords.h"
 #include "platform/MacMetadataStore.h"
 #include "platform/PosixIo.h"
 
@@ -87,9 +89,21 @@ int setTimes(const fs::path& p, const struct stat& st)
     return ::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
-int copyNode(const fs::path& from, const fs::path& to, bool& created);
+// Told once the file or folder a copy makes exists, before anything goes into it; 0 or the errno
+// that stops the copy. (A link or special node holds nothing and is made in one step.)
+using Made = std::function<int()>;
 
-int copyFile(const fs::path& from, const fs::path& to, bool& created)
+std::function<void(const fs::path&)> g_copyHook;
+
+int madeNow(bool& created, const Made& made)
+{
+    created = true;
+    return made ? made() : 0;
+}
+
+int copyNode(const fs::path& from, const fs::path& to, bool& created, const Made& made = {});
+
+int copyFile(const fs::path& from, const fs::path& to, bool& created, const Made& made)
 {
     FileDescriptor in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     struct stat now;
@@ -102,7 +116,8 @@ int copyFile(const fs::path& from, const fs::path& to, bool& created)
     FileDescriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out)
         return errno;
-    created = true;
+    if (int err = madeNow(created, made))
+        return err;
     if (int err = posix::copyData(in.get(), out.get()))
         return err;
     copyOtherAttributes(in.get(), out.get());
@@ -117,13 +132,14 @@ int copyFile(const fs::path& from, const fs::path& to, bool& created)
     return out.close();
 }
 
-int copyFolder(const fs::path& from, const fs::path& to, const struct stat& st, bool& created)
+int copyFolder(const fs::path& from, const fs::path& to, const struct stat& st, bool& created, const Made& made)
 {
     if (::mkdir(to.c_str(), 0700) != 0)
         return errno;
-    created = true;
     std::vector<std::string> names;
-    int err = posix::folderEntries(from.native(), names);
+    int err = madeNow(created, made);
+    if (!err)
+        err = posix::folderEntries(from.native(), names);
     if (err)
         return err;
     for (const auto& n : names) {
@@ -147,16 +163,17 @@ int copyFolder(const fs::path& from, const fs::path& to, const struct stat& st, 
 }
 
 // Recreates `from` (any kind) at `to`, which must not exist, with its contents, Mac metadata,
-// permission bits and dates. `created` tells whether `to` was made (and must be cleaned up).
-int copyNode(const fs::path& from, const fs::path& to, bool& created)
+// permission bits and dates. `created` tells whether `to` was made (and must be cleaned up);
+// `made` is told as soon as a file or folder is.
+int copyNode(const fs::path& from, const fs::path& to, bool& created, const Made& made)
 {
     struct stat st;
     if (::lstat(from.c_str(), &st) != 0)
         return errno;
     if (S_ISREG(st.st_mode))
-        return copyFile(from, to, created);
+        return copyFile(from, to, created, made);
     if (S_ISDIR(st.st_mode))
-        return copyFolder(from, to, st, created);
+        return copyFolder(from, to, st, created, made);
     if (S_ISLNK(st.st_mode)) {
         std::string target(std::size_t(st.st_size) + 1, '\0');
         const ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
@@ -196,14 +213,16 @@ fs::path temporaryName(const fs::path& folder)
     }
 }
 
-void discard(const fs::path& p)
+bool discard(const fs::path& p)
 {
-    FolderItem(p).removeRecursively();
+    return FolderItem(p).removeRecursively();
 }
 
 } // namespace
 
-bool FolderItem::moveTo(const FolderItem& destination)
+void FolderItem::setCopyHookForTesting(std::function<void(const fs::path& copy)> hook) { g_copyHook = std::move(hook); }
+
+bool FolderItem::moveTo(const FolderItem& destination, const LeftoverRecords* records)
 {
     if (isNull() || destination.isNull())
         return fail(ENOENT);
@@ -238,7 +257,16 @@ bool FolderItem::moveTo(const FolderItem& destination)
     const fs::path temp = temporaryName(folder);
     const fs::path tempCompanion = MacMetadataStore::companionPath(temp);
     bool created = false;
-    err = copyNode(from, temp, created);
+    // Recorded from the moment it exists, so that no crash leaves it for good.
+    LeftoverRecord record;
+    const Made recordIt = [&] {
+        int recordErr = 0;
+        record = records->record(temp, recordErr);
+        return recordErr;
+    };
+    err = copyNode(from, temp, created, records ? recordIt : Made());
+    if (!err && g_copyHook)
+        g_copyHook(temp);
     // The companion goes first: until the item follows it, it is no one's and harms nothing.
     const bool tempHasCompanion = !err && present(tempCompanion);
     if (tempHasCompanion)
@@ -246,10 +274,11 @@ bool FolderItem::moveTo(const FolderItem& destination)
     if (!err && (err = renameNoReplace(temp, to)) && tempHasCompanion)
         renameNoReplace(toCompanion, tempCompanion);
     if (err) {
-        if (created)
-            discard(temp);
+        if (!created || discard(temp))
+            record.drop();
         return fail(err);
     }
+    record.drop();
     posix::syncFolder(folder);
 
     FolderItem original(from);

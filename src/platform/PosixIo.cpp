@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -132,6 +133,33 @@ int folderEntries(const std::string& folder, std::vector<std::string>& names)
     const int err = folderEntries(fd.get(), names);
     std::sort(names.begin(), names.end());
     return err;
+}
+
+int removeFolderContents(int dirFd, bool openToOwner)
+{
+    std::vector<std::string> names;
+    int firstErr = folderEntries(dirFd, names);
+    for (const auto& n : names) {
+        struct stat st;
+        if (::fstatat(dirFd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT && !firstErr)
+                firstErr = errno;
+            continue;
+        }
+        int flags = 0;
+        if (S_ISDIR(st.st_mode)) {
+            if (openToOwner && (st.st_mode & S_IRWXU) != S_IRWXU)
+                ::fchmodat(dirFd, n.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
+            FileDescriptor sub(::openat(dirFd, n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            int err = sub ? removeFolderContents(sub.get(), openToOwner) : errno;
+            if (err && !firstErr)
+                firstErr = err;
+            flags = AT_REMOVEDIR;
+        }
+        if (::unlinkat(dirFd, n.c_str(), flags) != 0 && errno != ENOENT && !firstErr)
+            firstErr = errno;
+    }
+    return firstErr;
 }
 
 int syncFolder(const std::string& folder)

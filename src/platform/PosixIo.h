@@ -1,5 +1,6 @@
 #pragma once
-// Whole-buffer reads and writes on file descriptors, retrying short transfers and EINTR.
+// Whole-buffer reads and writes on file descriptors, retrying short transfers and EINTR, and
+// folder walks through descriptors.
 // Each returns 0 or the errno of the failure.
 
 #include <cstdint>
@@ -20,6 +21,10 @@ int copyData(int from, int to);
 int folderEntries(int dirFd, std::vector<std::string>& names);
 // The names in `folder`, sorted by bytes; the folder itself is not reached through a link.
 int folderEntries(const std::string& folder, std::vector<std::string>& names);
+// Empties the folder open as `dirFd` without following any link, going on past what it cannot
+// remove (as rm -r does); 0 or the first errno. With `openToOwner`, a folder inside that its
+// owner may not list or change is opened to the owner (u+rwx) first.
+int removeFolderContents(int dirFd, bool openToOwner = false);
 // Flushes a folder's entries to the disk (after creating or renaming in it).
 int syncFolder(const std::string& folder);
 

@@ -112,6 +112,12 @@ std::vector<fs::path> temporaryCandidates()
     return candidates;
 }
 
+fs::path leftoverRecords()
+{
+    const fs::path state = absoluteFromEnvironment("XDG_STATE_HOME").value_or(home().path() / ".local" / "state");
+    return state / "lockvane" / "leftovers";
+}
+
 FolderItem privateFolder(const fs::path& folder)
 {
     createFolders(folder.parent_path());

@@ -18,6 +18,10 @@ std::vector<std::filesystem::path> temporaryCandidates();
 FolderItem privateFolder(const std::filesystem::path& folder);
 // The first candidate, as privateFolder makes it.
 FolderItem temporary();
+// Where the records of the hidden items a job makes beside the user's files are kept, so that
+// they outlive a logout, a reboot or a crash: "$XDG_STATE_HOME/lockvane/leftovers" (default
+// "~/.local/state/lockvane/leftovers"). Nothing is created; privateFolder makes it.
+std::filesystem::path leftoverRecords();
 // The XDG config folder ("$XDG_CONFIG_HOME", default "~/.config"), created when missing.
 FolderItem preferences();
 // The XDG desktop folder (XDG_DESKTOP_DIR from "user-dirs.dirs"), else "~/Desktop", falling back

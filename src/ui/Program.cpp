@@ -31,12 +31,16 @@ std::vector<FolderItem> commandLineDocuments(int argc, const char* const* argv)
 
 int runProgram(int argc, char** argv)
 {
-    LockvaneApplication application(argc, argv);
+    // Every argument is a document, whatever it looks like ("-reverse" and "--help" are names
+    // like any other): the toolkit sees only the program's name and takes its settings from the
+    // environment (QT_QPA_PLATFORM and the like).
+    const std::vector<FolderItem> documents = commandLineDocuments(argc, argv);
+    char fallbackName[] = "lockvane";
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
+    LockvaneApplication application(toolkitArgc, toolkitArgv);
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     QApplication::setWindowIcon(Artwork::applicationIcon());
-
-    // The application took its own options out of argv; what is left are the documents.
-    const std::vector<FolderItem> documents = commandLineDocuments(argc, argv);
 
     int code = 0;
     {

@@ -115,7 +115,7 @@ bool ExtractionJob::publish(std::string& error)
     closeFolders();
     const FolderItem parent = m_root.parent();
     if (!m_stagingParent || !m_stagingRoot) {
-        error = "The folder " + quoted(parent) + " could not be opened: " + std::generic_category().message(EBADF);
+        error = NoStagingFolderText;
         return false;
     }
     const FolderHandle& folder = *m_stagingParent;
@@ -127,8 +127,8 @@ bool ExtractionJob::publish(std::string& error)
     }
     FileDescriptor root(::openat(m_stagingRoot->descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root || ::fchmod(root.get(), 0777 & ~processUmask()) != 0) {
-        error = "The folder " + quoted(m_root) + " could not be opened to its owner's group and others: " +
-            std::generic_category().message(errno);
+        error = "The permissions of the folder " + quoted(parent.child(m_publishName)) + " could not be set in " +
+            quoted(parent) + ": " + std::generic_category().message(errno);
         return false;
     }
     int err = 0;

@@ -41,6 +41,8 @@ class ExtractionJob {
 public:
     static constexpr const char* FileExtractedAlreadyText =
         "A file of that name was extracted already. Won't replace that.";
+    // publish on a job without a staging folder (never made by claimStagingFolder, or published).
+    static constexpr const char* NoStagingFolderText = "Internal error (no staging folder to publish)";
     // The step in which an entry's data are copied.
     static constexpr std::int64_t ChunkSize = std::int64_t(1) << 20;
 

@@ -95,7 +95,8 @@ bool ParallelExtraction::mayStart() const
 
 std::optional<ParallelExtraction::Failure> ParallelExtraction::run(const StepHook& stepHook, const EntryDone& entryDone)
 {
-    if (m_workers.empty())
+    // A monitor set after this object was made finds the workers idle: they never start.
+    if (m_workers.empty() || m_archive.ProgressMonitor())
         return runHere(stepHook, entryDone);
     m_stepHook = stepHook;
     for (auto& w : m_workers)

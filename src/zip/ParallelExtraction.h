@@ -12,9 +12,10 @@
 // a cancellation point (a killed caller leaves `run` within a few milliseconds). The destructor
 // stops the pool and waits for its threads, so nothing of the run outlives the object.
 //
-// An archive with a progress monitor is extracted by the calling thread alone, one entry after
-// the other: the monitor hears from the archive's own thread, one call at a time, in order, and
-// its abort stops the entry at once.
+// An archive with a progress monitor when `run` begins (set before this object was made or
+// after) is extracted by the calling thread alone, one entry after the other: the monitor hears
+// from the archive's own thread, one call at a time, in order, and its abort stops the entry at
+// once.
 //
 // Implementation: ParallelExtraction.cpp.
 
@@ -52,8 +53,8 @@ public:
     // Called on the calling thread for each entry extracted, in the order they end.
     using EntryDone = std::function<void(ZipEntry& entry)>;
 
-    // `threads` 0: one per core; none with a progress monitor set. RuntimeException when the
-    // archive cannot be read again.
+    // `threads` 0: one per core; none with a progress monitor set already. RuntimeException when
+    // the archive cannot be read again.
     ParallelExtraction(ZipArchive& archive, ExtractionJob& job, unsigned threads = 0);
     ~ParallelExtraction();
     ParallelExtraction(const ParallelExtraction&) = delete;

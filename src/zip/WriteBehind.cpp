@@ -77,6 +77,7 @@ struct WriteBehind::Flush {
     std::atomic<bool> done{false};
     bool ok = false;
     std::int64_t reached = 0;  // where a failed write stopped
+    int error = 0;             // and why
 };
 
 struct WriteBehind::Shared {
@@ -413,12 +414,14 @@ void WriteBehind::startFlush()
         zs.setPosition(std::uint64_t(at));
         const bool ok = zs.write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         const std::int64_t reached = std::int64_t(zs.position());
+        const int error = zs.lastErrorCode();
         if (!ok)
             zs.clearError();
         {
             std::lock_guard lock(flush->mutex);
             flush->ok = ok;
             flush->reached = reached;
+            flush->error = error;
             flush->done = true;
         }
         flush->ended.notify_all();
@@ -447,7 +450,7 @@ bool WriteBehind::settleFlush(bool wait)
         m_diskEnd = end;
         commitWritten();
     } else {
-        writeFailed(m_flushStart, m_flush->reached);
+        writeFailed(m_flushStart, m_flush->reached, m_flush->error);
     }
     return true;
 }
@@ -474,12 +477,13 @@ bool WriteBehind::writeAt(std::int64_t offset, std::span<const std::uint8_t> byt
     if (zs.write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
         return true;
     const std::int64_t reached = std::int64_t(zs.position());
+    const int error = zs.lastErrorCode();
     zs.clearError();
-    writeFailed(offset, reached);
+    writeFailed(offset, reached, error);
     return false;
 }
 
-void WriteBehind::writeFailed(std::int64_t offset, std::int64_t reached)
+void WriteBehind::writeFailed(std::int64_t offset, std::int64_t reached, int error)
 {
     // Entries that reached the disk whole stay; the rest is lost with the buffer.
     if (offset == m_diskEnd && reached > m_diskEnd) {
@@ -490,7 +494,7 @@ void WriteBehind::writeFailed(std::int64_t offset, std::int64_t reached)
     m_writtenDirectoryBytes = 0;
     m_out.clear();
     m_outStart = m_diskEnd = m_archive.startOfDirInArchive;
-    fail({zipResult::ReadWriteError, WriteErrorText}, nullptr);
+    fail({zipResult::ReadWriteError, WriteErrorText, m_archive.z_writeFailureDetail(error)}, nullptr);
 }
 
 void WriteBehind::commitWritten()

@@ -92,7 +92,7 @@ private:
     bool flush();
     // Writes at once, with no write of the writer thread going on.
     bool writeAt(std::int64_t offset, std::span<const std::uint8_t> bytes);
-    void writeFailed(std::int64_t offset, std::int64_t reached);
+    void writeFailed(std::int64_t offset, std::int64_t reached, int error);
     void commitWritten();
     void fail(PayloadError error, Job* job);
     std::int64_t end() const noexcept { return m_outStart + std::int64_t(m_out.size()); }

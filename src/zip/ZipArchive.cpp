@@ -1,5 +1,7 @@
 #include "zip/ZipArchive.h"
 
+#include <system_error>
+
 #include "platform/Exceptions.h"
 #include "zip/WriteBehind.h"
 
@@ -35,6 +37,12 @@ ZipArchive::~ZipArchive()
         d->zipStream.reset();
         d->entries_1.assign(1, nullptr);
     }
+}
+
+std::string ZipArchive::z_writeFailureDetail(int err) const
+{
+    return "The archive \"" + d->theFile.displayName() + "\" could not be written in the folder \"" +
+        d->theFile.parent().displayPath() + "\": " + std::generic_category().message(err ? err : EIO);
 }
 
 bool ZipArchive::Open(const FolderItem& file, bool forWrite)

@@ -192,6 +192,9 @@ public:
     bool SetComment(std::string_view comment);
     void Mark();
     bool Rollback();
+    // A second entry on `source`'s local header and data; 0 when refused, among other reasons
+    // when `source` has a duplicate already or its flags could not mark one (the reader would
+    // refuse the archive).
     std::int32_t AddFakeDuplicate(const ZipEntryPtr& source, std::string_view name, std::optional<std::int64_t> date,
                                   ZipExtraFieldPtr extra);
 
@@ -250,6 +253,8 @@ private:
     // Editing helpers (ZipArchiveEdit.cpp).
     void z_copy(std::int64_t from, std::int64_t to, std::int64_t length);
     static std::optional<MemoryBlock> z_cloneMB(const MemoryBlock& block);
+    // Why `source` can take no duplicate that the reader would accept, or null.
+    const char* z_duplicateRefusal(const ZipEntry& source);
 
     bool entriesRead = false;
     std::string errmsg;
@@ -260,6 +265,9 @@ private:
         errdetail = std::move(detail);
         errdetailOf = errmsg;
     }
+    // The explanation of a failed write of the archive file: the file, the folder it is in (a
+    // full one among them) and the system's reason `err` (ZipArchive.cpp).
+    std::string z_writeFailureDetail(int err) const;
     std::string comment_;
     bool writeMode = false;
     std::int64_t startOfDirInArchive = 0;

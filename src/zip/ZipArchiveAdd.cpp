@@ -54,6 +54,7 @@ private:
 };
 
 constexpr const char* TooLargeText = "The item is too large for a zip archive (2 GB or more)";
+constexpr const char* OpenDataText = "Opening the source data stream failed";
 
 // The explanation of a failure: which item, and what the system said.
 std::string reasonFor(const FolderItem& item, int error)
@@ -177,7 +178,7 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
         }
         // A vanished item is never archived as an empty file.
         if (stat.kind == FolderItem::Kind::Missing) {
-            errmsg = "Opening the source data stream failed";
+            errmsg = OpenDataText;
             int error = ENOENT;
             statItem(item.path(), &error);
             z_detail(reasonFor(item, error));
@@ -283,17 +284,20 @@ std::int32_t ZipArchive::z_addListed(const FolderItem& f, const ItemStat& fStat,
         } else if (!isFolder) {
             itemreadhook::beforeRead(item);
             dataIn = std::make_unique<FileReader>(item);
+            // Opened here, where the item is known, so that the failure can say why.
+            if (!dataIn->Open()) {
+                errmsg = OpenDataText;
+                const FolderItem probe = item;
+                (void)probe.openAsBinaryFile(false);
+                z_detail(reasonFor(item, probe.lastErrorCode()));
+                return zipResult::OpenFailed;
+            }
         }
         if (rsrcLen > 0)
             rsrcIn = std::make_unique<RsrcForkReader>(item);
         const std::int64_t entryStart = startOfDirInArchive;
         const std::int32_t result = z_zip(dataIn.get(), std::int64_t(dataRead), rsrcIn.get(), std::int64_t(rsrcLen),
                                           header, name, stat.modified, extra);
-        if (result == zipResult::OpenFailed && errmsg == "Opening the source data stream failed") {
-            const FolderItem probe = item;
-            (void)probe.openAsBinaryFile(false);
-            z_detail(reasonFor(item, probe.lastErrorCode()));
-        }
         // A file that grew while it was read would come back cut to its first length.
         const auto changedMeanwhile = [&] {
             const std::uint64_t now = statItem(item.path()).length;

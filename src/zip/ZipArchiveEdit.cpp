@@ -18,6 +18,8 @@ namespace {
 
 const char* const BadLocalSignature = "Invalid Local File Header signature (archive appears to be severely corrupted)";
 const char* const HeadersMismatch = "File Headers mismatch (archive appears to be severely corrupted)";
+const char* const DescriptorFlagged =
+    "The entry cannot be duplicated: its records' flags (a data descriptor) leave a duplicate no mark of its own";
 
 // Misuse of the entry operations: a closed archive, or an index outside the entry list.
 void checkEntryIndex(bool open, std::int32_t index, std::int32_t count, const char* operation)
@@ -223,6 +225,10 @@ std::int32_t ZipArchive::AddFakeDuplicate(
         errmsg = "The archive cannot hold more than 65535 entries";
         return 0;
     }
+    if (const char* refused = z_duplicateRefusal(*source)) {
+        errmsg = refused;
+        return 0;
+    }
     std::string storedName = d->encodeForZip(name);
     if (!extra)
         extra = source->ExtraField();
@@ -248,6 +254,29 @@ std::int32_t ZipArchive::AddFakeDuplicate(
         std::make_shared<ZipEntry>(d, std::move(record), std::move(storedName), std::move(extra), source->Comment()));
     d->dirty = true;
     return d->entryCount();
+}
+
+const char* ZipArchive::z_duplicateRefusal(const ZipEntry& source)
+{
+    namespace c = zip::central;
+    const MemoryBlock& record = source.z_Header();
+    const std::uint32_t offset = record.uint32Value(c::LocalHeaderOffset);
+    for (std::int32_t i = 1; i <= d->entryCount(); ++i) {
+        const ZipEntry& other = *d->entries_1[std::size_t(i)];
+        if (&other != &source && other.z_Header().uint32Value(c::LocalHeaderOffset) == offset)
+            return "The entry has a duplicate already (one local header takes one duplicate at most)";
+    }
+    // The reader tells a duplicate from its source by the data-descriptor flag that only the
+    // duplicate's central record carries: the source's records must agree and lack it.
+    BinaryStream& zs = *d->zipStream;
+    zs.setPosition(std::uint64_t(offset) + zip::local::Flags);
+    const std::uint16_t localFlags = zs.readUInt16();
+    const bool unread = zs.hadError();
+    zs.clearError();
+    const std::uint16_t flags = record.uint16Value(c::Flags);
+    if (unread || localFlags != flags || (flags & zip::FlagDataDescriptor))
+        return DescriptorFlagged;
+    return nullptr;
 }
 
 std::optional<MemoryBlock> ZipArchive::z_cloneMB(const MemoryBlock& block)

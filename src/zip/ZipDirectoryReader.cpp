@@ -33,16 +33,32 @@ bool hasZip64Block(std::string_view extra)
     return false;
 }
 
-// A central record that leaves its size or offset to a zip64 block, or needs version 4.5, the
-// zip64 extension's.
+// A central record that leaves its size or offset to a zip64 block, or carries one. Version 4.5
+// alone is no sign: other features need it too (see localHeaderHasZip64Block).
 bool needsZip64(const MemoryBlock& record, std::string_view extra)
 {
     namespace c = zip::central;
-    return record.uint16Value(c::VersionNeeded) == zip::VersionNeededZip64 ||
-        record.uint32Value(c::CompressedSize) == 0xFFFFFFFF || record.uint32Value(c::UncompressedSize) == 0xFFFFFFFF ||
+    return record.uint32Value(c::CompressedSize) == 0xFFFFFFFF || record.uint32Value(c::UncompressedSize) == 0xFFFFFFFF ||
         record.uint32Value(c::LocalHeaderOffset) == 0xFFFFFFFF || record.uint16Value(c::DiskNumberStart) == 0xFFFF ||
         hasZip64Block(extra);
 }
+
+// A record that needs a newer version than 2.0 may owe it to a zip64 block in its local header
+// only, as tools that write zip64 for small entries do.
+bool localHeaderHasZip64Block(BinaryStream& zs, const MemoryBlock& record)
+{
+    namespace l = zip::local;
+    zs.setPosition(record.uint32Value(zip::central::LocalHeaderOffset));
+    const MemoryBlock header = MemoryBlock::fromString(zs.read(l::Size));
+    bool found = false;
+    if (header.size() == l::Size && header.uint32Value(l::Signature) == zip::LocalHeaderSignature) {
+        zs.setPosition(zs.position() + header.uint16Value(l::NameLength));
+        found = hasZip64Block(zs.read(header.uint16Value(l::ExtraLength)));
+    }
+    zs.clearError();
+    return found;
+}
+
 const char* const DirectorySizeCorrupted = "Central Directory is corrupted.";
 
 std::string dictionaryKey(const std::string& name)
@@ -249,8 +265,10 @@ void ZipArchive::z_readDirectory()
                 return;
             }
             if (record.uint16Value(c::VersionNeeded) > zip::VersionNeeded) {
-                errmsg = "Archive was written in a newer format than what this software supports (it supports up to "
-                         "v2.0 archives)";
+                errmsg = localHeaderHasZip64Block(zs, record)
+                    ? Zip64Text
+                    : "Archive was written in a newer format than what this software supports (it supports up to v2.0 "
+                      "archives)";
                 return;
             }
             const std::int64_t nameLength = record.uint16Value(c::NameLength);

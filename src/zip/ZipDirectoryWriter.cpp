@@ -128,6 +128,7 @@ bool ZipArchive::z_writeDirectory()
         zs.write(out);
         if (zs.hadError() || !zs.setLength(zs.position())) {
             errmsg = "Writing the central directory failed (disk full?)";
+            z_detail(z_writeFailureDetail(zs.lastErrorCode()));
             return false;
         }
         d->dirty = false;

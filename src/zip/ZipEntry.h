@@ -132,6 +132,8 @@ public:
     // destination folder itself; nullopt when the name has no place there (absolute, a NUL byte,
     // climbing above the folder).
     std::optional<std::vector<std::string>> DestinationComponents() const;
+    // True when the name's ".." components climb above the destination folder.
+    bool LeadsOutside() const;
     // The MacBinary version of a 128-byte header: 0 (none) to 4 (after III). A header whose
     // forks would not fit in this entry's uncompressed size is none.
     std::int32_t z_MBHdrLevel(const MemoryBlock& header) const;
@@ -179,6 +181,8 @@ private:
     static std::optional<std::uint32_t> z_permissionBits(std::uint32_t mode, bool forFolder);
 
     void z_checkRawPath();  // ZipNames.cpp
+    // DestinationComponents, telling whether a nullopt comes from a climb above the folder.
+    std::optional<std::vector<std::string>> z_destinationComponents(bool& leadsOutside) const;
     // MakeDestinationChild, recording a folder it creates in `created` (ZipEntryExtract.cpp).
     FolderItem z_destinationChild(const FolderItem& parent, const std::string& name, bool followAliases,
                                   std::vector<FolderItem>* created);

@@ -384,14 +384,29 @@ FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases,
 
 std::optional<std::vector<std::string>> ZipEntry::DestinationComponents() const
 {
+    bool leadsOutside = false;
+    return z_destinationComponents(leadsOutside);
+}
+
+bool ZipEntry::LeadsOutside() const
+{
+    bool leadsOutside = false;
+    z_destinationComponents(leadsOutside);
+    return leadsOutside;
+}
+
+std::optional<std::vector<std::string>> ZipEntry::z_destinationComponents(bool& leadsOutside) const
+{
     if (zipEncName.find('\0') != std::string::npos)
         return std::nullopt;
     std::vector<std::string> components;
     for (const std::string& component : pathComponents()) {
         std::string n = d->decodeFromZip(d->encodeForZip(component));
         if (n == "..") {
-            if (components.empty())
+            if (components.empty()) {
+                leadsOutside = true;
                 return std::nullopt;
+            }
             components.pop_back();
         } else if (!isSelfOrEmpty(n)) {
             if (n.find_first_of(std::string_view("/\0", 2)) != std::string::npos)

@@ -98,7 +98,6 @@ inline constexpr std::int64_t MaxFieldLength = 65535;  // name, extra field, com
 inline constexpr std::uint32_t Zip64LocatorSignature = 0x07064B50;
 inline constexpr std::size_t Zip64LocatorSize = 20;
 inline constexpr std::uint16_t Zip64ExtraId = 0x0001;
-inline constexpr std::uint16_t VersionNeededZip64 = 45;
 
 // Size of the gzip framing the compression stream adds around raw deflate data.
 inline constexpr std::size_t GzipHeaderSize = 10;

@@ -73,5 +73,22 @@ TEST(UnreadableFile, AFileThatCannotBeOpenedIsRefusedWithTheReason)
     EXPECT_FALSE(UnreadableFile::refuse(FolderItem(dir / "missing"), nullptr));
 }
 
+TEST(UnreadableFile, TheBoxNamesAHandfulAndCountsTheRest)
+{
+    const auto files = [](std::initializer_list<const char*> names) {
+        std::vector<FolderItem> items;
+        for (const char* name : names) items.emplace_back(fs::path("/x") / name);
+        return items;
+    };
+    const std::pair<std::vector<FolderItem>, std::string> cases[] = {
+        {files({"a"}), "The file \"a\" cannot be read."},
+        {files({"a", "b"}), "The files \"a\" and \"b\" cannot be read."},
+        {files({"a", "b", "c", "d", "e"}), "The files \"a\", \"b\", \"c\", \"d\" and \"e\" cannot be read."},
+        {files({"a", "b", "c", "d", "e", "f", "g"}),
+         "The files \"a\", \"b\", \"c\", \"d\", \"e\" and 2 more cannot be read."},
+    };
+    for (const auto& [items, text] : cases) EXPECT_EQ(UnreadableFile::messageFor(items), text);
+}
+
 } // namespace
 } // namespace lv

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTest>
+#include <QWindow>
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -275,15 +276,21 @@ TEST_F(LockvaneTest, ASecondStartHandsItsDocumentsToTheFirstAndExits)
     EXPECT_EQ(window->calls, std::vector<std::string>{"Transition"});
 }
 
-// Starts the program with `arguments` as bytes, as a file manager does; its exit status once it
-// ended (the running program answers meanwhile), -1 when it did not end.
-int startAgain(const std::vector<std::string>& arguments)
+// Starts the program with `arguments` as bytes, as a file manager does, in `folder` (the test's
+// own folder when empty); its exit status once it ended (the running program answers meanwhile),
+// -1 when it did not end.
+int startAgain(const std::vector<std::string>& arguments, const fs::path& folder = {})
 {
     std::vector<char*> argv{const_cast<char*>(LOCKVANE_PROGRAM)};
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    if (!folder.empty()) ::posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t pid = 0;
-    if (::posix_spawn(&pid, LOCKVANE_PROGRAM, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    const int spawned = ::posix_spawn(&pid, LOCKVANE_PROGRAM, &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
     int status = 0;
     for (int i = 0; i < 3000; ++i) {
         QCoreApplication::processEvents();
@@ -295,15 +302,28 @@ int startAgain(const std::vector<std::string>& arguments)
     return -1;
 }
 
-TEST_F(LockvaneTest, ANameThatIsNotUtf8IsHandedOverByteForByte)
+// Whatever a name looks like (not UTF-8, or like one of the toolkit's options), the second start
+// hands it over as it was given, and every argument is a document.
+TEST_F(LockvaneTest, ASecondStartHandsOverEveryArgumentByteForByte)
 {
     app->listenForDocuments();
     app->start({});
-    const fs::path file = dir / "r\xE9sum\xE9.pdf";  // Latin-1
-    test::writeFile(file, "%PDF");
-    ASSERT_EQ(startAgain({file.native()}), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !globals.Items.empty(); }, 5000));
-    EXPECT_EQ(globals.Items[0].path().native(), file.native());
+    const std::vector<std::vector<std::string>> cases = {
+        {"r\xE9sum\xE9.pdf"},  // Latin-1
+        {"-reverse", "target.txt"},
+        {"-style", "target.txt"},
+        {"--", "--help", "-nograb"},
+        {"-qwindowtitle", "x", "-platform", "-display", "-session"},
+    };
+    for (const std::vector<std::string>& names : cases) {
+        SCOPED_TRACE(names.front());
+        window->show(View::DropZone);
+        globals.Items.clear();
+        for (const std::string& name : names) test::writeFile(dir / name, name);
+        ASSERT_EQ(startAgain(names, dir.path()), 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return globals.Items.size() == names.size(); }, 5000)) << globals.Items.size();
+        for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(globals.Items[i].path().native(), (dir / names[i]).native());
+    }
 }
 
 TEST_F(LockvaneTest, ASecondStartWithoutDocumentsBringsTheWindowForward)
@@ -311,9 +331,10 @@ TEST_F(LockvaneTest, ASecondStartWithoutDocumentsBringsTheWindowForward)
     app->listenForDocuments();
     app->start({});
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window->window));
-    QWidget other;
+    // Another program's window (a bare window: none of the program's own widgets).
+    QWindow other;
     other.show();
-    other.activateWindow();
+    other.requestActivate();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     ASSERT_EQ(startAgain({}), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->window.isActiveWindow(); }, 5000));

@@ -6,6 +6,7 @@
 #include <optional>
 #include <random>
 
+#include "FormatOneBody.h"
 #include "engine/crypto/Ciphers.h"
 #include "platform/Exceptions.h"
 #include "support/TempDir.h"
@@ -17,17 +18,16 @@ using Make = std::function<std::unique_ptr<BodyCipher>(std::string_view key)>;
 
 struct CipherKind {
     const char* name;
-    std::uint8_t id;
     std::size_t blockSize;
     Make encryptor, decryptor;
 };
 
 const CipherKind kKinds[] = {
-    {"Blowfish", 1, 8, [](std::string_view k) { return std::make_unique<BlowfishCBC>(k); },
+    {"Blowfish", 8, [](std::string_view k) { return std::make_unique<BlowfishCBC>(k); },
      [](std::string_view k) { return std::make_unique<BlowfishCBC>(k, true); }},
-    {"AES", 2, 16, [](std::string_view k) { return std::make_unique<AES_CBC>(k); },
+    {"AES", 16, [](std::string_view k) { return std::make_unique<AES_CBC>(k); },
      [](std::string_view k) { return std::make_unique<AES_CBC>(k, true); }},
-    {"Serpent", 3, 16, [](std::string_view k) { return std::make_unique<Serpent>(k, 0, 2); },
+    {"Serpent", 16, [](std::string_view k) { return std::make_unique<Serpent>(k, 0, 2); },
      [](std::string_view k) { return std::make_unique<Serpent>(k, 1, 2); }},
 };
 
@@ -53,11 +53,10 @@ std::string inRandomPieces(const std::string& input, unsigned seed, const std::f
     return out;
 }
 
-std::string encrypt(const CipherKind& kind, std::string_view key, const std::string& plain, unsigned seed = 1)
+// A format-1 body, as earlier versions wrote them.
+std::string encrypt(const CipherKind& kind, std::string_view key, const std::string& plain)
 {
-    auto enc = kind.encryptor(key);
-    std::string body = inRandomPieces(plain, seed, [&](std::string_view p) { return enc->Encrypt(p); });
-    return body + enc->FinishEncrypt();
+    return test::formatOneBody(kind.name, key, plain);
 }
 
 struct Decrypted {
@@ -81,24 +80,8 @@ Decrypted decrypt(const CipherKind& kind, std::string_view key, const std::strin
     return d;
 }
 
-// The pipelined calls as the cipher stages make them: whole blocks in chunks, enciphered in place,
-// the MAC fed apart; the rest at the finish.
-std::string encryptPipelined(const CipherKind& kind, std::string_view key, const std::string& plain, std::size_t chunk)
-{
-    auto enc = kind.encryptor(key);
-    std::string body = enc->beginEncrypting();
-    const std::size_t whole = plain.size() / kind.blockSize * kind.blockSize;
-    for (std::size_t at = 0; at < whole; at += chunk) {
-        std::vector<std::uint8_t> c(plain.begin() + std::ptrdiff_t(at),
-                                    plain.begin() + std::ptrdiff_t(std::min(whole, at + chunk)));
-        enc->encipherBlocks(c);
-        enc->authenticate(c);
-        body.append(c.begin(), c.end());
-    }
-    const std::string tail = plain.substr(whole);
-    return body + enc->finishEncrypting(std::span(reinterpret_cast<const std::uint8_t*>(tail.data()), tail.size()));
-}
-
+// The pipelined calls as the cipher stage makes them: whole blocks in chunks, the MAC fed apart,
+// deciphered in place; the rest at the finish.
 std::optional<std::string> decryptPipelined(const CipherKind& kind, std::string_view key, const std::string& body,
                                             std::size_t chunk)
 {
@@ -129,49 +112,14 @@ std::optional<std::string> decryptPipelined(const CipherKind& kind, std::string_
 
 class CipherTest : public ::testing::TestWithParam<CipherKind> {};
 
-TEST_P(CipherTest, PipelinedCallsMakeAndReadTheSameBodies)
+TEST_P(CipherTest, PiecesSplitAtRandomPointsAndPipelinedChunksReadTheSame)
 {
     const CipherKind& kind = GetParam();
-    for (std::size_t size : {std::size_t(0), kind.blockSize + 1, std::size_t(1 << 20) + 3}) {
-        SCOPED_TRACE(size);
-        const std::string plain = test::randomBytes(size, unsigned(size) + 5);
-        const std::size_t chunk = 64 * kind.blockSize;
-        const std::string pipelined = encryptPipelined(kind, "key", plain, chunk);
-        ASSERT_EQ(pipelined.size(), headerSize(kind) + (size / kind.blockSize + 1) * kind.blockSize + kTagSize);
-        const Decrypted streamed = decrypt(kind, "key", pipelined);
-        EXPECT_FALSE(streamed.failed) << streamed.error;
-        EXPECT_TRUE(streamed.all == plain);
-        EXPECT_EQ(decryptPipelined(kind, "key", encrypt(kind, "key", plain), chunk), plain);
-        EXPECT_EQ(decryptPipelined(kind, "key", pipelined, chunk * 3), plain);
-    }
-}
-
-TEST_P(CipherTest, PipelinedDecryptionRefusesWhatIsNotAuthentic)
-{
-    const CipherKind& kind = GetParam();
-    const std::string plain = test::randomBytes(5000, 3);
-    const std::string body = encryptPipelined(kind, "Secret", plain, 128);
-    std::string flipped = body;
-    flipped[headerSize(kind) + 100] ^= 0x01;
-    EXPECT_FALSE(decryptPipelined(kind, "secret", body, 256));
-    EXPECT_FALSE(decryptPipelined(kind, "Secret", flipped, 256));
-    EXPECT_FALSE(decryptPipelined(kind, "Secret", body.substr(0, body.size() - 1), 256));
-    EXPECT_FALSE(decryptPipelined(kind, "Secret", body.substr(0, headerSize(kind) - 1), 256));
-    EXPECT_FALSE(decryptPipelined(kind, "Secret", body + std::string(kind.blockSize, 'x'), 256));
-}
-
-TEST_P(CipherTest, RoundTripsPiecesSplitAtRandomPoints)
-{
-    const CipherKind& kind = GetParam();
-    for (std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(15), std::size_t(16), std::size_t(17),
+    for (std::size_t size : {std::size_t(0), std::size_t(1), kind.blockSize - 1, kind.blockSize, kind.blockSize + 1,
                              std::size_t(1 << 20) + 3}) {
         SCOPED_TRACE(size);
-        const std::string plain = test::randomBytes(size, unsigned(size));
-        const std::string body = encrypt(kind, "correct horse", plain, unsigned(size));
-
-        ASSERT_EQ(body.size(), headerSize(kind) + (size / kind.blockSize + 1) * kind.blockSize + kTagSize);
-        EXPECT_EQ(body.substr(0, 4), "LVB1");
-        EXPECT_EQ(std::uint8_t(body[4]), kind.id);
+        const std::string plain = test::randomBytes(size, unsigned(size) + 5);
+        const std::string body = encrypt(kind, "correct horse", plain);
 
         const Decrypted d = decrypt(kind, "correct horse", body, unsigned(size) + 1);
         EXPECT_FALSE(d.failed) << d.error;
@@ -179,7 +127,25 @@ TEST_P(CipherTest, RoundTripsPiecesSplitAtRandomPoints)
         EXPECT_TRUE(d.all == plain);
         // Everything but the padding-bearing final block may come out before the tag is checked.
         EXPECT_TRUE(d.beforeFinish == plain.substr(0, size - size % kind.blockSize));
+
+        const std::size_t chunk = 64 * kind.blockSize;
+        EXPECT_EQ(decryptPipelined(kind, "correct horse", body, chunk), plain);
+        EXPECT_EQ(decryptPipelined(kind, "correct horse", body, chunk * 3), plain);
     }
+}
+
+TEST_P(CipherTest, PipelinedDecryptionRefusesWhatIsNotAuthentic)
+{
+    const CipherKind& kind = GetParam();
+    const std::string plain = test::randomBytes(5000, 3);
+    const std::string body = encrypt(kind, "Secret", plain);
+    std::string flipped = body;
+    flipped[headerSize(kind) + 100] ^= 0x01;
+    EXPECT_FALSE(decryptPipelined(kind, "secret", body, 256));
+    EXPECT_FALSE(decryptPipelined(kind, "Secret", flipped, 256));
+    EXPECT_FALSE(decryptPipelined(kind, "Secret", body.substr(0, body.size() - 1), 256));
+    EXPECT_FALSE(decryptPipelined(kind, "Secret", body.substr(0, headerSize(kind) - 1), 256));
+    EXPECT_FALSE(decryptPipelined(kind, "Secret", body + std::string(kind.blockSize, 'x'), 256));
 }
 
 TEST_P(CipherTest, WrongKeyChangedByteAndShortBodyFailInFinishDecrypt)
@@ -219,14 +185,21 @@ TEST_P(CipherTest, WrongKeyChangedByteAndShortBodyFailInFinishDecrypt)
     }
 }
 
-TEST_P(CipherTest, TwoEncryptionsOfTheSameInputDiffer)
+TEST_P(CipherTest, TwoBodiesOfTheSameInputDiffer)
 {
     const CipherKind& kind = GetParam();
-    const std::string plain(100, 'a');
-    const std::string a = encrypt(kind, "key", plain), b = encrypt(kind, "key", plain);
-    EXPECT_NE(a.substr(5, 16), b.substr(5, 16)) << "salt repeated";
-    EXPECT_NE(a.substr(21, kind.blockSize), b.substr(21, kind.blockSize)) << "IV repeated";
-    EXPECT_NE(a.substr(headerSize(kind)), b.substr(headerSize(kind)));
+    const std::string outer(142, 'h');
+    const auto outerBytes = std::span(reinterpret_cast<const std::uint8_t*>(outer.data()), outer.size());
+    std::string headers[2], segments[2];
+    for (int i = 0; i < 2; ++i) {
+        auto enc = kind.encryptor("key");
+        headers[i] = enc->beginSegments();
+        ByteBuffer segment(100, 'a');
+        enc->sealSegment(0, true, outerBytes, segment);
+        segments[i].assign(segment.begin(), segment.end());
+    }
+    EXPECT_NE(headers[0].substr(5, 16), headers[1].substr(5, 16)) << "salt repeated";
+    EXPECT_NE(segments[0], segments[1]);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCiphers, CipherTest, ::testing::ValuesIn(kKinds),
@@ -243,20 +216,18 @@ TEST(Cipher, BodyOfAnotherCipherIsRefused)
 TEST(Cipher, ObjectMadeFromTheKeyAloneTakesTheDirectionOfItsFirstCall)
 {
     const std::string plain = test::randomBytes(100);
-    const Make fromKeyAlone[] = {[](std::string_view k) { return std::make_unique<BlowfishCBC>(k); },
-                                 [](std::string_view k) { return std::make_unique<AES_CBC>(k); }};
     for (std::size_t i = 0; i < 2; ++i) {
         const CipherKind& kind = kKinds[i];  // Blowfish, AES
         SCOPED_TRACE(kind.name);
         const std::string body = encrypt(kind, "key", plain);
-        auto dec = fromKeyAlone[i]("key");
+        auto dec = kind.encryptor("key");  // made from the key alone
         std::string got = dec->Decrypt(body);
         got += dec->FinishDecrypt();
         EXPECT_FALSE(dec->failed()) << dec->errorText();
         EXPECT_TRUE(got == plain);
 
-        auto enc = fromKeyAlone[i]("key");
-        enc->Encrypt("x");
+        auto enc = kind.encryptor("key");
+        enc->beginSegments();
         EXPECT_THROW(enc->Decrypt("x"), RuntimeException) << "the direction stays once taken";
     }
 }
@@ -267,11 +238,15 @@ TEST(Cipher, MisuseRaises)
     EXPECT_THROW(Serpent("k", 2, 2), RuntimeException);
 
     AES_CBC decryptor("k", true);
-    EXPECT_THROW(decryptor.Encrypt("x"), RuntimeException);
+    EXPECT_THROW(decryptor.beginSegments(), RuntimeException);
     Serpent encryptor("k", 0, 2);
     EXPECT_THROW(encryptor.Decrypt("x"), RuntimeException);
-    encryptor.FinishEncrypt();
-    EXPECT_THROW(encryptor.Encrypt("x"), RuntimeException) << "used after its finishing call";
+    EXPECT_THROW(encryptor.beginSegments(100), RuntimeException) << "not a segment size a reader takes";
+    encryptor.beginSegments();
+    EXPECT_THROW(encryptor.beginSegments(), RuntimeException) << "the body has begun";
+    Serpent finished("k", 1, 2);
+    finished.FinishDecrypt();
+    EXPECT_THROW(finished.Decrypt("x"), RuntimeException) << "used after its finishing call";
 }
 
 } // namespace

@@ -3,12 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "RoadFixture.h"
+#include "platform/LeftoverRecords.h"
+#include "support/ChildProcess.h"
+#include "support/LockedFolder.h"
+#include "support/SmallFileSystem.h"
 #include "platform/DiskSpace.h"
 #include "zip/ExtractionJob.h"
 #include "zip/ZipArchive.h"
@@ -26,8 +33,9 @@ const std::string DecryptionErrorNotice =
 
 class RoadFailureTest : public RoadTest {
 protected:
-    // The messages shown, the notices posted and whether the window was reset.
-    void expectFailureEnding(const std::string& message, const std::string& notice)
+    // The messages shown, the notices posted, whether the window was reset, and what is left:
+    // no work file, and a record only of a hidden folder that the job could not remove.
+    void expectFailureEnding(const std::string& message, const std::string& notice, std::size_t recordsKept = 0)
     {
         std::vector<std::string> messages;
         for (const auto& m : gui.messages()) messages.push_back(m.message);
@@ -39,6 +47,7 @@ protected:
         EXPECT_TRUE(gui.hasEvent("reset"));
         EXPECT_NE(gui.lastCaption(), "OK");
         EXPECT_TRUE(workLeftovers().empty());
+        EXPECT_EQ(leftoverRecords().size(), recordsKept);
     }
 
     void expectCancelled()
@@ -48,6 +57,7 @@ protected:
         EXPECT_TRUE(gui.eventsStartingWith("notify: ").empty());
         EXPECT_NE(gui.lastCaption(), "OK");
         EXPECT_TRUE(workLeftovers().empty());
+        EXPECT_TRUE(leftoverRecords().empty());
     }
 
     // An encrypted file of the fixture tree (several cipher chunks long), made with `cipher`.
@@ -166,7 +176,7 @@ TEST_F(RoadFailureTest, DecryptionFailures)
              writeFile(root / "flipped.cdx", flipped);
              return root / "flipped.cdx";
          },
-         dest, "key", false, "The key is wrong or the encrypted data is damaged."},
+         dest, "key", false, "The encrypted data is damaged."},
         {"a damaged tag at the very end",
          [&] {
              std::string damaged = bytes;
@@ -174,7 +184,7 @@ TEST_F(RoadFailureTest, DecryptionFailures)
              writeFile(root / "tag.cdx", damaged);
              return root / "tag.cdx";
          },
-         dest, "key", false, "The key is wrong or the encrypted data is damaged."},
+         dest, "key", false, "The encrypted data is damaged."},
         {"a byte flipped near the end",
          [&] {
              std::string flipped = bytes;
@@ -182,7 +192,7 @@ TEST_F(RoadFailureTest, DecryptionFailures)
              writeFile(root / "end.cdx", flipped);
              return root / "end.cdx";
          },
-         dest, "key", false, "The key is wrong or the encrypted data is damaged."},
+         dest, "key", false, "The encrypted data is damaged."},
         {"a changed version text in the outer header",
          [&] {
              std::string changed = bytes;
@@ -190,7 +200,16 @@ TEST_F(RoadFailureTest, DecryptionFailures)
              writeFile(root / "version.cdx", changed);
              return root / "version.cdx";
          },
-         dest, "key", false, "The key is wrong or the encrypted data is damaged."},
+         dest, "key", false, "The encrypted data is damaged."},
+        {"a body of the first format with one flipped byte",
+         [&] {
+             std::string flipped =
+                 readFile(fs::path(LOCKVANE_SOURCE_DIR) / "tests/fixtures/engine/format1/format1-AES.cdx");
+             flipped[142 + 1000] ^= 0x01;
+             writeFile(root / "format1.cdx", flipped);
+             return root / "format1.cdx";
+         },
+         dest, "format one", false, "The encrypted data is damaged."},
         {"a body cut short",
          [&] {
              writeFile(root / "short.cdx", bytes.substr(0, bytes.size() - 10));
@@ -203,7 +222,9 @@ TEST_F(RoadFailureTest, DecryptionFailures)
              return root / "half.cdx";
          },
          dest},
-        {"a wrong key", [&] { return good; }, dest, "other key"},
+        // No key check matched: the job cannot tell a wrong key from damage.
+        {"a wrong key", [&] { return good; }, dest, "other key", false,
+         "The key is wrong or the encrypted data is damaged."},
         {"an unwritable destination", [&] { return good; }, root / "plain file", "key", true, ": Not a directory"},
         {"a destination that is gone", [&] { return good; }, root / "gone", "key", true,
          ": No such file or directory"},
@@ -266,7 +287,7 @@ TEST_F(RoadFailureTest, SegmentsOutOfPlaceAreRefusedBeforeAnythingIsExtracted)
         EXPECT_EQ(decrypt(FolderItem(root / "changed.cdx"), FolderItem(dest)), JobOutcome::Failed);
         ZipThread::setStepHookForTesting(nullptr);
         ASSERT_EQ(gui.messages().size(), 1u);
-        EXPECT_EQ(gui.messages()[0].explanation, "The key is wrong or the encrypted data is damaged.");
+        EXPECT_EQ(gui.messages()[0].explanation, "The encrypted data is damaged.");
         expectFailureEnding("Decryption failed!", DecryptionErrorNotice);
         EXPECT_FALSE(extracting);
         EXPECT_FALSE(gui.hasEvent("status: Unarchiving..."));
@@ -287,13 +308,17 @@ TEST_F(RoadFailureTest, AnEntryThatCannotBeExtracted)
     EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
     ASSERT_EQ(gui.messages().size(), 1u);
     EXPECT_TRUE(gui.messages()[0].message.starts_with("Extraction of \"Tree/\" failed: ")) << gui.messages()[0].message;
-    expectFailureEnding("", DecryptionErrorNotice);
+    // The hidden folder stays, so its record does too.
+    expectFailureEnding("", DecryptionErrorNotice, 1);
     EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
     // What the job extracted is removed; the file someone else put there stays, in the hidden
-    // folder the job extracted into, which never got its name.
+    // folder the job extracted into, which never got its name, until the next start.
     const std::string staged = enc.extractionFolder().name();
     EXPECT_TRUE(staged.starts_with(".lvextract-")) << staged;
     EXPECT_EQ(listTree(dest), (std::vector<std::string>{staged + "/", staged + "/Tree"}));
+    LeftoverRecords::user().removeUnheld();
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_TRUE(leftoverRecords().empty());
 }
 
 TEST_F(RoadFailureTest, AFileExtractedEarlierIsNeverOverwritten)
@@ -518,6 +543,146 @@ TEST_F(RoadFailureTest, AFileTakenFromTheExtractionFailsItAndNothingIsPublished)
     expectFailureEnding("", DecryptionErrorNotice);
     EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
     EXPECT_TRUE(fs::is_empty(dest)) << "what was extracted is removed, and nothing is published";
+}
+
+// A destination closed to changes while the job extracts: the job fails naming it and removes
+// what it extracted, and the hidden folder it could not take away stays recorded until a start
+// removes it.
+TEST_F(RoadFailureTest, AHiddenFolderThatCouldNotBeRemovedIsRemovedAtTheNextStart)
+{
+    const fs::path file = encryptedTree();
+    std::optional<LockedFolder> locked;
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (!archiving && step == 2) locked.emplace(dest);
+    });
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
+    ZipThread::setStepHookForTesting(nullptr);
+    ASSERT_TRUE(locked);
+    if (!locked->locked()) GTEST_SKIP() << "the destination cannot be closed to changes here";
+    expectFailureEnding("Decryption failed!", DecryptionErrorNotice, 1);
+    const std::string explanation = gui.messages().at(0).explanation;
+    EXPECT_TRUE(explanation.starts_with("The folder \"DecryptedFiles\" could not be made in \"dest\": ")) << explanation;
+    const std::string staged = enc.extractionFolder().name();
+    EXPECT_TRUE(staged.starts_with(".lvextract-")) << staged;
+    EXPECT_EQ(listTree(dest), std::vector<std::string>{staged + "/"});
+
+    locked->unlock();
+    LeftoverRecords::user().removeUnheld();
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_TRUE(leftoverRecords().empty());
+}
+
+// The texts a person sees name what the person chose (the destination, an entry's name, the folder
+// that filled), never the hidden folder the job extracts into, and say what went wrong.
+TEST_F(RoadFailureTest, MessagesNameWhatThePersonChose)
+{
+    const fs::path climbing = encryptedArchive(root / "climbing.cdx", [&](ZipArchive& a) {
+        addEntry(a, "a/", {});
+        addEntry(a, "a/../../escape", "x");
+    });
+    const fs::path nested = encryptedArchive(root / "nested.cdx", [&](ZipArchive& a) {
+        addEntry(a, "sub/", {});
+        addEntry(a, "sub/f", "data");
+    });
+    writeFile(root / "not a folder", "");
+    std::optional<LockedFolder> stagedLock;
+    const struct Case {
+        const char* what;
+        fs::path file;
+        std::function<void(std::int32_t step)> hook;  // at each entry of the extraction
+        std::function<bool()> prepare;                 // false: the case cannot be made here
+        std::string message, explanation;
+        std::size_t recordsKept = 0;
+    } cases[] = {
+        {"a name that climbs out", climbing, {}, [] { return true; },
+         "Extraction of \"a/../../escape\" failed: No destination given",
+         "The name \"a/../../escape\" leads outside the destination folder."},
+        // The folder's mode cannot be set while it is immutable (root only).
+        {"the permissions of the extracted folder", nested,
+         [&](std::int32_t step) {
+             if (step == 2) stagedLock.emplace(enc.extractionFolder().path());
+         },
+         [] { return ::geteuid() == 0; }, "Decryption failed!",
+         "The permissions of the folder \"DecryptedFiles\" could not be set in \"dest\": Operation not permitted", 1},
+        {"the records cannot be written", nested, {},
+         [&] {
+             ::setenv("XDG_STATE_HOME", (root / "not a folder").c_str(), 1);
+             return true;
+         },
+         "Decryption failed!",
+         "Nothing could be extracted into \"dest\": the record that has a crashed job's files removed could not be "
+         "written in \"" + (root / "not a folder" / "lockvane" / "leftovers").native() + "\": Not a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gui.clear();
+        if (!c.prepare()) continue;
+        ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+            if (!archiving && c.hook) c.hook(step);
+        });
+        EXPECT_EQ(decrypt(FolderItem(c.file), FolderItem(dest)), JobOutcome::Failed);
+        ZipThread::setStepHookForTesting(nullptr);
+        stagedLock.reset();
+        ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
+        ASSERT_EQ(gui.messages().size(), 1u);
+        EXPECT_EQ(gui.messages()[0].message, c.message);
+        EXPECT_EQ(gui.messages()[0].explanation, c.explanation);
+        expectFailureEnding("", DecryptionErrorNotice, c.recordsKept);
+        LeftoverRecords::user().removeUnheld();
+        EXPECT_TRUE(fs::is_empty(dest));
+    }
+}
+
+// A work folder that fills up while a job writes its work files is named in the message.
+TEST_F(RoadFailureTest, AFullWorkFolderIsNamed)
+{
+#ifdef __SANITIZE_THREAD__
+    GTEST_SKIP() << "ThreadSanitizer cannot follow threads started in the child of a threaded process";
+#endif
+    writeFile(items / "noise.bin", randomBytes(2 * 1024 * 1024, 9));
+    ASSERT_EQ(encrypt({FolderItem(items / "noise.bin")}, FolderItem(root / "noise.cdx"), "AES", false),
+              JobOutcome::Succeeded);
+    const fs::path small = root / "small";
+    fs::create_directories(small);
+    const fs::path said = root / "said";
+    const struct {
+        const char* what;
+        bool encrypting;
+    } cases[] = {{"encryption", true}, {"decryption", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int status = runInChild([&] {
+            if (!mountSmallFileSystem(small, 256 * 1024)) return 2;
+            // There seems to be room when the job starts; it runs out while the job writes.
+            DiskSpace::setProbeForTesting([](const fs::path&) { return std::optional<std::uint64_t>(); });
+            RecordingGui quiet;
+            ZipThread worker;
+            LVArchiver archiver{worker};
+            LVEncryptor job;
+            JobSettings s = settings(false);
+            s.workFolder = FolderItem(small);
+            if (c.encrypting) {
+                job.Encrypt({FolderItem(items / "noise.bin")}, FolderItem(dest / "again.cdx"), "AES", "key", archiver,
+                            quiet.controls(), s);
+            } else {
+                LVTagger header;
+                header.CheckTag(FolderItem(root / "noise.cdx"));
+                job.Decrypt(FolderItem(root / "noise.cdx"), FolderItem(dest), "AES", "key", header, archiver,
+                            quiet.controls(), s);
+            }
+            if (job.waitForJob() != JobOutcome::Failed) return 3;
+            std::string texts;
+            for (const auto& m : quiet.messages()) texts += m.message + "\n" + m.explanation + "\n";
+            writeFile(said, texts);
+            return 0;
+        });
+        if (status == 2) GTEST_SKIP() << "no file system of a set size can be made here";
+        ASSERT_EQ(status, 0);
+        const std::string texts = readFile(said);
+        EXPECT_NE(texts.find("in the folder \"" + small.native() + "\": No space left on device"), std::string::npos)
+            << texts;
+        EXPECT_TRUE(fs::is_empty(dest));
+    }
 }
 
 TEST_F(RoadFailureTest, ADestinationDeletedDuringTheJobFailsIt)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "engine/CipherSuite.h"
+#include "engine/KeyCheck.h"
 #include "engine/crypto/SHA_512.h"
 #include "platform/MacMetadataStore.h"
 #include "zip/SeqStreams.h"
@@ -68,6 +69,9 @@ RoadTest::RoadTest() : work(root / "work"), items(root / "items"), dest(root / "
     fs::create_directories(work);
     fs::create_directories(items);
     fs::create_directories(dest);
+    // The records of a job's hidden items go into the test's own folder.
+    if (const char* value = std::getenv("XDG_STATE_HOME")) m_savedStateHome = value;
+    ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
 }
 
 RoadTest::~RoadTest()
@@ -76,6 +80,7 @@ RoadTest::~RoadTest()
     ZipThread::setStepHookForTesting(nullptr);
     enc.Kill();
     enc.waitForJob();
+    m_savedStateHome ? ::setenv("XDG_STATE_HOME", m_savedStateHome->c_str(), 1) : ::unsetenv("XDG_STATE_HOME");
 }
 
 JobSettings RoadTest::settings(bool compress) const
@@ -98,7 +103,10 @@ void RoadTest::startDecrypt(const FolderItem& file, const FolderItem& destFolder
 {
     LVTagger header;
     header.CheckTag(file);
-    enc.Decrypt(file, destFolder, header.EncryptionType, key, header, arc, gui.controls(), settings());
+    // As the key sheet does, but a key that does not match goes on to the job all the same.
+    KeyCheckResult check = checkKeyForDecryption(file, header, key);
+    enc.Decrypt(file, destFolder, header.EncryptionType, key, header, arc, gui.controls(), settings(),
+                std::move(check.body));
 }
 
 JobOutcome RoadTest::encrypt(const std::vector<FolderItem>& list, const FolderItem& target, const std::string& cipher,
@@ -118,6 +126,15 @@ std::vector<std::string> RoadTest::workLeftovers() const
 {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(work)) names.push_back(e.path().filename().string());
+    return names;
+}
+
+std::vector<std::string> RoadTest::leftoverRecords() const
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(root / "state" / "lockvane" / "leftovers", ec))
+        names.push_back(e.path().filename().string());
     return names;
 }
 
@@ -146,9 +163,18 @@ fs::path encryptedArchive(const fs::path& out, const std::function<void(ZipArchi
     SHA_512 digest;
     digest.Update("key");
     auto cipher = CipherSuite::makeEncryptor("AES", "key");
-    std::string bytes = LVTagger::headerBytes("AES", digest.Final());
-    bytes += cipher->Encrypt(readFile(zip));
-    bytes += cipher->FinishEncrypt();
+    const std::string outer = LVTagger::headerBytes("AES", digest.Final());
+    std::string bytes = outer + cipher->beginSegments();
+    const std::string plain = readFile(zip);
+    const std::size_t size = cipher->segmentSize();
+    const std::size_t count = std::max<std::size_t>(1, (plain.size() + size - 1) / size);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto from = plain.begin() + std::ptrdiff_t(std::min(plain.size(), i * size));
+        ByteBuffer segment(from, plain.begin() + std::ptrdiff_t(std::min(plain.size(), (i + 1) * size)));
+        cipher->sealSegment(i, i + 1 == count,
+                            std::span(reinterpret_cast<const std::uint8_t*>(outer.data()), outer.size()), segment);
+        bytes.append(segment.begin(), segment.end());
+    }
     writeFile(out, bytes);
     fs::remove(zip);
     return out;

@@ -68,10 +68,14 @@ protected:
     // Starts a job without waiting.
     void startEncrypt(const std::vector<FolderItem>& items, const FolderItem& target, const std::string& cipher,
                       bool compress = true, const std::string& key = "key");
+    // The key is checked against the file's digest first, and the body's keys are made beside
+    // it, as on the program's roads; a key that does not match starts the job without them.
     void startDecrypt(const FolderItem& file, const FolderItem& destFolder, const std::string& key = "key");
 
     // The names left in the work folder.
     std::vector<std::string> workLeftovers() const;
+    // The records of hidden items left for the next start to remove.
+    std::vector<std::string> leftoverRecords() const;
     // The events with progress values dropped and any maximum above 1 shown as "max: *".
     std::vector<std::string> shape() const;
 
@@ -83,6 +87,9 @@ protected:
     ZipThread arch;
     LVArchiver arc{arch};
     LVEncryptor enc;
+
+private:
+    std::optional<std::string> m_savedStateHome;
 };
 
 // An encrypted file at `out` (AES, key "key") whose body is the archive `build` makes with the

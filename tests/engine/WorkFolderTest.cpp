@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -77,6 +78,27 @@ protected:
     {
         return fs::exists(folder / "Lockvane.zip") || fs::exists(folder / "Lockvane.cdx");
     }
+    // Kills the child (kill -9) once it has written `marker`, which it does where it holds.
+    static void killOnceReached(pid_t pid, const fs::path& marker)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!fs::exists(marker) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::kill(pid, SIGKILL);
+        EXPECT_EQ(waitForChild(pid), -1);
+        ASSERT_TRUE(fs::exists(marker));
+    }
+    // Runs a job in the child with a recording GUI of its own, until it ends or is killed.
+    static int runJob(const std::function<void(LVEncryptor&, LVArchiver&, const JobControls&)>& start)
+    {
+        RecordingGui quiet;
+        ZipThread worker;
+        LVArchiver archiver{worker};
+        LVEncryptor job;
+        start(job, archiver, quiet.controls());
+        job.waitForJob();
+        return 0;
+    }
 
     fs::path run, cache;
 
@@ -119,10 +141,18 @@ TEST_F(WorkFolderTest, WhatACrashedJobLeftIsRemovedUnlessAJobHoldsIt)
     plantWorkFiles(cacheFolder);
     plantWorkFiles(runFolder);
     fs::create_directories(runFolder / "other");
+    // The record of a staging folder that an earlier version kept in its work folder.
+    writeFile(dest / ".lvextract-old" / "plain.txt", "plaintext");
+    struct stat st;
+    ASSERT_EQ(::lstat((dest / ".lvextract-old").c_str(), &st), 0);
+    writeFile(runFolder / "Lockvane.staging", std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + "\n" +
+                                                 (dest / ".lvextract-old").native());
 
     removeStaleWorkFiles();
     EXPECT_FALSE(hasWorkFiles(runFolder));
     EXPECT_TRUE(fs::exists(runFolder / "other"));
+    EXPECT_FALSE(fs::exists(runFolder / "Lockvane.staging"));
+    EXPECT_TRUE(fs::is_empty(dest));
     EXPECT_EQ(readFile(cacheFolder / "Lockvane.zip"), "plaintext") << "a running job's work files stay";
 
     // The next job in a folder begins by removing what a crashed one left there.
@@ -224,9 +254,10 @@ TEST_F(WorkFolderTest, WorkFilesOfAKilledJobAreRemoved)
     EXPECT_FALSE(fs::exists(dest / "k.cdx"));
 }
 
-// A decryption killed while it extracts leaves its staging folder in the destination: the record
-// in its work folder has the next start remove it, and only it.
-TEST_F(WorkFolderTest, TheStagingFolderOfAKilledDecryptionIsRemovedAtTheNextStart)
+// A decryption killed while it extracts leaves its staging folder in the destination. Its record
+// outlives the session (the runtime folder is emptied at every logout and reboot), so that the
+// next start removes the folder whenever the crash happened.
+TEST_F(WorkFolderTest, TheStagingFolderOfAKilledDecryptionIsRemovedAtTheNextStartOfANewSession)
 {
 #ifdef __SANITIZE_THREAD__
     GTEST_SKIP() << "ThreadSanitizer cannot follow threads started in the child of a threaded process";
@@ -237,52 +268,76 @@ TEST_F(WorkFolderTest, TheStagingFolderOfAKilledDecryptionIsRemovedAtTheNextStar
     LVTagger header;
     ASSERT_TRUE(header.CheckTag(FolderItem(root / "t.cdx")));
     const fs::path held = root / "held";
-    const pid_t pid = startChild([&] {
-        // Held inside the extraction, after its first entry, until killed.
-        ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
-            if (archiving || step != 2) return;
-            writeFile(held, "held");
-            for (;;) ::pause();
-        });
-        RecordingGui quiet;
-        ZipThread worker;
-        LVArchiver archiver{worker};
-        LVEncryptor job;
-        job.Decrypt(FolderItem(root / "t.cdx"), FolderItem(dest), "AES", "key", header, archiver, quiet.controls(),
-                    userSettings());
-        job.waitForJob();
-        return 0;
-    });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!fs::exists(held) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ::kill(pid, SIGKILL);
-    EXPECT_EQ(waitForChild(pid), -1);
-    ASSERT_TRUE(fs::exists(held));
+    killOnceReached(startChild([&] {
+                        // Held inside the extraction, after its first entry, until killed.
+                        ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+                            if (archiving || step != 2) return;
+                            writeFile(held, "held");
+                            for (;;) ::pause();
+                        });
+                        return runJob([&](LVEncryptor& job, LVArchiver& archiver, const JobControls& controls) {
+                            job.Decrypt(FolderItem(root / "t.cdx"), FolderItem(dest), "AES", "key", header, archiver,
+                                        controls, userSettings());
+                        });
+                    }),
+                    held);
     std::vector<fs::path> staged;
     for (const auto& e : fs::directory_iterator(dest)) staged.push_back(e.path());
     ASSERT_EQ(staged.size(), 1u);
     EXPECT_TRUE(staged[0].filename().native().starts_with(".lvextract-"));
+    EXPECT_FALSE(fs::is_empty(staged[0]));
 
+    // A new session: the runtime folder, where the work files were, starts empty.
+    fs::remove_all(run);
+    fs::create_directories(run);
     removeStaleWorkFiles();
     EXPECT_FALSE(fs::exists(staged[0])) << "the plaintext outlived the crash";
     EXPECT_TRUE(fs::is_empty(dest));
-    EXPECT_TRUE(fs::is_empty(run / "lockvane")) << "a work file or the record stayed";
+    EXPECT_TRUE(leftoverRecords().empty());
+}
 
-    // Another folder now at the recorded place is not the recorded one, and stays.
-    {
-        std::string error;
-        const auto work = WorkFolder::claim({run / "lockvane"}, 0, error);
-        ASSERT_TRUE(work) << error;
-        fs::create_directory(root / "staged");
-        ASSERT_TRUE(work->recordStaging(FolderItem(root / "staged")));
-    }
-    fs::rename(root / "staged", root / "moved away");
-    writeFile(root / "staged" / "mine.txt", "mine");
+// A job killed while it copies the encrypted file to another file system leaves the copy under
+// construction, hidden, beside the output: the next start removes it.
+TEST_F(WorkFolderTest, ACopyOfTheEncryptedFileLeftByAKillIsRemovedAtTheNextStart)
+{
+#ifdef __SANITIZE_THREAD__
+    GTEST_SKIP() << "ThreadSanitizer cannot follow threads started in the child of a threaded process";
+#endif
+    TempDir shm("/dev/shm");
+    struct stat a, b;
+    ASSERT_EQ(::stat(shm.path().c_str(), &a), 0);
+    ASSERT_EQ(::stat(dest.c_str(), &b), 0);
+    if (a.st_dev == b.st_dev) GTEST_SKIP() << "no second file system for the work folder";
+    writeFile(items / "big.bin", randomBytes(2 * MB, 6));
+    JobSettings elsewhere = settings();
+    elsewhere.workFolder = FolderItem(shm.path());
+    const fs::path held = root / "held";
+    killOnceReached(startChild([&] {
+                        // Held once the copy is whole, just before it would be put in place.
+                        FolderItem::setCopyHookForTesting([&](const fs::path&) {
+                            writeFile(held, "held");
+                            for (;;) ::pause();
+                        });
+                        return runJob([&](LVEncryptor& job, LVArchiver& archiver, const JobControls& controls) {
+                            job.Encrypt({FolderItem(items / "big.bin")}, FolderItem(dest / "big.cdx"), "AES", "key",
+                                        archiver, controls, elsewhere);
+                        });
+                    }),
+                    held);
+    const std::vector<std::string> left = listTree(dest);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].starts_with(".lvmove-")) << left[0];
+
     removeStaleWorkFiles();
-    EXPECT_EQ(readFile(root / "staged" / "mine.txt"), "mine");
-    EXPECT_TRUE(fs::exists(root / "moved away"));
-    EXPECT_TRUE(fs::is_empty(run / "lockvane"));
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_TRUE(leftoverRecords().empty());
+
+    // A move that ends keeps no record.
+    enc.Encrypt({FolderItem(items / "big.bin")}, FolderItem(dest / "big.cdx"), "AES", "key", arc, gui.controls(),
+                elsewhere);
+    ASSERT_EQ(enc.waitForJob(), JobOutcome::Succeeded);
+    EXPECT_EQ(listTree(dest), std::vector<std::string>{"big.cdx"});
+    EXPECT_TRUE(leftoverRecords().empty());
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix and checks what a desktop needs of it: the program, a
-# valid launcher, the icon, the encrypted file's type (recognised by its header tag, whatever the
-# file's name) and the user guide.
+# valid launcher that claims only the encrypted file's type, the icon, that type (recognised by its
+# header tag, whatever the file's name) and the user guide.
 #   check_install.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -17,6 +17,11 @@ desktop="$prefix/share/applications/lockvane.desktop"
 desktop-file-validate "$desktop" || fail "desktop-file-validate refused the .desktop file"
 grep -q '^Exec=lockvane %F$' "$desktop" || fail "the launcher does not hand over files"
 grep -q 'application/x-lockvane-encrypted' "$desktop" || fail "the launcher does not open encrypted files"
+# The launcher claims the encrypted file's type and nothing else: folders and other files stay with
+# the programs the desktop chose for them.
+update-desktop-database "$prefix/share/applications" || fail "update-desktop-database refused the launcher"
+claimed=$(grep 'lockvane\.desktop' "$prefix/share/applications/mimeinfo.cache" | cut -d= -f1 | sort | tr '\n' ' ')
+[ "$claimed" = "application/x-lockvane-encrypted " ] || fail "the launcher claims other types: $claimed"
 [ -f "$prefix/share/icons/hicolor/scalable/apps/lockvane.svg" ] || fail "no icon"
 python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])' \
   "$prefix/share/icons/hicolor/scalable/apps/lockvane.svg" || fail "the icon is no valid SVG"

@@ -9,6 +9,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/FolderItem.h"
+#include "platform/LeftoverRecords.h"
 #include "platform/MacMetadataStore.h"
 #include "support/TempDir.h"
 
@@ -321,7 +322,15 @@ TEST(FolderItem, MoveAcrossFileSystemsKeepsDataForkDateAndMode)
         ASSERT_TRUE(item.setModificationDate(946'684'800));
         const Snapshot before = snapshot(item);
 
-        ASSERT_TRUE(item.moveTo(FolderItem(here / "doc"))) << item.lastErrorText();
+        // The copy under construction is recorded while it exists, and only then.
+        const LeftoverRecords records(here / "records");
+        bool recorded = false;
+        FolderItem::setCopyHookForTesting([&](const fs::path&) { recorded = !fs::is_empty(here / "records"); });
+        ASSERT_TRUE(item.moveTo(FolderItem(here / "doc"), &records)) << item.lastErrorText();
+        FolderItem::setCopyHookForTesting(nullptr);
+        EXPECT_TRUE(recorded);
+        EXPECT_TRUE(fs::is_empty(here / "records"));
+        fs::remove(here / "records");
         EXPECT_EQ(item.path(), here / "doc");
         EXPECT_EQ(snapshot(item), before);
         EXPECT_FALSE(present(from));

@@ -20,7 +20,8 @@ using test::TempDir;
 // Gives each test its own home and XDG settings and puts the real ones back afterwards.
 class SpecialFoldersTest : public ::testing::Test {
 protected:
-    static constexpr const char* Variables[] = {"HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"};
+    static constexpr const char* Variables[] = {"HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "XDG_CONFIG_HOME",
+                                                "XDG_STATE_HOME"};
 
     void SetUp() override
     {
@@ -117,6 +118,17 @@ TEST_F(SpecialFoldersTest, TemporaryFolderThatOthersCouldOnlyReadIsClosedToThem)
     ::chmod(folder.c_str(), 0755);
     EXPECT_EQ(SpecialFolders::temporary().path(), folder);
     EXPECT_EQ(modeOf(folder), mode_t(S_IFDIR | 0700));
+}
+
+// The records of leftovers must outlive the session: never the runtime folder.
+TEST_F(SpecialFoldersTest, LeftoverRecordsLiveInTheStateFolder)
+{
+    set("XDG_RUNTIME_DIR", m_other.path());
+    EXPECT_EQ(SpecialFolders::leftoverRecords(), m_home / ".local" / "state" / "lockvane" / "leftovers");
+    set("XDG_STATE_HOME", "relative");
+    EXPECT_EQ(SpecialFolders::leftoverRecords(), m_home / ".local" / "state" / "lockvane" / "leftovers");
+    set("XDG_STATE_HOME", m_other / "state");
+    EXPECT_EQ(SpecialFolders::leftoverRecords(), m_other / "state" / "lockvane" / "leftovers");
 }
 
 TEST_F(SpecialFoldersTest, PreferencesFolderIsCreatedWhenMissing)

@@ -1,6 +1,6 @@
 // The entry point of the suites that need a QApplication. Every run gets private home, config,
-// cache and runtime folders, so that no test reads or writes the settings, work files or socket
-// of the person running it.
+// cache, runtime and state folders, so that no test reads or writes the settings, work files,
+// records or socket of the person running it.
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     const QByteArray root = home.path().toLocal8Bit();
     for (const auto& [name, sub] : {std::pair{"HOME", ""}, {"XDG_CONFIG_HOME", "/config"},
                                     {"XDG_CACHE_HOME", "/cache"}, {"XDG_RUNTIME_DIR", "/runtime"},
-                                    {"XDG_DATA_HOME", "/data"}}) {
+                                    {"XDG_DATA_HOME", "/data"}, {"XDG_STATE_HOME", "/state"}}) {
         const QByteArray path = root + sub;
         QDir().mkpath(QString::fromLocal8Bit(path));
         QFile::setPermissions(QString::fromLocal8Bit(path), QFileDevice::ReadOwner | QFileDevice::WriteOwner |

@@ -4,7 +4,8 @@
     format_doc_check.py LVBENCH WORKDIR
 
 Decrypts a file that lvbench wrote and compares what comes out with the items; then writes a file
-of its own that lvbench must decrypt to the same items. Exit status 0 when both hold.
+of its own that lvbench must decrypt to the same items, and files that the page says a reader
+refuses, for which lvbench must give the page's texts. Exit status 0 when all hold.
 """
 
 import ctypes
@@ -38,8 +39,8 @@ def argon2id(password, salt, length):
     return out.raw
 
 
-def outer_header(digest):
-    records = [b"<HEAD>__LVEFCDX__VER__</HEAD>", b"<FileTypeVersion>1</FlileTypeVersion>", b"<x>2</x>", digest]
+def outer_header(digest, version=b"<FileTypeVersion>1</FlileTypeVersion>", cipher=b"<x>2</x>"):
+    records = [b"<HEAD>__LVEFCDX__VER__</HEAD>", version, cipher, digest]
     return b"".join(bytes([len(r)]) + r for r in records)
 
 
@@ -82,7 +83,7 @@ def decrypt(data, key):
         ciphertext, t = stored[:-32], stored[-32:]
         ck, mk, iv = segment_keys(master, salt, index)
         if not hmac.compare_digest(tag(mk, header, outer, index, last, ciphertext), t):
-            raise ValueError("The key is wrong or the encrypted data is damaged.")
+            raise ValueError("The encrypted data is damaged.")
         d = Cipher(algorithms.AES(ck), modes.CBC(iv)).decryptor()
         p = d.update(ciphertext) + d.finalize()
         if last:
@@ -94,24 +95,71 @@ def decrypt(data, key):
         index += 1
 
 
-def encrypt(plaintext, key):
-    outer = outer_header(key_digest(key))
+def encrypt_into(sink, source, length, key, segment=SEGMENT, outer=None):
+    """Writes the file for the `length` bytes that the binary file `source` holds into `sink`."""
+    outer = outer or outer_header(key_digest(key))
     salt = os.urandom(16)
-    header = b"LVB2" + bytes([AES_ID]) + salt + SEGMENT.to_bytes(4, "big")
+    header = b"LVB2" + bytes([AES_ID]) + salt + segment.to_bytes(4, "big")
     master = argon2id(key, salt, 64)
-    count = max(1, -(-len(plaintext) // SEGMENT))
-    out = [outer, header]
+    count = max(1, -(-length // segment))
+    sink.write(outer + header)
     for index in range(count):
         last = index == count - 1
-        piece = plaintext[index * SEGMENT:(index + 1) * SEGMENT]
+        piece = source.read(segment)
         ck, mk, iv = segment_keys(master, salt, index)
         if last:
             p = padding.PKCS7(BLOCK * 8).padder()
             piece = p.update(piece) + p.finalize()
         e = Cipher(algorithms.AES(ck), modes.CBC(iv)).encryptor()
         ciphertext = e.update(piece) + e.finalize()
-        out += [ciphertext, tag(mk, header, outer, index, last, ciphertext)]
-    return b"".join(out)
+        sink.write(ciphertext + tag(mk, header, outer, index, last, ciphertext))
+
+
+def encrypt(plaintext, key, segment=SEGMENT, outer=None):
+    out = io.BytesIO()
+    encrypt_into(out, io.BytesIO(plaintext), len(plaintext), key, segment, outer)
+    return out.getvalue()
+
+
+def refusals(plaintext):
+    """Files that the page says a reader refuses (or reads), with what the program says of each."""
+    good = encrypt(plaintext, KEY)
+    outer = outer_header(key_digest(KEY))
+    body = len(outer)
+
+    def changed(at, value):
+        return good[:at] + value + good[at + len(value):]
+
+    other_digest = outer_header(key_digest(b"another key"))
+    return [
+        # The header goes by its length bytes: another version record is read all the same.
+        ("a version record of another length", encrypt(plaintext, KEY, outer=outer_header(
+            key_digest(KEY), version=b"<FileTypeVersion>1</FileTypeVersion>")), "Decryption Complete."),
+        ("a version of 2", encrypt(plaintext, KEY, outer=outer_header(
+            key_digest(KEY), version=b"<FileTypeVersion>2</FlileTypeVersion>")), "produced by a later version"),
+        ("another key's digest", other_digest + good[body:], "Incorrect Key."),
+        ("an unknown cipher code", changed(72, b"7"), "The file names an unknown cipher."),
+        ("a body shorter than its header", good[:body + 10], "The encrypted data is incomplete."),
+        ("an unknown magic", changed(body, b"LVB9"), "The encrypted data was not made by this cipher."),
+        ("a body of another cipher", changed(body + 4, bytes([3])), "The encrypted data was not made by this cipher."),
+        ("segments larger than 64 MiB", encrypt(plaintext, KEY, segment=128 << 20),
+         "The encrypted data was not made by this cipher."),
+        ("a flipped byte", changed(len(good) - 40, bytes([good[-40] ^ 1])), "The encrypted data is damaged."),
+        ("a body cut at a segment boundary", good[:body + 25 + SEGMENT + 32], "The encrypted data is damaged."),
+        # Every segment's tag covers the digest: one the segments were not sealed with is damage.
+        ("segments sealed with another digest", outer + encrypt(plaintext, KEY, outer=other_digest)[body:],
+         "The encrypted data is damaged."),
+    ]
+
+
+def private_folders(work):
+    """The environment of an lvbench run whose work files (and records of them) stay in `work`,
+    away from other runs on the machine."""
+    env = dict(os.environ)
+    for name in ("XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "XDG_STATE_HOME"):
+        env[name] = os.path.join(work, name.lower())
+        os.makedirs(env[name], mode=0o700, exist_ok=True)
+    return env
 
 
 def files_of(root):
@@ -134,11 +182,12 @@ def main():
     with open(os.path.join(items, "sub", "noise.bin"), "wb") as f:
         f.write(os.urandom(1500000))
     expected = {os.path.join("Items", k): v for k, v in files_of(items).items()}
+    env = private_folders(work)
 
     # lvbench writes, this reads.
     written = os.path.join(work, "lvbench.cdx")
     subprocess.run([lvbench, "encrypt", "--cipher", "AES", "--key", KEY.decode("utf-8"), written, items],
-                   check=True, stdout=subprocess.DEVNULL)
+                   check=True, stdout=subprocess.DEVNULL, env=env)
     with open(written, "rb") as f:
         archive = zipfile.ZipFile(io.BytesIO(decrypt(f.read(), KEY)))
     got = {n: archive.read(n) for n in archive.namelist() if not n.endswith("/")}
@@ -166,11 +215,25 @@ def main():
     dest = os.path.join(work, "out")
     os.makedirs(dest)
     subprocess.run([lvbench, "decrypt", "--key", KEY.decode("utf-8"), ours, dest], check=True,
-                   stdout=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, env=env)
     back = files_of(os.path.join(dest, "DecryptedFiles"))
     if back != expected:
         print("lvbench did not decrypt the file written here:", sorted(back), file=sys.stderr)
         return 1
+
+    # What the page says of headers and of files a reader refuses, and the texts.
+    for what, data, text in refusals(buffer.getvalue()):
+        changed = os.path.join(work, "changed.cdx")
+        with open(changed, "wb") as f:
+            f.write(data)
+        shutil.rmtree(dest)
+        os.makedirs(dest)
+        run = subprocess.run([lvbench, "decrypt", "--key", KEY.decode("utf-8"), changed, dest],
+                             capture_output=True, text=True, env=env)
+        said = run.stdout + run.stderr
+        if text not in said or (run.returncode == 0) != (text == "Decryption Complete."):
+            print("%s: lvbench said %r (status %d), not %r" % (what, said, run.returncode, text), file=sys.stderr)
+            return 1
     shutil.rmtree(work, ignore_errors=True)
     print("Both ways agree.")
     return 0

@@ -116,6 +116,8 @@ TEST(ParallelExtraction, MoreEntriesThanThreadsComeOutAsOneAfterTheOther)
     ASSERT_FALSE(extractInParallel(dir / "t.zip", *staged, 4));
     ASSERT_TRUE(staged->finish(error)) << error;
     ASSERT_TRUE(staged->publish(error)) << error;
+    EXPECT_FALSE(staged->publish(error)) << "published twice";
+    EXPECT_EQ(error, ExtractionJob::NoStagingFolderText);
     EXPECT_EQ(staged->root().path(), dir / "dest" / "many2");
     EXPECT_EQ(listTree(dir / "dest" / "many2"), listTree(dir / "one"));
     EXPECT_EQ(listTree(dir / "dest").size(), listTree(dir / "one").size() + 2);
@@ -168,7 +170,8 @@ TEST(ParallelExtraction, EntriesOfOnePlaceTakeTurnsInOrder)
 }
 
 // A client's monitor of an archive hears from the archive's own thread only, one call at a time,
-// entry after entry in the archive's order; its abort stops the extraction at that entry.
+// entry after entry in the archive's order, whether it was set before the pool was made or after;
+// its abort stops the extraction at that entry.
 TEST(ParallelExtraction, AProgressMonitorIsCalledInOrderFromTheCallingThread)
 {
     class Recorder final : public ZipProgressNotifier {
@@ -202,17 +205,30 @@ TEST(ParallelExtraction, AProgressMonitorIsCalledInOrderFromTheCallingThread)
     const std::vector<RawEntry> entries = manyEntries(6, 10);
     writeFile(dir / "t.zip", layoutZip(entries).bytes());
     ZipConfig::UsePlugin = true;
-    for (const bool aborting : {false, true}) {
-        SCOPED_TRACE(aborting ? "aborted" : "whole");
+    const struct {
+        const char* what;
+        bool aborting, setAfter;
+    } cases[] = {
+        {"whole", false, false},
+        {"aborted", true, false},
+        {"set after the pool was made", false, true},
+        {"set after, aborted", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool aborting = c.aborting;
         Recorder monitor;
         const std::string stopAt = entries[20].name;
         if (aborting)
             monitor.abortAt = stopAt;
         ZipArchive archive;
         ASSERT_TRUE(archive.Open(FolderItem(dir / "t.zip"), false));
-        archive.SetProgressMonitor(&monitor);
-        ExtractionJob job{FolderItem(dir / (aborting ? "aborted" : "whole"))};
+        if (!c.setAfter)
+            archive.SetProgressMonitor(&monitor);
+        ExtractionJob job{FolderItem(dir / c.what)};
         ParallelExtraction pool(archive, job, 4);
+        if (c.setAfter)
+            archive.SetProgressMonitor(&monitor);
         const auto failure = pool.run();
         EXPECT_FALSE(monitor.overlapped);
         EXPECT_FALSE(monitor.otherThread);

@@ -27,6 +27,14 @@ std::string textBytes(std::size_t size)
     return out;
 }
 
+::testing::AssertionResult toolInstalled(const std::string& program, const std::string& package)
+{
+    if (runCommand("command -v " + shellQuote(program) + " >/dev/null") == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << program << " is not installed; ./setup.sh installs it, from the Debian "
+                                         << "package " << package;
+}
+
 std::filesystem::path makeFixtureTree(const std::filesystem::path& root)
 {
     const std::filesystem::path tree = root / "tree";

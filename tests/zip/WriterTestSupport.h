@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include <gtest/gtest.h>
+
 #include "support/TempDir.h"
 #include "zip/SeqStreams.h"
 
@@ -26,6 +28,10 @@ inline int run(const std::string& command, std::string* output = nullptr)
 {
     return runCommand(command + " 2>&1", output);
 }
+
+// Whether `program` is on the PATH. The tests that check archives against other tools fail
+// without it rather than drop their cases: ./setup.sh installs each, from the Debian `package`.
+::testing::AssertionResult toolInstalled(const std::string& program, const std::string& package);
 
 // The fixture tree of the interoperability tests, below `root` (which is created):
 //   tree/empty.txt (0 bytes), one.bin (1), text16383.txt, rand16384.bin, rand16385.bin,

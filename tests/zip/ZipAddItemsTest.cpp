@@ -15,6 +15,7 @@
 #include "platform/Exceptions.h"
 #include "platform/MacMetadataStore.h"
 #include "platform/Thread.h"
+#include "zip/ItemReadHook.h"
 #include "zip/SeqStreams.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
@@ -393,6 +394,30 @@ TEST(AddItems, FailingSourceEndsTheWalkAndTheArchiveStaysClean)
         EXPECT_EQ(saboteur.lastCode, c.code);
         EXPECT_EQ(a.names(), (std::vector<std::string>{"tree/", "tree/a.bin"}));
         a.closeAndTest();
+    }
+}
+
+// A file that is gone by the time its bytes are opened (after the walk looked at it) fails with
+// the reason the system gave, whichever writer adds it.
+TEST(AddItems, AFileGoneBeforeItIsOpenedSaysWhy)
+{
+    for (const bool parallel : {false, true}) {
+        SCOPED_TRACE(parallel ? "written behind" : "one by one");
+        NewArchive a;
+        if (parallel)
+            a.archive.WriteInParallel(2, 1 << 20);
+        const fs::path victim = a.dir / "gone.bin";
+        writeFile(victim, randomBytes(5000, 1));
+        itemreadhook::setForTesting([&](const FolderItem& item) {
+            if (item.path() == victim)
+                fs::remove(victim);
+        });
+        const std::int32_t added = a.archive.AddItemToRoot(FolderItem(victim), ZipArchive::MacBinarySmart);
+        const bool closed = a.archive.Close();
+        itemreadhook::setForTesting({});
+        EXPECT_TRUE(added < 1 || !closed);
+        EXPECT_EQ(a.archive.ErrorMessage(), "Opening the source data stream failed");
+        EXPECT_EQ(a.archive.ErrorDetail(), "\"" + victim.string() + "\": No such file or directory.");
     }
 }
 

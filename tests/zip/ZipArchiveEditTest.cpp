@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "ReaderTestSupport.h"
 #include "WriterTestSupport.h"
 #include "platform/Exceptions.h"
@@ -193,6 +195,59 @@ TEST(ArchiveEditing, MarkRollbackAndDuplicates)
     EXPECT_FALSE(readOnly.Compact());
     EXPECT_EQ(readOnly.ErrorMessage(), "Archive was opened read-only");
     EXPECT_EQ(readOnly.ReplaceEntry(1, readOnly.Entry(2)), nullptr);
+}
+
+// The reader takes one duplicate record per local header, and only one that it can tell from
+// the entry it copies: the writer refuses every other duplicate, and what it wrote opens again.
+TEST(ArchiveEditing, DuplicatesTheReaderWouldRefuseAreNotWritten)
+{
+    const char* const Shared = "The entry has a duplicate already (one local header takes one duplicate at most)";
+    const char* const Described =
+        "The entry cannot be duplicated: its records' flags (a data descriptor) leave a duplicate no mark of its own";
+    struct Case {
+        const char* what;
+        RawEntry entry;
+        std::function<void(ZipArchive&)> before;  // on the archive with the one entry
+        std::int32_t source;
+        const char* message;
+    };
+    const auto firstDuplicate = [](ZipArchive& a) {
+        ASSERT_EQ(a.AddFakeDuplicate(a.Entry(1), "b", std::nullopt, nullptr), 2);
+    };
+    const RawEntry described = RawEntry("a", "with a data descriptor").withFlags(8);
+    const Case cases[] = {
+        {"a second duplicate of one entry", RawEntry("a", "shared"), firstDuplicate, 1, Shared},
+        {"a duplicate of the duplicate", RawEntry("a", "shared"), firstDuplicate, 2, Shared},
+        {"an entry with a data descriptor", described, {}, 1, Described},
+        // Compaction drops the descriptor and clears the local flag; the central one keeps it.
+        {"that entry compacted", described, [](ZipArchive& a) { ASSERT_TRUE(a.Compact()) << a.ErrorMessage(); }, 1,
+         Described},
+    };
+    ZipConfig::UsePlugin = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const fs::path zip = dir / "d.zip";
+        writeFile(zip, layoutZip({c.entry}).bytes());
+        std::int32_t count = 0;
+        {
+            ZipArchive archive;
+            ASSERT_TRUE(archive.Open(FolderItem(zip), true)) << archive.ErrorMessage();
+            if (c.before)
+                c.before(archive);
+            count = archive.EntryCount();
+            EXPECT_EQ(archive.AddFakeDuplicate(archive.Entry(c.source), "c", std::nullopt, nullptr), 0);
+            EXPECT_EQ(archive.ErrorMessage(), c.message);
+            EXPECT_EQ(archive.EntryCount(), count);
+            ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+        }
+        EXPECT_EQ(verifiedNames(zip).size(), std::size_t(count));
+        const std::string failure = extractAll(zip, dir / "out");
+        EXPECT_EQ(failure, "");
+        if (failure.empty()) {
+            EXPECT_EQ(readFile(dir / "out" / "a"), c.entry.data);
+        }
+    }
 }
 
 } // namespace

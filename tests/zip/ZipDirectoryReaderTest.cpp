@@ -50,6 +50,8 @@ TEST(ZipDirectoryReader, CraftedDirectoriesFailWithTheirTexts)
     setBytes(badSignature, dirStart, "PK\x01\x09");
     RawZip newer = layoutZip({RawEntry("a.txt", "hello").withVersionNeeded(63)});
     RawZip hostByte = layoutZip({RawEntry("a.txt", "hello").withVersionNeeded(0x0314)});
+    // The zip64 extension's version, but no sign of it in the records.
+    RawZip fourFive = layoutZip({RawEntry("a.txt", "hello").withVersionNeeded(45)});
 
     // Crafted records that make a small file stand for more data than it holds.
     std::string hugeSize = z.bytes();
@@ -93,6 +95,8 @@ TEST(ZipDirectoryReader, CraftedDirectoriesFailWithTheirTexts)
         {"version needed 63", newer.bytes(),
             "Archive was written in a newer format than what this software supports (it supports up to v2.0 archives)"},
         {"version needed 2.0 with a high byte", hostByte.bytes(),
+            "Archive was written in a newer format than what this software supports (it supports up to v2.0 archives)"},
+        {"version needed 4.5 alone", fourFive.bytes(),
             "Archive was written in a newer format than what this software supports (it supports up to v2.0 archives)"},
         {"data past the directory", hugeSize, OutsideTheArchive},
         {"records sharing one local entry", sharing, OverlappingEntries},

@@ -67,19 +67,17 @@ TEST(ZipLimits, Zip64ArchivesAreRefusedUnderTheirName)
     writeFile(dir / "a.txt", "hello");
     std::vector<std::pair<std::string, fs::path>> archives;
 
-    // Other tools' zip64 archives, where they are installed.
-    if (runCommand("command -v zip >/dev/null") == 0) {
-        ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && zip -q -fz infozip.zip a.txt"), 0);
-        archives.emplace_back("Info-ZIP, forced zip64", dir / "infozip.zip");
-    }
-    if (runCommand("command -v python3 >/dev/null") == 0) {
-        ASSERT_EQ(run("python3 -c \"import sys, zipfile\n"
-                      "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                      "    with z.open('a.txt', 'w', force_zip64=True) as f: f.write(b'hello')\" " +
-                      shellQuote((dir / "python.zip").string())),
-                  0);
-        archives.emplace_back("Python, forced zip64", dir / "python.zip");
-    }
+    // Other tools' zip64 archives.
+    ASSERT_TRUE(toolInstalled("zip", "zip"));
+    ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && zip -q -fz infozip.zip a.txt"), 0);
+    archives.emplace_back("Info-ZIP, forced zip64", dir / "infozip.zip");
+    ASSERT_TRUE(toolInstalled("python3", "python3"));
+    ASSERT_EQ(run("python3 -c \"import sys, zipfile\n"
+                  "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                  "    with z.open('a.txt', 'w', force_zip64=True) as f: f.write(b'hello')\" " +
+                  shellQuote((dir / "python.zip").string())),
+              0);
+    archives.emplace_back("Python, forced zip64", dir / "python.zip");
 
     // A directory whose counts and offset are left to the zip64 end record, as for more than
     // 65,535 entries; and a locator in front of an end record that holds the real values.
@@ -92,6 +90,17 @@ TEST(ZipLimits, Zip64ArchivesAreRefusedUnderTheirName)
     writeFile(dir / "locator.zip",
               z.locals + z.central + zip64End(1, dirSize, dirStart) + endRecord(0, 0, 1, 1, dirSize, dirStart));
     archives.emplace_back("zip64 locator", dir / "locator.zip");
+
+    // Records that need version 4.5 for a zip64 extra block, in both headers or in the local one
+    // only (as tools write zip64 for small entries).
+    const RawEntry withBlock = RawEntry("a.txt", "hello").withVersionNeeded(45);
+    const RawZip block = layoutZip({withBlock.withExtra(le16(1) + le16(8) + le32(5) + le32(0))});
+    writeFile(dir / "block.zip", block.bytes());
+    archives.emplace_back("a zip64 extra block", dir / "block.zip");
+    const RawZip plain = layoutZip({withBlock});
+    writeFile(dir / "local.zip", block.locals + plain.central +
+                                     endRecord(0, 0, 1, 1, dirSize, std::uint32_t(block.locals.size())));
+    archives.emplace_back("a zip64 extra block in the local header", dir / "local.zip");
 
     // An archive of more than 4 GiB: its directory's offset no longer fits the end record.
     const std::uint64_t far = (std::uint64_t(1) << 32) + 100;

@@ -1,14 +1,19 @@
 // Reading archives back: the library's own, stored and deflated, with Mac metadata in both
-// stores; and archives made by other tools, which list as Python lists them and extract as
-// unzip does.
+// stores; and archives made by other tools, which list as Python lists them and extract with the
+// bytes unzip reads and the modes and dates Python reads.
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
 
 #include "ReaderTestSupport.h"
 #include "WriterTestSupport.h"
 #include "platform/FolderItem.h"
 #include "platform/MacMetadataStore.h"
 #include "support/TempDir.h"
+#include "support/TimeZone.h"
 #include "zip/ZipArchive.h"
 
 namespace lv::test {
@@ -103,37 +108,105 @@ INSTANTIATE_TEST_SUITE_P(StoredAndDeflated, ReadRoundTrip,
 struct Tool {
     const char* name;
     const char* probe; // a program that must exist
+    const char* package; // the Debian package setup.sh installs it from
     const char* command; // run in the folder holding "tree"; %s is the archive
 };
 
 const Tool tools[] = {
-    {"InfoZip", "zip", "zip -qr %s tree"},
-    {"InfoZipStreamed", "zip", "zip -qr -fd %s tree"},
-    {"Bsdtar", "bsdtar", "bsdtar --format zip -cf %s tree"},
-    {"Python", "python3",
+    {"InfoZip", "zip", "zip", "zip -qr %s tree"},
+    {"InfoZipStreamed", "zip", "zip", "zip -qr -fd %s tree"},
+    {"Bsdtar", "bsdtar", "libarchive-tools", "bsdtar --format zip -cf %s tree"},
+    {"Python", "python3", "python3",
         "python3 -c \"import os, sys, zipfile\n"
         "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
         "    for root, dirs, files in os.walk('tree'):\n"
         "        z.write(root)\n"
         "        for f in files: z.write(os.path.join(root, f))\" %s"},
-    {"SevenZip", "7zz", "7zz a -tzip -bso0 -bsp0 %s tree"},
+    {"SevenZip", "7zz", "7zip", "7zz a -tzip -bso0 -bsp0 %s tree"},
 };
 
 class OtherTools : public ::testing::TestWithParam<Tool> {};
 
-// Stored names as Python reads them: the raw bytes, one per line.
-const char* const PythonListing =
-    "python3 -c \"import sys, zipfile\n"
-    "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
-    "    sys.stdout.buffer.write(i.filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437') + b'\\n')\" ";
+// Gives the fixture tree modes and dates to keep: permissions other than the defaults, a
+// read-only folder with a file in it, set-id and sticky bits (never kept), and dates in summer
+// and winter with odd seconds.
+void giveModesAndDates(const fs::path& tree)
+{
+    const struct {
+        const char* item;
+        fs::perms mode;
+        const char* date; // local time of the test's zone
+    } items[] = {
+        {"empty.txt", fs::perms(0600), "2016-01-15 10:20:31"},
+        {"one.bin", fs::perms(0755), "2019-07-04 08:09:11"},
+        {"text16383.txt", fs::perms(0444), "1999-12-31 23:59:59"},
+        {"rand16384.bin", fs::perms(04755), "2008-06-21 12:00:00"},
+        {"rand16385.bin", fs::perms(02640), "2021-11-02 07:30:45"},
+        {"sub/big200000.bin", fs::perms(0604), "2011-03-20 01:59:58"},
+        {"sub/Grüße aus Köln.txt", fs::perms(0640), "2014-08-09 16:17:18"},
+        {"sub/deeper/text.txt", fs::perms(0400), "2003-05-06 07:08:09"},
+        {"sub/emptydir", fs::perms(01700), "2017-02-03 04:05:06"},
+        {"sub/deeper", fs::perms(0555), "2010-10-10 10:10:10"},
+        {"sub", fs::perms(0750), "2005-07-20 20:00:02"},
+        {".", fs::perms(0711), "2012-02-02 02:02:02"},
+    };
+    for (const auto& i : items) {
+        fs::permissions(tree / i.item, i.mode);
+        ASSERT_EQ(runCommand("touch -d " + shellQuote(i.date) + " " + shellQuote((tree / i.item).string())), 0)
+            << i.item;
+    }
+}
 
-TEST_P(OtherTools, ArchiveListsAsPythonAndExtractsAsUnzip)
+// What Python's zipfile says of each entry: the system that made it, the Unix mode in its
+// external attributes, the Unix time of its DOS date read in local time, and its stored name as
+// the raw bytes; one entry a line.
+const char* const PythonListing =
+    "python3 -c \"import sys, time, zipfile\n"
+    "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+    "    date = int(time.mktime(i.date_time + (0, 0, -1)))\n"
+    "    name = i.filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437')\n"
+    "    sys.stdout.buffer.write(b'%d %o %d ' % (i.create_system, i.external_attr >> 16, date) + name + b'\\n')\" ";
+
+std::string octal(unsigned mode)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0%o", mode);
+    return text;
+}
+
+struct ListedEntry {
+    int host = -1;
+    unsigned mode = 0;
+    std::int64_t date = 0;
+    std::string name;
+};
+
+std::vector<ListedEntry> parseListing(const std::string& listing)
+{
+    std::vector<ListedEntry> entries;
+    for (std::size_t at = 0, nl; (nl = listing.find('\n', at)) != std::string::npos; at = nl + 1) {
+        ListedEntry e;
+        int used = 0;
+        const std::string line = listing.substr(at, nl - at);
+        if (std::sscanf(line.c_str(), "%d %o %lld %n", &e.host, &e.mode, reinterpret_cast<long long*>(&e.date),
+                &used) != 3)
+            ADD_FAILURE() << "unreadable listing line: " << line;
+        e.name = line.substr(std::size_t(used));
+        entries.push_back(e);
+    }
+    return entries;
+}
+
+TEST_P(OtherTools, ArchiveExtractsAsPythonListsAndUnzipReadsIt)
 {
     const Tool tool = GetParam();
-    if (runCommand(std::string("command -v ") + tool.probe + " >/dev/null") != 0)
-        GTEST_SKIP() << tool.probe << " is not installed";
+    ASSERT_TRUE(toolInstalled(tool.probe, tool.package));
+    ASSERT_TRUE(toolInstalled("python3", "python3"));
+    ASSERT_TRUE(toolInstalled("unzip", "unzip"));
+    // Zip dates are local time: a zone with summer time, whatever the machine's.
+    const ScopedTimeZone zone("Europe/Berlin");
     TempDir dir;
-    makeFixtureTree(dir.path());
+    giveModesAndDates(makeFixtureTree(dir.path()));
     const std::string zip = (dir / "other.zip").string();
     char command[1024];
     std::snprintf(command, sizeof command, tool.command, shellQuote(zip).c_str());
@@ -141,24 +214,33 @@ TEST_P(OtherTools, ArchiveListsAsPythonAndExtractsAsUnzip)
 
     std::string listing;
     ASSERT_EQ(runCommand(PythonListing + shellQuote(zip), &listing), 0);
-    std::vector<std::string> expected;
-    for (std::size_t at = 0, nl; (nl = listing.find('\n', at)) != std::string::npos; at = nl + 1)
-        expected.push_back(listing.substr(at, nl - at));
+    const std::vector<ListedEntry> entries = parseListing(listing);
     {
+        std::vector<std::string> names;
+        for (const ListedEntry& e : entries)
+            names.push_back(e.name);
         ZipArchive archive;
         ASSERT_TRUE(archive.Open(FolderItem(fs::path(zip)), false)) << archive.ErrorMessage();
-        EXPECT_EQ(archive.AllEntriesAsRawPaths(), expected);
+        EXPECT_EQ(archive.AllEntriesAsRawPaths(), names);
     }
 
     ASSERT_EQ(extractAll(zip, dir / "out"), "");
-    for (const std::string& name : expected) {
-        if (name.back() == '/') {
-            EXPECT_TRUE(fs::is_directory(dir / "out" / name)) << name;
+    for (const ListedEntry& e : entries) {
+        const bool folder = e.name.back() == '/';
+        // Every tool here stores a Unix mode of the item's own kind; the checks below need it.
+        ASSERT_EQ(e.host, 3) << e.name;
+        ASSERT_EQ(e.mode & S_IFMT, folder ? unsigned(S_IFDIR) : unsigned(S_IFREG)) << e.name;
+        struct stat st {};
+        ASSERT_EQ(::lstat((dir / "out" / e.name).c_str(), &st), 0) << e.name;
+        EXPECT_EQ(S_ISDIR(st.st_mode), folder) << e.name;
+        // The permissions come back, set-id and sticky bits never; the date is the DOS date.
+        EXPECT_EQ(octal(st.st_mode & 07777), octal(e.mode & 0777)) << e.name;
+        EXPECT_EQ(st.st_mtime, e.date) << e.name;
+        if (folder)
             continue;
-        }
         std::string bytes;
-        ASSERT_EQ(runCommand("unzip -p " + shellQuote(zip) + " " + shellQuote(name), &bytes), 0) << name;
-        EXPECT_EQ(readFile(dir / "out" / name), bytes) << name;
+        ASSERT_EQ(runCommand("unzip -p " + shellQuote(zip) + " " + shellQuote(e.name), &bytes), 0) << e.name;
+        EXPECT_EQ(readFile(dir / "out" / e.name), bytes) << e.name;
     }
 }
 

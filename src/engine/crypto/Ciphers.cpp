@@ -33,6 +33,7 @@ constexpr std::size_t kTagSize = 64;
 
 constexpr const char* kIncomplete = "The encrypted data is incomplete.";
 constexpr const char* kNotAuthentic = "The key is wrong or the encrypted data is damaged.";
+constexpr const char* kDamaged = "The encrypted data is damaged.";
 constexpr const char* kForeign = "The encrypted data was not made by this cipher.";
 
 struct Suite {
@@ -80,6 +81,7 @@ struct BodyCipher::Impl {
     std::size_t segmentSize = 0;
     bool finished = false;
     bool failed = false;
+    bool keyVerified = false;
     std::string error;
 
     Impl(Algorithm a, std::string_view typedKey, Direction d)
@@ -119,6 +121,8 @@ struct BodyCipher::Impl {
         return Botan::constant_time_compare(tag.data(), expected, kTagSize);
     }
 
+    const char* notAuthentic() const { return keyVerified ? kDamaged : kNotAuthentic; }
+
     void fail(const char* text)
     {
         failed = true;
@@ -128,34 +132,19 @@ struct BodyCipher::Impl {
         held.clear();
     }
 
-    // Cipher and MAC keys from one derivation; the typed key is wiped afterwards.
-    void start(std::span<const std::uint8_t> salt, std::span<const std::uint8_t> iv, Botan::Cipher_Dir dir)
+    // Format 1: cipher and MAC keys from one derivation; the typed key is wiped afterwards.
+    void startFormatOne(std::span<const std::uint8_t> salt, std::span<const std::uint8_t> iv)
     {
         auto keys = crypto::stretchKey(std::string_view(reinterpret_cast<const char*>(key.data()), key.size()), salt,
                                        suite.keySize + kMacKeySize);
         Botan::zeroise(key);
         key.clear();
-        cipher = Botan::Cipher_Mode::create_or_throw(suite.mode, dir);
+        cipher = Botan::Cipher_Mode::create_or_throw(suite.mode, Botan::DECRYPTION);
         cipher->set_key(keys.data(), suite.keySize);
         cipher->start(iv.data(), iv.size());
         mac = Botan::MessageAuthenticationCode::create_or_throw("HMAC(SHA-512)");
         mac->set_key(keys.data() + suite.keySize, kMacKeySize);
         started = true;
-    }
-
-    std::string writeHeader()
-    {
-        Botan::AutoSeeded_RNG rng;
-        Botan::secure_vector<std::uint8_t> header(headerSize());
-        std::copy(kMagic.begin(), kMagic.end(), header.begin());
-        header[kMagic.size()] = std::uint8_t(algorithm);
-        std::span<std::uint8_t> salt(header.data() + kMagic.size() + 1, kSaltSize);
-        std::span<std::uint8_t> iv(salt.data() + kSaltSize, suite.blockSize);
-        rng.randomize(salt.data(), salt.size());
-        rng.randomize(iv.data(), iv.size());
-        start(salt, iv, Botan::ENCRYPTION);
-        mac->update(header);
-        return toString(header.data(), header.size());
     }
 
     // Format 2: the keys of the segments come from one derivation; the typed key is wiped.
@@ -230,23 +219,20 @@ struct BodyCipher::Impl {
         }
         std::span<const std::uint8_t> salt(held.data() + kMagic.size() + 1, kSaltSize);
         std::span<const std::uint8_t> iv(salt.data() + kSaltSize, suite.blockSize);
-        start(salt, iv, Botan::DECRYPTION);
+        startFormatOne(salt, iv);
         mac->update(held.data(), headerSize());
         held.erase(held.begin(), held.begin() + std::ptrdiff_t(headerSize()));
         return true;
     }
 
-    // Runs the first `count` held bytes (whole blocks) through the cipher, authenticating the
-    // ciphertext side of them, and returns the cipher's output.
-    std::string process(std::size_t count, bool inputIsCiphertext)
+    // Authenticates and deciphers the first `count` held bytes (whole blocks of ciphertext) and
+    // returns their plaintext.
+    std::string decipherHeld(std::size_t count)
     {
         if (count == 0)
             return {};
-        if (inputIsCiphertext)
-            mac->update(held.data(), count);
+        mac->update(held.data(), count);
         cipher->process(held.data(), count);
-        if (!inputIsCiphertext)
-            mac->update(held.data(), count);
         std::string out = toString(held.data(), count);
         held.erase(held.begin(), held.begin() + std::ptrdiff_t(count));
         return out;
@@ -259,32 +245,6 @@ BodyCipher::BodyCipher(Algorithm algorithm, std::string_view key, Direction dire
 }
 
 BodyCipher::~BodyCipher() = default;
-
-std::string BodyCipher::Encrypt(std::string_view piece)
-{
-    Impl& d = *m_impl;
-    d.use(true);
-    std::string out = d.started ? std::string() : d.writeHeader();
-    d.held.insert(d.held.end(), piece.begin(), piece.end());
-    out += d.process(d.held.size() / d.suite.blockSize * d.suite.blockSize, false);
-    return out;
-}
-
-std::string BodyCipher::FinishEncrypt()
-{
-    Impl& d = *m_impl;
-    d.use(true);
-    std::string out = d.started ? std::string() : d.writeHeader();
-    d.cipher->finish(d.held);
-    d.mac->update(d.held);
-    out += toString(d.held.data(), d.held.size());
-    const auto tag = d.mac->final();
-    out += toString(tag.data(), tag.size());
-    Botan::zeroise(d.held);
-    d.held.clear();
-    d.finished = true;
-    return out;
-}
 
 std::string BodyCipher::Decrypt(std::string_view piece)
 {
@@ -304,7 +264,7 @@ std::string BodyCipher::Decrypt(std::string_view piece)
     const std::size_t keep = kTagSize + d.suite.blockSize;
     if (d.held.size() <= keep)
         return {};
-    return d.process((d.held.size() - keep) / d.suite.blockSize * d.suite.blockSize, true);
+    return d.decipherHeld((d.held.size() - keep) / d.suite.blockSize * d.suite.blockSize);
 }
 
 std::string BodyCipher::FinishDecrypt()
@@ -322,7 +282,7 @@ std::string BodyCipher::FinishDecrypt()
     const std::size_t body = d.held.size() - kTagSize;
     d.mac->update(d.held.data(), body);
     if (!d.tagMatches(d.held.data() + body)) {
-        d.fail(kNotAuthentic);
+        d.fail(d.notAuthentic());
         return {};
     }
     d.held.resize(body);
@@ -330,7 +290,7 @@ std::string BodyCipher::FinishDecrypt()
         d.cipher->finish(d.held);
     } catch (const Botan::Exception&) {
         // Authentic but badly padded: never written by an encrypting object.
-        d.fail(kNotAuthentic);
+        d.fail(d.notAuthentic());
         return {};
     }
     std::string out = toString(d.held.data(), d.held.size());
@@ -443,15 +403,6 @@ bool BodyCipher::openSegment(std::uint64_t index, bool last, std::span<const std
     return true;
 }
 
-std::string BodyCipher::beginEncrypting()
-{
-    Impl& d = *m_impl;
-    d.use(true);
-    if (d.started)
-        throw RuntimeException("The body has begun already");
-    return d.writeHeader();
-}
-
 bool BodyCipher::beginDecrypting(std::span<const std::uint8_t> header)
 {
     Impl& d = *m_impl;
@@ -469,11 +420,6 @@ bool BodyCipher::beginDecrypting(std::span<const std::uint8_t> header)
     return ours;
 }
 
-void BodyCipher::encipherBlocks(std::span<std::uint8_t> blocks)
-{
-    m_impl->cipher->process(blocks.data(), blocks.size());
-}
-
 void BodyCipher::decipherBlocks(std::span<std::uint8_t> blocks)
 {
     m_impl->cipher->process(blocks.data(), blocks.size());
@@ -482,14 +428,6 @@ void BodyCipher::decipherBlocks(std::span<std::uint8_t> blocks)
 void BodyCipher::authenticate(std::span<const std::uint8_t> ciphertext)
 {
     m_impl->mac->update(ciphertext.data(), ciphertext.size());
-}
-
-std::string BodyCipher::finishEncrypting(std::span<const std::uint8_t> tail)
-{
-    Impl& d = *m_impl;
-    d.use(true);
-    d.held.assign(tail.begin(), tail.end());
-    return FinishEncrypt();
 }
 
 std::optional<std::string> BodyCipher::finishDecrypting(std::span<const std::uint8_t> tail)
@@ -520,7 +458,7 @@ std::optional<std::string> BodyCipher::decipherLastBlock(std::span<const std::ui
     try {
         d.cipher->finish(last);
     } catch (const Botan::Exception&) {
-        error = kNotAuthentic;
+        error = d.notAuthentic();
         return std::nullopt;
     }
     return toString(last.data(), last.size());
@@ -538,13 +476,17 @@ bool BodyCipher::checkTag(std::span<const std::uint8_t> tail)
     }
     d.mac->update(tail.data(), bs);
     if (!d.tagMatches(tail.data() + bs)) {
-        d.fail(kNotAuthentic);
+        d.fail(d.notAuthentic());
         return false;
     }
     return true;
 }
 
 bool BodyCipher::failed() const noexcept { return m_impl->failed; }
+
+void BodyCipher::setKeyVerified() noexcept { m_impl->keyVerified = true; }
+
+const char* BodyCipher::notAuthenticText() const noexcept { return m_impl->notAuthentic(); }
 
 std::string BodyCipher::errorText() const { return m_impl->error; }
 

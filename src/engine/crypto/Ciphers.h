@@ -1,36 +1,33 @@
 #pragma once
-// The three ciphers of the encrypted file's body, each with streaming Encrypt/Decrypt of pieces of
-// any length and a finishing call.
+// The three ciphers of the encrypted file's body.
 //
 // Two body formats (ours, the same for every cipher; doc/format.md gives them byte for byte):
 //  1 "LVB1" | cipher id (1 byte) | salt (16 bytes) | IV (one cipher block)
 //    | CBC ciphertext with PKCS#7 padding | HMAC-SHA-512 tag (64 bytes) over everything before it.
 //    The cipher key and the 64-byte MAC key are one Argon2id output (64 MiB, 3 passes) over the
-//    key's bytes with the random salt; salt and IV come from Botan's auto-seeded generator.
+//    key's bytes with the salt. Written by earlier versions: read, never written.
 //  2 "LVB2" | cipher id (1 byte) | salt (16 bytes) | segment size (4 bytes, big-endian)
 //    | segments. The plaintext is cut into segments of that size (the last one shorter, or empty
 //    for an empty plaintext); each is enciphered in CBC under a key, MAC key and IV of its own
 //    (HKDF-SHA-512 over the Argon2id output and the segment's index), with PKCS#7 padding on the
 //    last one only, and followed by a tag of its own binding the body's header, the file's outer
 //    header, the index and a last-segment flag. Segments can be sealed and opened on any thread,
-//    in any order; nothing of one is released before its tag is checked.
-// The streaming calls (Encrypt/Decrypt/Finish...) and the block calls below read and write format
-// 1; the segment calls format 2, which is what new files get.
+//    in any order; nothing of one is released before its tag is checked. What new files get.
+// The streaming calls (Decrypt/FinishDecrypt) and the block calls below read format 1; the
+// segment calls read and write format 2.
 //
-// Encrypting: the first Encrypt (or FinishEncrypt) returns the body's header in front of its
-// ciphertext; plaintext is held back only up to a whole cipher block.
-// Decrypting streams without holding the body: Decrypt returns the plaintext of every block that
-// can no longer be the last one, at once and NOT yet authenticated, holding back the final block
-// and the tag. FinishDecrypt checks the tag in constant time and only then returns the final,
-// padding-bearing block. A wrong key, a changed byte, a body of another cipher or a body cut
-// short make FinishDecrypt return "" with `failed()` true; the caller must then discard
+// Decrypting format 1 streams without holding the body: Decrypt returns the plaintext of every
+// block that can no longer be the last one, at once and NOT yet authenticated, holding back the
+// final block and the tag. FinishDecrypt checks the tag in constant time and only then returns
+// the final, padding-bearing block. A wrong key, a changed byte, a body of another cipher or a
+// body cut short make FinishDecrypt return "" with `failed()` true; the caller must then discard
 // everything Decrypt returned. A header that is not ours sets `failed()` as soon as it is read,
 // and Decrypt returns nothing more.
 //
 // One object serves one body in one direction: the one it was made for, or, for an object made
-// from the key alone, the one its first call takes. Using it the other way, or after its
-// finishing call, raises RuntimeException. Key material is wiped once derived and when the
-// object goes.
+// from the key alone, the one its first call takes (beginSegments encrypts). Using it the other
+// way, or after its finishing call, raises RuntimeException. Key material is wiped once derived
+// and when the object goes.
 
 #include <cstdint>
 #include <memory>
@@ -50,38 +47,37 @@ public:
     BodyCipher(const BodyCipher&) = delete;
     BodyCipher& operator=(const BodyCipher&) = delete;
 
-    // Output ready so far for the next piece of plaintext (encrypting) or ciphertext (decrypting).
-    std::string Encrypt(std::string_view piece);
+    // Format 1: the plaintext ready so far for the next piece of the body ...
     std::string Decrypt(std::string_view piece);
-    // The rest. After FinishDecrypt, `failed()` tells whether the body was authentic.
-    std::string FinishEncrypt();
+    // ... and the rest. Afterwards `failed()` tells whether the body was authentic.
     std::string FinishDecrypt();
     bool failed() const noexcept;
     // A text for the failure, "" when none.
     std::string errorText() const;
+    // Decrypting: the key was found to match the file's key digest (KeyCheck), so a body that
+    // is not authentic is damaged, and its failure says so rather than blaming the key.
+    void setKeyVerified() noexcept;
+    // The reason given for a body (or a segment) that is not authentic.
+    const char* notAuthenticText() const noexcept;
 
-    // --- Pipelined use: the same body, with the cipher and the MAC driven apart (each by one
-    // thread at a time, the two at once), over whole blocks in place, without copies. Either
-    // this or the calls above, never both on one object.
+    // --- Pipelined decryption of format 1: the same body, with the cipher and the MAC driven
+    // apart (each by one thread at a time, the two at once), over whole blocks in place, without
+    // copies. Either this or the calls above, never both on one object.
     static constexpr std::size_t TagSize = 64;
     std::size_t blockSize() const noexcept;
-    // Bytes of the body's own header (format tag, cipher, salt, IV).
+    // Bytes of the body's own header (format 1: format tag, cipher, salt, IV; format 2 once
+    // begun: its 25 bytes).
     std::size_t headerSize() const noexcept;
-    // Encrypting: the body's header, first; it starts the cipher and goes into the MAC.
-    std::string beginEncrypting();
-    // Decrypting: takes the body's header (headerSize bytes) and derives the keys; false (and
-    // failed) when it is not a header of this cipher.
+    // Takes the body's header (headerSize bytes, of either format) and derives the keys; false
+    // (and failed) when it is not a header of this cipher.
     bool beginDecrypting(std::span<const std::uint8_t> header);
-    // Enciphers or deciphers whole blocks in place, continuing the chain.
-    void encipherBlocks(std::span<std::uint8_t> blocks);
+    // Deciphers whole blocks in place, continuing the chain.
     void decipherBlocks(std::span<std::uint8_t> blocks);
     // Feeds ciphertext to the MAC, in body order.
     void authenticate(std::span<const std::uint8_t> ciphertext);
-    // Encrypting: the plaintext left (less than a block) padded and enciphered, then the tag.
-    std::string finishEncrypting(std::span<const std::uint8_t> tail);
-    // Decrypting: what follows the deciphered blocks, which must be the last cipher block and the
-    // tag. The tag is checked in constant time first; then the plaintext of that block without
-    // its padding. nullopt, and failed, when the body is incomplete or not authentic.
+    // What follows the deciphered blocks, which must be the last cipher block and the tag. The
+    // tag is checked in constant time first; then the plaintext of that block without its
+    // padding. nullopt, and failed, when the body is incomplete or not authentic.
     std::optional<std::string> finishDecrypting(std::span<const std::uint8_t> tail);
     // The same in two halves, so that the tag can be checked behind the deciphering (each half
     // on its own thread; the first touches only the cipher, the second only the MAC):

@@ -4,21 +4,21 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include "app/Globals.h"
+#include "app/HandOver.h"
 #include "app/MainMenu.h"
 #include "app/Preferences.h"
 #include "app/UserDialogs.h"
 #include "engine/KeyCheck.h"
 #include "engine/Notices.h"
 #include "engine/OutputName.h"
+#include "ui/dialogs/SheetModality.h"
 #include "ui/dialogs/wPswdStrength.h"
 #include "ui/main/SharedCommands.h"
 #include "ui/main/wMain.h"
@@ -41,16 +41,12 @@ void wipe(std::string& text) noexcept
 template <typename Check, typename Then>
 void afterPreviousJob(QObject* owner, Check check, Then then)
 {
-    auto* watcher = new QFutureWatcher<bool>(owner);
-    QObject::connect(watcher, &QFutureWatcher<bool>::finished, owner, [watcher, then] {
-        const bool result = watcher->result();
-        watcher->deleteLater();
-        then(result);
-    });
-    watcher->setFuture(QtConcurrent::run([check] {
+    auto relay = std::make_shared<Relay>(owner);
+    QObject::connect(owner, &QObject::destroyed, [relay] { relay->detach(); });
+    startInPool([relay, check, then] {
         if (LVEncryptor* enc = Globals::shared().enc.get(); enc && enc->isBusy()) enc->waitForJob();
-        return check();
-    }));
+        relay->post([then, matches = check()] { then(matches); });
+    });
 }
 
 } // namespace
@@ -64,7 +60,8 @@ swKey* swKey::showWithin(wMain* parent)
         return g_sheet;
     }
     g_sheet = new swKey(parent);
-    g_sheet->open();
+    g_sheet->show();
+    g_sheet->activateWindow();
     return g_sheet;
 }
 
@@ -72,7 +69,7 @@ swKey::swKey(wMain* parent) : QDialog(parent), m_main(parent)
 {
     setObjectName(QStringLiteral("swKey"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowModality(Qt::WindowModal);
+    m_hold = new SheetModality(this, parent);
     setWindowTitle(QStringLiteral("Lockvane"));
     const Preferences& prefs = Preferences::shared();
     Globals& g = Globals::shared();
@@ -275,7 +272,9 @@ void swKey::done(int result)
     edKey->setText(QString());
     edConfirm->setText(QString());
     wPswdStrength::closeIfOpen();
+    const bool focused = isActiveWindow();
     QDialog::done(result);
+    if (focused) m_hold->handFocusBack();
 }
 
 } // namespace lv

@@ -20,6 +20,7 @@ class QPushButton;
 
 namespace lv {
 
+class SheetModality;
 class wMain;
 
 class swKey : public QDialog, public CommandTarget {
@@ -74,6 +75,7 @@ private:
     void finish();
 
     wMain* m_main;
+    SheetModality* m_hold = nullptr;
     bool m_confirming = false;
     bool m_busy = false;
     bool m_finished = false;

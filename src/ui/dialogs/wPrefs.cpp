@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
+#include <QTextDocument>
 
 #include <algorithm>
 
@@ -151,6 +152,7 @@ void wPrefs::buildGeneralPage(QWidget* page)
     cbDecryptionConfirmation = settingBox(box, "cbDecryptionConfirmation", "Ask for decryption confirmation.", page,
                                           {54, 160, 228, 20}, &Preferences::DecryptReminder);
     stPath = place(new PathLabel(box), "stPath", page, {31, 283, 211, 20});
+    stPath->setTextFormat(Qt::PlainText);
     bBrowse = place(new QPushButton(QStringLiteral("Browse.."), box), "bBrowse", page, {248, 283, 58, 20});
     bBrowse->setFocusPolicy(Qt::NoFocus);
     bBrowse->setAutoDefault(false);
@@ -229,7 +231,8 @@ void wPrefs::showPath(const std::string& path, bool shorten)
     stPath->setText(longPath && shorten
                         ? QStringLiteral("...") + QString::fromStdU32String(characters.substr(characters.size() - Tail))
                         : whole);
-    stPath->setToolTip(whole);
+    // A folder's name may look like markup: the help tag shows it as it is too.
+    stPath->setToolTip(Qt::mightBeRichText(whole) ? Qt::convertFromPlainText(whole, Qt::WhiteSpaceNoWrap) : whole);
 }
 
 void wPrefs::bBrowse_Action()

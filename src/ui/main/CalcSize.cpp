@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QMetaObject>
-
 #include <cstdio>
 #include <set>
 #include <thread>
@@ -89,19 +87,6 @@ std::string CalcSize::measure(const FolderItem& f)
 {
     if (f.isFolder()) return sizeText(double(diskUsage(f)));
     return sizeText(double(f.length()));
-}
-
-void Relay::detach()
-{
-    std::lock_guard lock(m_mutex);
-    m_receiver = nullptr;
-}
-
-void Relay::post(std::function<void()> work)
-{
-    std::lock_guard lock(m_mutex);
-    // Posted events of a receiver that goes are dropped with it.
-    if (m_receiver) QMetaObject::invokeMethod(m_receiver, std::move(work), Qt::QueuedConnection);
 }
 
 namespace {

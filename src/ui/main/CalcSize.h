@@ -6,31 +6,16 @@
 // Measuring a folder can take long, so it runs on a thread of its own; the text is handed to the
 // caller on the main thread when it is known.
 
-#include <QObject>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "app/HandOver.h"
 #include "platform/FolderItem.h"
 
 namespace lv {
-
-// Carries work from other threads to a receiver on the main thread. The receiver detaches it
-// before it goes; work posted afterwards is dropped.
-class Relay {
-public:
-    explicit Relay(QObject* receiver) : m_receiver(receiver) {}
-    void detach();
-    void post(std::function<void()> work);
-
-private:
-    std::mutex m_mutex;
-    QObject* m_receiver;
-};
 
 class CalcSize {
 public:

@@ -118,6 +118,17 @@ void LVDisplay::selectRow(std::int32_t row)
     update();
 }
 
+void LVDisplay::scrollToShow(std::int32_t row)
+{
+    if (!sbScroll || row < 1 || row > ItemCount) return;
+    const int top = (row - 1) * RowHeight;
+    const int bottom = row * RowHeight;
+    if (top < ScrollValue)
+        sbScroll->setValue(top);
+    else if (bottom > ScrollValue + height())
+        sbScroll->setValue(bottom - height());
+}
+
 void LVDisplay::cancelSelection()
 {
     RowSelected = false;

@@ -48,6 +48,8 @@ public:
 
     // Selects `row` as a click on it does.
     void selectRow(std::int32_t row);
+    // Scrolls the list as little as needed to show `row` whole.
+    void scrollToShow(std::int32_t row);
     void cancelSelection();
 
     // Asked once per item dropped on the list; true adds a row for it.

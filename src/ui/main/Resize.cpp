@@ -6,10 +6,12 @@
 #include <QLayout>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTimer>
 #include <QToolBar>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -80,6 +82,9 @@ void animate(QTimer& pacer, Tick tick)
     g_terminate = true;  // an animation this one interrupted stops at its next tick
     --g_depth;
 }
+
+// True when `to` is wider or taller than `from`: only a window that grows is moved back on screen.
+bool grows(QSize from, QSize to) { return to.width() > from.width() || to.height() > from.height(); }
 
 // The height of what a QMainWindow shows above and below its content: the menu bar and the
 // toolbars of the top and bottom areas.
@@ -153,6 +158,26 @@ QPoint anchoredPosition(QPoint topLeft, QSize from, QSize to, int anchor)
     }
 }
 
+QPoint insidePosition(QRect frame, QRect area)
+{
+    QPoint at = frame.topLeft();
+    if (frame.right() > area.right()) at.rx() -= frame.right() - area.right();
+    if (frame.bottom() > area.bottom()) at.ry() -= frame.bottom() - area.bottom();
+    at.rx() = std::max(at.x(), area.left());
+    at.ry() = std::max(at.y(), area.top());
+    return at;
+}
+
+void keepOnScreen(QWidget* window, const QScreen* screen)
+{
+    if (!window->isWindow() || !window->isVisible()) return;
+    if (!screen) screen = window->screen();
+    if (!screen) return;
+    const QRect frame = window->frameGeometry();
+    const QPoint at = insidePosition(frame, screen->availableGeometry());
+    if (at != frame.topLeft()) window->move(at);
+}
+
 void SmoothResize(QWidget* window, int width, int height, QTimer& pacer)
 {
     const QSize start = contentSize(window);
@@ -163,11 +188,15 @@ void SmoothResize(QWidget* window, int width, int height, QTimer& pacer)
         ++steps;
         const QSize now = contentSize(window);
         const QSize next(step(now.width(), width, shrinkW), step(now.height(), height, shrinkH));
-        if (next != now) setContentSize(window, next);
+        if (next != now) {
+            setContentSize(window, next);
+            if (grows(now, next)) keepOnScreen(window);
+        }
         return next != QSize(width, height);
     });
     g_lastSteps = steps;
     setContentSize(window, QSize(width, height));
+    if (grows(start, QSize(width, height))) keepOnScreen(window);
 }
 
 void DeclareResize(QWidget* window, int width, int height, int anchor)
@@ -188,11 +217,13 @@ void DeclareResize(QWidget* window, int width, int height, int anchor)
             setContentSize(window, QSize(mix(from.width(), to.width()), mix(from.height(), to.height())));
             if (window->isVisible())
                 setContentPosition(window, QPoint(mix(startCorner.x(), endCorner.x()), mix(startCorner.y(), endCorner.y())));
+            if (grows(from, to)) keepOnScreen(window);
             return frame < Frames;
         });
     }
     setContentSize(window, to);
     if (window->isVisible() && animated) setContentPosition(window, endCorner);
+    if (grows(from, to)) keepOnScreen(window);
     window->update();
 }
 

@@ -8,6 +8,7 @@
 #include "app/Preferences.h"
 #include "app/UserDialogs.h"
 #include "ui/dialogs/Dialogs.h"
+#include "ui/dialogs/SheetModality.h"
 
 namespace lv::SharedCommands {
 
@@ -19,7 +20,7 @@ constexpr const char* DefaultGuidePath = "/UserGuide.pdf";
 QWidget* frontWindow(QWidget* window)
 {
     QWidget* w = window->window();
-    if (w->windowModality() == Qt::WindowModal && w->parentWidget()) return w->parentWidget()->window();
+    if (QWidget* parent = SheetModality::windowOf(w)) return parent;
     return w;
 }
 

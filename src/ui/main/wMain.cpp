@@ -67,15 +67,17 @@ QLabel* staticText(QWidget* parent, const char* name, const QString& text, QRect
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
     label->setAlignment(alignment | Qt::AlignVCenter);
+    label->setTextFormat(Qt::PlainText);  // what a job reports is shown as it is
     label->setStyleSheet(QStringLiteral("color: black;"));
     return label;
 }
 
-bool onSomeScreen(QPoint point)
+// The screen whose work area holds `point`, or null.
+const QScreen* screenHolding(QPoint point)
 {
-    for (QScreen* screen : QGuiApplication::screens())
-        if (screen->availableGeometry().contains(point)) return true;
-    return false;
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->availableGeometry().contains(point)) return screen;
+    return nullptr;
 }
 
 } // namespace
@@ -461,7 +463,6 @@ void wMain::cBack_DropObject(const std::vector<FolderItem>& items, bool link)
     FolderItem target = first;
     if (first.isAlias())
         if (auto resolved = first.resolveAlias()) target = *resolved;
-    if (UnreadableFile::refuse(target, this)) return;
     if (target.isFile() && header.CheckTag(target)) {
         if (KeyCheck::isLaterVersion(header)) {
             UserDialogs::shared().message(KeyCheck::LaterVersionText, this);
@@ -477,8 +478,12 @@ void wMain::cBack_DropObject(const std::vector<FolderItem>& items, bool link)
         }
         return;
     }
+    // The items that can't be read are named and left out; the others are listed (a first item
+    // that can't be read has no header: the drop is one of plain items).
+    const std::vector<FolderItem> readable = UnreadableFile::readableOf(items, this);
+    if (readable.empty()) return;
     if (!link)
-        for (const FolderItem& item : items) g.Items.push_back(item);
+        for (const FolderItem& item : readable) g.Items.push_back(item);
     Transition();
 }
 
@@ -580,9 +585,13 @@ void wMain::Event_Open()
 {
     tmr->stop();
     const Preferences& prefs = Preferences::shared();
-    if (prefs.pLeft != -1 && prefs.pTop != -1 && onSomeScreen(QPoint(prefs.pLeft, prefs.pTop))) {
+    // A stored corner off every screen is left to the window system; one on a screen is brought
+    // back inside it with the whole window.
+    const QPoint stored(prefs.pLeft, prefs.pTop);
+    if (const QScreen* screen = screenHolding(stored); screen && prefs.pLeft != -1 && prefs.pTop != -1) {
         setLeft(prefs.pLeft);
         setTop(prefs.pTop);
+        Resize::keepOnScreen(this, screen);
     }
     lvdList->sbScroll = sbwMain;
 }
@@ -607,7 +616,10 @@ void wMain::moveSelection(int by)
 {
     if (m_status != 2 || !lvdList->RowSelected) return;
     const std::int32_t row = lvdList->SelectedRow + by;
-    if (row >= 1 && row <= lvdList->ItemCount) lvdList->selectRow(row);
+    if (row < 1 || row > lvdList->ItemCount) return;
+    lvdList->selectRow(row);
+    // The selected row stays in view, so that Backspace never removes a row nobody sees.
+    lvdList->scrollToShow(row);
 }
 
 void wMain::keyPressEvent(QKeyEvent* event)
@@ -618,6 +630,13 @@ void wMain::keyPressEvent(QKeyEvent* event)
             button->click();
             return;
         }
+    }
+    // The job view's Cancel takes no focus (Space must not cancel by accident); Escape presses it
+    // while the job runs.
+    if (key == Qt::Key_Escape && m_view == View::JobView && bCancel->isVisible() && bCancel->isEnabled() &&
+        bCancel->text() != QLatin1String("OK")) {
+        bCancel->click();
+        return;
     }
     if (m_status == 2 && lvdList->RowSelected) {
         if (key == Qt::Key_Backspace || key == Qt::Key_Delete) {

@@ -10,7 +10,8 @@
 //                                                 bEncrypt (default), cBorder, cbAction, cbAdd, cbMinus
 //   job view          3             340 x 120     pbProgress, stReports, bCancel ("Cancel", later "OK")
 //
-// Controls carry their names as object names. Every transition writes WindowStatus last; while a
+// Return presses the visible default button; in the job view Escape presses Cancel while the job
+// runs. Controls carry their names as object names. Every transition writes WindowStatus last; while a
 // transition animates, user input waits (see Resize), and work handed to `runWhenIdle` (the
 // engine's reset, documents from the file manager) waits for the animation to end.
 
@@ -115,7 +116,8 @@ public:
 
     // The button Return presses now (the visible default button), or null.
     QPushButton* defaultButton() const;
-    // Keeps the window's position for the next start (closing and quitting).
+    // Keeps the window's position for the next start when the window is closed (quitting keeps
+    // it in Lockvane::quitNow).
     void storePosition();
 
 protected:

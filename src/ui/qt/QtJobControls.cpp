@@ -1,7 +1,6 @@
 #include "ui/qt/QtJobControls.h"
 
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
@@ -9,6 +8,7 @@
 #include <chrono>
 #include <future>
 
+#include "app/HandOver.h"
 #include "app/MainWindow.h"
 #include "app/UserDialogs.h"
 
@@ -48,9 +48,9 @@ void QtJobControls::onGuiThread(std::function<void()> work)
         work();
         return;
     }
-    QMetaObject::invokeMethod(this, [live = m_live, work = std::move(work)] {
+    postToThreadOf(this, [live = m_live, work = std::move(work)] {
         if (live->load()) work();
-    }, Qt::QueuedConnection);
+    });
 }
 
 void QtJobControls::setMaximum(std::int32_t maximum)
@@ -100,10 +100,10 @@ int QtJobControls::show(const Request& request)
     // The worker waits for the answer, but never for a closed job.
     auto answer = std::make_shared<std::promise<int>>();
     std::future<int> result = answer->get_future();
-    QMetaObject::invokeMethod(this, [this, live = m_live, answer, request, dismissed] {
+    postToThreadOf(this, [this, live = m_live, answer, request, dismissed] {
         answer->set_value(live->load() ? UserDialogs::shared().message(request, UserDialogs::Icon::Note, m_parent)
                                        : dismissed);
-    }, Qt::QueuedConnection);
+    });
     while (result.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
         if (!m_live->load()) return dismissed;
     try {

@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -114,6 +115,39 @@ TEST_F(KeySheetTest, HideShowsBothFieldsInClear)
     sheet.cbHide->setChecked(true);
     EXPECT_EQ(sheet.edConfirm->echoMode(), QLineEdit::Password);
     sheet.bCancel_Action();
+}
+
+TEST_F(KeySheetTest, WhileOpenTheMainWindowTakesNoClickNorCloseAndItsKeysGoToTheSheet)
+{
+    swKey& sheet = openForEncryption();
+    QTest::mouseClick(window().bCancel, Qt::LeftButton);  // the job view's Cancel
+    QCloseEvent close;
+    QCoreApplication::sendEvent(window().windowHandle(), &close);  // its title bar's close button
+    settle();
+    EXPECT_EQ(swKey::current(), &sheet);
+    EXPECT_EQ(window().WindowStatus(), 3);
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_TRUE(dialogs().messages.empty());
+
+    // Keys typed into the window while the sheet has not yet the focus, Tab and Return among them.
+    prefs().ConfirmKey = true;
+    sheet.bCancel_Action();
+    settle();
+    window().bEncrypt->click();
+    settle();
+    swKey* confirming = swKey::current();
+    ASSERT_TRUE(confirming && confirming->confirming());
+    QTest::keyClicks(&window(), "Ab1");
+    QTest::keyClick(&window(), Qt::Key_Tab);
+    QTest::keyClicks(&window(), "Ab1");
+    EXPECT_EQ(confirming->edKey->text(), "Ab1");
+    EXPECT_EQ(confirming->edConfirm->text(), "Ab1");
+    QTest::keyClick(&window(), Qt::Key_Return);  // OK
+    EXPECT_TRUE(waitFor([] { return swKey::current() == nullptr; }));
+    EXPECT_TRUE(dialogs().messages.empty());
+    globals().enc->waitForJob();
+    settle();
+    EXPECT_TRUE(fs::exists(destination / "EncryptedFile.cdx"));
 }
 
 TEST_F(KeySheetTest, CancelAndTheTitleBarGoBackToTheList)

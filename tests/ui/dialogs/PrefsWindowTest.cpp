@@ -13,6 +13,7 @@
 #include "DialogTestSupport.h"
 #include "app/Preferences.h"
 #include "qtsupport/ScriptedDialogs.h"
+#include "qtsupport/ShownText.h"
 #include "ui/dialogs/Dialogs.h"
 #include "ui/dialogs/wPrefs.h"
 #include "ui/main/Resize.h"
@@ -236,7 +237,7 @@ TEST_F(PrefsWindow, ExtensionBoxStoresWithOrWithoutTheDotAndRemembersOnClose)
     }
 }
 
-TEST_F(PrefsWindow, DestinationPathIsShortenedAfterThirtyCharacters)
+TEST_F(PrefsWindow, DestinationPathIsShownAsItIsAndShortenedAfterThirtyCharacters)
 {
     // Paths of exactly 30 and 31 characters, wherever the temporary folder lies: the chooser's
     // answer is only shown and stored, never opened.
@@ -251,8 +252,10 @@ TEST_F(PrefsWindow, DestinationPathIsShortenedAfterThirtyCharacters)
         QString afterBrowse;
         Qt::Alignment alignment;
     };
+    const std::string markup = "/<b>BOLD <i>it &amp; x";  // a name, not markup
     const Row table[] = {
         {path30, QString::fromStdString(path30), Qt::AlignHCenter},
+        {markup, QString::fromStdString(markup), Qt::AlignHCenter},
         {path31, QStringLiteral("...") + tail27, Qt::AlignRight},
     };
     for (const Row& row : table) {
@@ -261,14 +264,14 @@ TEST_F(PrefsWindow, DestinationPathIsShortenedAfterThirtyCharacters)
         w = open();
         ScriptedDialogs::installed().chosenFolder = FolderItem(row.path);
         QTest::mouseClick(w->bBrowse, Qt::LeftButton);
-        EXPECT_EQ(w->stPath->text(), row.afterBrowse);
+        EXPECT_EQ(test::shownText(*w->stPath).toStdString(), row.afterBrowse.toStdString());
         EXPECT_EQ(w->stPath->alignment() & Qt::AlignHorizontal_Mask, row.alignment);
-        EXPECT_EQ(w->stPath->toolTip(), QString::fromStdString(row.path));
+        EXPECT_EQ(test::shownToolTip(*w->stPath).toStdString(), row.path);
         // Opening shows it whole, aligned the same way.
         reopen();
-        EXPECT_EQ(w->stPath->text(), QString::fromStdString(row.path));
+        EXPECT_EQ(test::shownText(*w->stPath).toStdString(), row.path);
         EXPECT_EQ(w->stPath->alignment() & Qt::AlignHorizontal_Mask, row.alignment);
-        EXPECT_EQ(w->stPath->toolTip(), QString::fromStdString(row.path));
+        EXPECT_EQ(test::shownToolTip(*w->stPath).toStdString(), row.path);
         test::closeAndFlush(w);
     }
 

@@ -7,12 +7,15 @@
 #include <QTimer>
 
 #include "app/MainMenu.h"
+#include "qtsupport/ShownText.h"
+#include "support/FilesOpenedAsNobody.h"
 #include "ui/UiFixture.h"
 #include "ui/dialogs/swKey.h"
 #include "ui/main/Canvases.h"
 #include "ui/main/LVDisplay.h"
 #include "ui/main/LVDisplayHead.h"
 #include "ui/main/Resize.h"
+#include "ui/qt/QtJobControls.h"
 
 namespace lv {
 namespace {
@@ -208,6 +211,55 @@ TEST_F(MainWindowTest, DropsOnTheDropZone)
     }
 }
 
+TEST_F(MainWindowTest, ADropListsWhatCanBeReadAndNamesWhatCannot)
+{
+    fs::permissions(dir.path(), fs::perms::all);
+    const fs::path open = dir / "open.txt", locked = dir / "locked.txt", sealed = dir / "sealed.txt";
+    const fs::path encrypted = dir / "secret.cdx", link = dir / "link.txt";
+    for (const fs::path& file : {open, locked, sealed}) test::writeFile(file, "text");
+    for (const fs::path& file : {locked, sealed}) fs::permissions(file, fs::perms::owner_write);
+    writeHeaderOnlyFile(encrypted, 1);
+    fs::create_symlink(locked, link);
+    struct Case {
+        const char* name;
+        std::vector<fs::path> dropped;
+        std::vector<fs::path> queued;
+        MainWindow::View view;
+        std::vector<std::string> messages;
+    };
+    const std::string lockedText = "The file \"locked.txt\" cannot be read.";
+    const Case cases[] = {
+        {"readable first", {open, locked}, {open}, MainWindow::View::ItemList, {lockedText}},
+        // No header can be read from the first: the others are plain items, the encrypted one too.
+        {"unreadable first", {locked, open, encrypted}, {open, encrypted}, MainWindow::View::ItemList, {lockedText}},
+        {"a link to an unreadable file", {link, open}, {open}, MainWindow::View::ItemList,
+         {"The file \"link.txt\" cannot be read."}},
+        {"nothing readable", {locked, sealed}, {}, MainWindow::View::DropZone,
+         {"The files \"locked.txt\" and \"sealed.txt\" cannot be read."}},
+        // The others are not taken: nothing to say about them.
+        {"encrypted first", {encrypted, locked}, {encrypted}, MainWindow::View::DecryptQuestion, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        window().ResetWindow();
+        settle();
+        dialogs().reset();
+        {
+            test::FilesOpenedAsNobody nobody;
+            drop(window().cBack, c.dropped);
+        }
+        std::vector<fs::path> queued;
+        for (const FolderItem& item : globals().Items) queued.push_back(item.path());
+        EXPECT_EQ(queued, c.queued);
+        EXPECT_EQ(window().lvdList->ItemCount, c.view == MainWindow::View::ItemList ? int(c.queued.size()) : 0);
+        EXPECT_EQ(window().view(), c.view);
+        EXPECT_EQ(dialogs().messages, c.messages);
+        if (!c.messages.empty()) {
+            EXPECT_EQ(dialogs().explanations, std::vector<std::string>{"Permission denied."});
+        }
+    }
+}
+
 TEST_F(MainWindowTest, DropsOnTheListRefuseWhatIsQueuedComparingPathsExactly)
 {
     test::writeFile(dir / "Report", "1");
@@ -280,6 +332,42 @@ TEST_F(MainWindowTest, Keys)
             settle();
         }
     }
+}
+
+TEST_F(MainWindowTest, TheArrowsKeepTheSelectedRowInView)
+{
+    wMain& w = window();
+    LVDisplay& list = *w.lvdList;
+    queue(makeFiles(6));
+    w.Transition();
+    settle();
+    list.selectRow(3);
+    struct Step {
+        Qt::Key key;
+        int row;
+        int scrolled;  // the least that shows the row whole
+    };
+    const Step steps[] = {{Qt::Key_Down, 4, 50}, {Qt::Key_Down, 5, 100}, {Qt::Key_Down, 6, 150}, {Qt::Key_Up, 5, 150},
+                          {Qt::Key_Up, 4, 150},   {Qt::Key_Up, 3, 100},   {Qt::Key_Up, 2, 50},    {Qt::Key_Up, 1, 0}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.row);
+        QTest::keyClick(&w, step.key);
+        ASSERT_EQ(list.SelectedRow, step.row);
+        EXPECT_EQ(w.sbwMain->value(), step.scrolled);
+        EXPECT_EQ(list.ScrollValue, step.scrolled);
+    }
+    // Scrolled away by hand, the next arrow brings the selection back into view.
+    w.sbwMain->setValue(150);
+    QTest::keyClick(&w, Qt::Key_Down);
+    EXPECT_EQ(list.SelectedRow, 2);
+    EXPECT_EQ(list.ScrollValue, 50);
+}
+
+TEST_F(MainWindowTest, AJobsStatusTextIsShownAsItIs)
+{
+    const std::string text = "Encrypting <b>BOLD <i>it &amp; x.bin";
+    window().newJobControls()->controls().status->setText(text);
+    EXPECT_EQ(test::shownText(*window().stReports).toStdString(), text);
 }
 
 TEST_F(MainWindowTest, RemoveItemIsEnabledExactlyWhileARowIsSelected)
@@ -395,6 +483,34 @@ TEST_F(MainWindowTest, PositionIsRestoredOnlyOnAScreen)
     w2.show();
     EXPECT_EQ(w2.Left(), 120);
     EXPECT_EQ(w2.Top(), 90);
+}
+
+TEST_F(MainWindowTest, TheWindowStaysInsideItsScreen)
+{
+    wMain& w = window();
+    const QRect area = w.screen()->availableGeometry();
+    const auto onScreen = [&](const QWidget* c) { return area.contains(QRect(c->mapToGlobal(QPoint(0, 0)), c->size())); };
+    // Near the bottom-right corner the list view would reach past both edges: the window moves in
+    // just so far, and Encrypt and Cancel can be reached.
+    w.move(area.right() - 400, area.bottom() - 220);
+    settle();
+    queue(makeFiles(1));
+    w.Transition();
+    settle();
+    EXPECT_EQ(w.frameGeometry().bottomRight(), area.bottomRight());
+    EXPECT_TRUE(onScreen(w.bEncrypt) && onScreen(w.bFirstCancel));
+
+    // A stored corner on the screen with most of the window past its edges opens inside it.
+    prefs().pLeft = area.right() - 40;
+    prefs().pTop = area.bottom() - 20;
+    wMain stored;
+    stored.show();
+    EXPECT_EQ(stored.frameGeometry().bottomRight(), area.bottomRight());
+
+    // A frame larger than the work area keeps its title bar in it.
+    const QRect small(0, 0, 300, 200);
+    EXPECT_EQ(Resize::insidePosition(QRect(250, 150, 400, 300), small), QPoint(0, 0));
+    EXPECT_EQ(Resize::insidePosition(QRect(-50, 20, 100, 100), small), QPoint(0, 20));
 }
 
 } // namespace
