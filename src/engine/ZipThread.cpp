@@ -161,7 +161,8 @@ void ZipThread::decompressTask()
         }
         if (failure) return fail(failure->message, explanationOf(*zar->Entry(failure->index)));
         if (!zar->Close()) return fail(zar->ErrorMessage());
-        m_extraction->finish();
+        // Nothing taken from what was extracted, nothing of it left without its dates and modes.
+        if (std::string error; !m_extraction->finish(error)) return fail(error);
         m_extracted = true;
     } catch (const std::exception& e) {
         m_failureText = e.what();

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "platform/MacMetadataStore.h"
+
 namespace lv {
 
 namespace {
@@ -22,11 +24,13 @@ FolderHandle FolderHandle::open(const std::filesystem::path& path, int& err, boo
     return fd ? FolderHandle(std::move(fd), path) : FolderHandle();
 }
 
-FolderHandle FolderHandle::openFolder(const std::string& name, int& err) const
+FolderHandle FolderHandle::openFolder(const std::string& name, int& err, bool withPath) const
 {
     FileDescriptor fd(::openat(m_fd.get(), name.c_str(), FolderFlags));
     err = fd ? 0 : errno;
-    return fd ? FolderHandle(std::move(fd), m_path / name) : FolderHandle();
+    if (!fd)
+        return {};
+    return FolderHandle(std::move(fd), withPath && !m_path.empty() ? m_path / name : std::filesystem::path());
 }
 
 FolderItem::Kind FolderHandle::kindOf(const std::string& name, struct stat& st, int& err) const
@@ -85,6 +89,33 @@ int FolderHandle::moveReplacing(const std::string& from, const std::string& to) 
     return errnoOr(::renameat(m_fd.get(), from.c_str(), m_fd.get(), to.c_str()));
 }
 
+int FolderHandle::moveWithCompanion(const std::string& from, const std::string& to) const
+{
+    const bool withCompanion = MacMetadataStore::hasCompanion({m_fd.get(), from});
+    const std::string fromCompanion = MacMetadataStore::companionName(from);
+    const std::string toCompanion = MacMetadataStore::companionName(to);
+    struct stat st;
+    if (withCompanion && ::fstatat(m_fd.get(), toCompanion.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    if (const int err = moveNoReplace(from, to))
+        return err;
+    if (!withCompanion)
+        return 0;
+    const int err = moveNoReplace(fromCompanion, toCompanion);
+    if (err)
+        moveNoReplace(to, from);  // all or nothing
+    return err;
+}
+
+int FolderHandle::replaceWithCompanion(const std::string& from, const std::string& to) const
+{
+    MacMetadataStore::removeAll({m_fd.get(), to});
+    if (MacMetadataStore::hasCompanion({m_fd.get(), from}))
+        if (const int err = moveReplacing(MacMetadataStore::companionName(from), MacMetadataStore::companionName(to)))
+            return err;
+    return moveReplacing(from, to);
+}
+
 int FolderHandle::remove(const std::string& name, bool folder) const
 {
     return errnoOr(::unlinkat(m_fd.get(), name.c_str(), folder ? AT_REMOVEDIR : 0));
@@ -94,6 +125,11 @@ int FolderHandle::setModificationDate(const std::string& name, std::int64_t unix
 {
     const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(unixTime), 0}};
     return errnoOr(::utimensat(m_fd.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW));
+}
+
+int FolderHandle::setPermissions(const std::string& name, std::uint32_t bits) const
+{
+    return errnoOr(::fchmodat(m_fd.get(), name.c_str(), mode_t(bits & 07777), AT_SYMLINK_NOFOLLOW));
 }
 
 bool FolderHandle::isWritable(const std::string& name, const struct stat& st) const

@@ -10,6 +10,10 @@
 // fails.
 //
 // Paths are byte strings. Symbolic links are never followed: the metadata of a link is its own.
+// An item is named by its path (of any length) or, at any depth and never through a moved or
+// replaced folder, by its name in a folder open as a descriptor (InFolder).
+
+#include <fcntl.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -22,6 +26,15 @@ namespace lv {
 
 namespace MacMetadataStore {
 
+// An item named `name` in the folder open as `folder` (an O_PATH descriptor will do; AT_FDCWD
+// takes `name` as a path). `self`, when not -1, is the item itself, open (not O_PATH): its
+// attributes are read and written through it. The companion lies in the same folder.
+struct InFolder {
+    int folder = AT_FDCWD;
+    std::string name;
+    int self = -1;
+};
+
 // The resource fork's bytes; nullopt when the file has none (an empty fork counts as none).
 std::optional<std::string> readResourceFork(const std::filesystem::path& file);
 // The same; `err` is the errno of a fork that is there but cannot be read (0 otherwise).
@@ -31,11 +44,16 @@ std::uint64_t resourceForkLength(const std::filesystem::path& file);
 // Replaces the resource fork; an empty `bytes` removes it. False (errno set) when neither store
 // could take it.
 bool writeResourceFork(const std::filesystem::path& file, const std::string& bytes);
+std::optional<std::string> readResourceFork(const InFolder& item, int& err);
+bool writeResourceFork(const InFolder& item, const std::string& bytes);
 
 // The Finder information; nullopt when the file has none.
 std::optional<FinderInfo> readFinderInfo(const std::filesystem::path& file);
 // Replaces the Finder information; an all-zero value removes it.
 bool writeFinderInfo(const std::filesystem::path& file, const FinderInfo& info);
+// The same through a folder; `err` as for readResourceFork.
+std::optional<FinderInfo> readFinderInfo(const InFolder& item, int& err);
+bool writeFinderInfo(const InFolder& item, const FinderInfo& info);
 
 // What a folder walk needs to know of a file's Mac metadata, with the same answers as
 // readFinderInfo and resourceForkLength but fewer calls: one listing of the file's attributes
@@ -46,9 +64,11 @@ struct Probe {
     std::uint64_t forkLength = 0;
 };
 Probe probe(const std::filesystem::path& file, bool mayHaveCompanion);
+Probe probe(const InFolder& item, bool mayHaveCompanion);
 
 // Removes both, from both stores, and the companion (used when a file is deleted or moved).
 void removeAll(const std::filesystem::path& file);
+void removeAll(const InFolder& item);
 // Carries the metadata of `from` over to `to` (after a copy across file systems).
 bool copyAll(const std::filesystem::path& from, const std::filesystem::path& to);
 
@@ -58,6 +78,9 @@ std::filesystem::path companionPath(const std::filesystem::path& file);
 // True when an AppleDouble file is at the companion path of `file` (a file of that name that is
 // no AppleDouble file is somebody else's and never touched).
 bool hasCompanion(const std::filesystem::path& file);
+bool hasCompanion(const InFolder& item);
+// The name of the companion of an item named `name` in its folder.
+std::string companionName(const std::string& name);
 // True when `name` begins with "._", a partner of the rest of the name exists in `folder` and
 // the file is an AppleDouble file: then it holds that partner's metadata and is no item of its
 // own. Any other "._" file is the user's and must be listed and archived like any file.

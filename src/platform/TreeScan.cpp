@@ -24,7 +24,7 @@ struct ScanState {
     std::condition_variable idle;
     std::size_t pending = 0;
     std::set<std::pair<std::uint64_t, std::uint64_t>> folders;  // device, inode of those listed
-    std::map<fs::path, TreeScan::Listing>* listings = nullptr;
+    std::map<std::string, TreeScan::Listing>* listings = nullptr;
     std::function<bool()> stopped;
     std::atomic<bool> stop{false};
     WorkerPool* pool = nullptr;
@@ -67,7 +67,7 @@ struct ScanState {
                 post(folder / item.name);
         }
         std::lock_guard lock(mutex);
-        (*listings)[folder] = std::move(listing);
+        (*listings)[folder.native()] = std::move(listing);
     }
 };
 
@@ -111,7 +111,7 @@ std::shared_ptr<const TreeScan> TreeScan::run(const std::vector<FolderItem>& roo
 
 const TreeScan::Listing* TreeScan::listing(const fs::path& folder) const
 {
-    const auto at = m_listings.find(folder);
+    const auto at = m_listings.find(folder.native());
     return at == m_listings.end() ? nullptr : &at->second;
 }
 

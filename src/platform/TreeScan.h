@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/FolderItem.h"
@@ -43,11 +44,13 @@ public:
     // A root (or an alias root's target) by its path, or null.
     const Root* root(const std::filesystem::path& path) const;
 
-    const std::map<std::filesystem::path, Listing>& listings() const noexcept { return m_listings; }
+    // Keyed by the folder's path as a plain string: a split path per folder would grow with the
+    // square of the tree's depth.
+    const std::map<std::string, Listing>& listings() const noexcept { return m_listings; }
     const std::map<std::filesystem::path, Root>& roots() const noexcept { return m_roots; }
 
 private:
-    std::map<std::filesystem::path, Listing> m_listings;
+    std::map<std::string, Listing> m_listings;
     std::map<std::filesystem::path, Root> m_roots;
 };
 

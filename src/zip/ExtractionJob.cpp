@@ -1,9 +1,7 @@
 #include "zip/ExtractionJob.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <system_error>
 
@@ -11,6 +9,8 @@
 #include <sys/stat.h>
 
 #include "platform/DiskSpace.h"
+#include "platform/MacMetadataStore.h"
+#include "zip/MacMetadataRestore.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipEntry.h"
 
@@ -20,8 +20,9 @@ namespace {
 
 constexpr int MaxNumberedFolders = 10000;
 constexpr std::uint64_t Block = 4096;
-// Folders held open at once; a deep or wide tree has the ones it needs opened again.
-constexpr std::size_t MaxOpenFolders = 256;
+// Folders held open at once: those on the way of the entries at hand. A deep or wide tree has
+// the others opened again when it needs them, and never holds a descriptor per level.
+constexpr std::size_t MaxOpenFolders = 64;
 constexpr const char* NoDestinationText = "No destination given";
 
 std::string quoted(const FolderItem& f)
@@ -47,24 +48,10 @@ std::uint64_t inBlocks(std::uint64_t bytes) { return (bytes + Block - 1) / Block
 // The n-th of `name`, `name2`, `name3`, ...
 std::string numberedName(const std::string& name, int n) { return n == 1 ? name : name + std::to_string(n); }
 
-// `path` with the leading components `from` replaced by `to`; nullopt when it does not start there.
-std::optional<std::filesystem::path> movedPath(const std::filesystem::path& path, const std::filesystem::path& from,
-                                           const std::filesystem::path& to)
-{
-    auto p = path.begin();
-    for (auto f = from.begin(); f != from.end(); ++f, ++p)
-        if (p == path.end() || *p != *f)
-            return std::nullopt;
-    std::filesystem::path result = to;
-    for (; p != path.end(); ++p)
-        result /= *p;
-    return result;
-}
-
 } // namespace
 
 ExtractionJob::ExtractionJob(FolderItem root, bool decodeMacBinary)
-    : m_root(std::move(root)), m_decodeMacBinary(decodeMacBinary)
+    : m_root(std::move(root)), m_decodeMacBinary(decodeMacBinary), m_open(MaxOpenFolders)
 {
 }
 
@@ -162,9 +149,7 @@ bool ExtractionJob::publish(std::string& error)
         m_ownsRoot = false;
         m_stagingParent.reset();
         m_stagingRoot.reset();
-        m_created.clear();
-        m_createdPaths.clear();
-        m_folderEnds.clear();
+        forget();
         return true;
     }
     error = "There is no free name for the folder " + quoted(parent.child(m_publishName)) + " in " + quoted(parent) +
@@ -222,6 +207,11 @@ bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader*
         return fail(NoDestinationText);
     FolderPtr folder;
     std::string name;
+    std::optional<Place> parent;  // none for the entry of the root itself
+    // A file there came from an earlier entry of the same name (duplicates, or names that differ
+    // only in case on a file system that ignores it) or, in a root of the job's own, from
+    // someone else: the entry must not overwrite it in silence.
+    bool refuse = m_ownsRoot;
     if (components->empty()) {
         // The entry of the root itself, in the folder the user chose.
         int err = 0;
@@ -230,56 +220,54 @@ bool ExtractionJob::extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader*
             : std::make_shared<const FolderHandle>(FolderHandle::open(m_root.parent().path(), err, true));
         name = m_root.name();
     } else {
-        folder = openFolder(*components, components->size() - 1);
+        std::lock_guard lock(m_mutex);
+        Place at = ExtractedPlaces::Root;
+        for (std::size_t i = 0; i + 1 < components->size(); ++i)
+            at = m_places.placeOf(at, (*components)[i]);
+        folder = folderOf(at, true);
+        parent = at;
         name = components->back();
+        if (const auto existing = m_places.find(at, name); existing && m_places[*existing].created)
+            refuse = true;
     }
     if (!folder || !folder->isOpen())
         return fail(NoDestinationText);
-    const FolderItem target = folder->item(name);
 
-    // A file there came from an earlier entry of the same name (duplicates, or names that differ
-    // only in case on a file system that ignores it) or, in a root of the job's own, from
-    // someone else: the entry must not overwrite it in silence.
-    const char* refuse = m_ownsRoot || createdHere(target) ? FileExtractedAlreadyText : nullptr;
-    FolderItem extracted;
+    std::string extractedName;
     bool created = false;
     const bool privateFolder = !m_publishName.empty();
-    if (!entry.z_extractAt({*folder, name, m_decodeMacBinary, true, reader, m_workNames, refuse, privateFolder},
-                           extracted, created))
+    if (!entry.z_extractAt({*folder, name, m_decodeMacBinary, true, reader, m_workNames,
+                            refuse ? FileExtractedAlreadyText : nullptr, privateFolder},
+                           extractedName, created))
         return fail(entry.ErrorMessage());
 
-    const bool moved = !(extracted == target);
-    {
-        std::lock_guard lock(m_mutex);
-        if (created) {
-            m_created.push_back(extracted);
-            m_createdPaths.insert(extracted.path().native());
-        } else if (moved && m_createdPaths.count(target.path().native())) {
-            // A folder of the job's got its Mac name back: what was made in it moved along.
-            for (FolderItem& f : m_created)
-                if (const auto p = movedPath(f.path(), target.path(), extracted.path()))
-                    f = FolderItem(*p);
-            for (FolderEnd& end : m_folderEnds)
-                if (const auto p = movedPath(end.folder.path(), target.path(), extracted.path()))
-                    end.folder = FolderItem(*p);
-            m_createdPaths.clear();
-            for (const FolderItem& f : m_created)
-                m_createdPaths.insert(f.path().native());
-        }
+    // What was made, as it is now: the check at the end and the clean-up know it by that.
+    struct stat st {};
+    int err = 0;
+    const FolderItem::Kind kind =
+        created || entry.IsDirectory() ? folder->kindOf(extractedName, st, err) : FolderItem::Kind::Missing;
+    std::lock_guard lock(m_mutex);
+    if (!parent) {
+        m_rootCreated = m_rootCreated || created;
+        return true;
     }
-    if (entry.IsDirectory() && !(extracted == m_root)) {
+    const Place at = m_places.placeOf(*parent, name);
+    if (extractedName != name)
+        m_places.rename(at, extractedName);
+    ExtractedPlaces::Place& place = m_places[at];
+    if (created) {
+        place.created = true;
+        place.isFolder = entry.IsDirectory();
+        place.device = kind == FolderItem::Kind::Missing ? 0 : std::uint64_t(st.st_dev);
+        place.inode = kind == FolderItem::Kind::Missing ? 0 : std::uint64_t(st.st_ino);
+    }
+    if (entry.IsDirectory() && kind == FolderItem::Kind::Folder) {
         // The date the extraction gave the folder (its entry's, or its Mac header's).
-        const auto date = entry.Time() ? extracted.modificationDate() : std::nullopt;
-        std::lock_guard lock(m_mutex);
-        auto mode = entry.FolderMode();
-        if (mode && !m_createdPaths.count(extracted.path().native()))
-            mode.reset();
-        if (date || mode)
-            m_folderEnds.push_back({extracted, date, mode});
+        if (entry.Time())
+            place.date = std::int64_t(st.st_mtim.tv_sec);
+        if (place.created)
+            place.mode = entry.FolderMode();
     }
-    // The open folders may hold the old name.
-    if (moved && entry.IsDirectory())
-        closeFolders();
     return true;
 }
 
@@ -287,6 +275,8 @@ ExtractionJob::FolderPtr ExtractionJob::openRoot()
 {
     if (m_stagingRoot)
         return m_stagingRoot;
+    if (m_rootFolder)
+        return m_rootFolder;
     int err = 0;
     FolderHandle root = FolderHandle::open(m_root.path(), err);
     if (!root.isOpen() && err == ENOENT) {
@@ -294,215 +284,168 @@ ExtractionJob::FolderPtr ExtractionJob::openRoot()
         if (!parent.isOpen())
             return nullptr;
         if (const int made = parent.makeFolder(m_root.name(), 0777); made == 0)
-            record(m_root);
+            m_rootCreated = true;
         else if (made != EEXIST)
             return nullptr;
         root = FolderHandle::open(m_root.path(), err);
     }
-    return root.isOpen() ? std::make_shared<const FolderHandle>(std::move(root)) : nullptr;
+    if (root.isOpen())
+        m_rootFolder = std::make_shared<const FolderHandle>(std::move(root));
+    return m_rootFolder;
 }
 
-ExtractionJob::FolderPtr ExtractionJob::openFolder(const std::vector<std::string>& components, std::size_t count)
+ExtractionJob::FolderPtr ExtractionJob::folderOf(Place place, bool make)
 {
-    const auto keyOf = [&](std::size_t n) {
-        std::string key;
-        for (std::size_t i = 0; i < n; ++i)
-            key.append(components[i]).push_back('/');
-        return key;
-    };
-    std::lock_guard lock(m_foldersMutex);
-    // The deepest folder on the way that is open already.
-    std::size_t depth = count;
+    // The places from this one up to the nearest folder open already.
+    std::vector<Place> way;
     FolderPtr folder;
-    for (;; --depth) {
-        if (const auto it = m_folders.find(keyOf(depth)); it != m_folders.end()) {
-            folder = it->second;
+    for (Place p = place;; p = m_places[p].folder) {
+        if (p == ExtractedPlaces::Root) {
+            folder = openRoot();
             break;
         }
-        if (depth == 0)
+        if ((folder = m_open.find(p)))
             break;
+        way.push_back(p);
     }
-    if (!folder) {
-        if (!(folder = openRoot()))
-            return nullptr;
-        m_folders.emplace(std::string(), folder);
-    }
-    if (m_folders.size() + (count - depth) > MaxOpenFolders)
-        m_folders.clear();
-    for (; depth < count; ++depth) {
+    for (auto p = way.rbegin(); folder && p != way.rend(); ++p) {
         // Only a real folder is entered: a link on the way is never followed, and a file or
         // special file there ends the walk.
-        const std::string& name = components[depth];
+        ExtractedPlaces::Place& at = m_places[*p];
         int err = 0;
-        FolderHandle child = folder->openFolder(name, err);
-        if (!child.isOpen() && err == ENOENT) {
-            const int made = folder->makeFolder(name, 0777);
-            if (made == 0)
-                record(folder->item(name));
-            else if (made != EEXIST)
+        FolderHandle child = folder->openFolder(at.name, err, false);
+        if (!child.isOpen() && err == ENOENT && make) {
+            const int made = folder->makeFolder(at.name, 0777);
+            if (made != 0 && made != EEXIST)
                 return nullptr;
-            child = folder->openFolder(name, err);
+            child = folder->openFolder(at.name, err, false);
+            if (made == 0) {
+                struct stat st {};
+                const bool known = child.isOpen() && ::fstat(child.descriptor(), &st) == 0;
+                at.created = true;
+                at.isFolder = true;
+                at.device = known ? std::uint64_t(st.st_dev) : 0;
+                at.inode = known ? std::uint64_t(st.st_ino) : 0;
+            }
         }
         if (!child.isOpen())
             return nullptr;
         folder = std::make_shared<const FolderHandle>(std::move(child));
-        m_folders.emplace(keyOf(depth + 1), folder);
+        m_open.keep(*p, folder);
     }
     return folder;
 }
 
-void ExtractionJob::closeFolders()
+std::string ExtractionJob::checkInPlace(Place place)
 {
-    std::lock_guard lock(m_foldersMutex);
-    m_folders.clear();
+    const ExtractedPlaces::Place& p = m_places[place];
+    const FolderPtr folder = folderOf(p.folder, false);
+    struct stat st {};
+    int err = 0;
+    if (folder && folder->kindOf(p.name, st, err) != FolderItem::Kind::Missing && std::uint64_t(st.st_dev) == p.device &&
+        std::uint64_t(st.st_ino) == p.inode)
+        return {};
+    return std::string("The extracted ") + (p.isFolder ? "folder" : "file") + " \"" + m_places.pathOf(place) +
+        "\" was moved or deleted before the extraction ended.";
 }
 
-void ExtractionJob::finish()
+void ExtractionJob::forget()
 {
-    closeFolders();
+    m_places.clear();
+    m_open.clear();
+    m_rootFolder.reset();
+}
+
+void ExtractionJob::closeFolders()
+{
     std::lock_guard lock(m_mutex);
-    // Deepest first: a folder closed to its owner would keep the dates and modes below it from
-    // being set. Setting a folder's date changes nothing in the folder above it.
-    std::stable_sort(m_folderEnds.begin(), m_folderEnds.end(), [](const FolderEnd& a, const FolderEnd& b) {
-        return std::distance(a.folder.path().begin(), a.folder.path().end()) >
-            std::distance(b.folder.path().begin(), b.folder.path().end());
-    });
-    for (FolderEnd& end : m_folderEnds) {
-        if (end.date)
-            end.folder.setModificationDate(*end.date);
-        if (end.mode)
-            end.folder.setPermissions(*end.mode);
+    m_open.clear();
+    m_rootFolder.reset();
+}
+
+bool ExtractionJob::finish(std::string& error)
+{
+    std::lock_guard lock(m_mutex);
+    const auto done = [&](bool ok) {
+        m_open.clear();
+        m_rootFolder.reset();
+        return ok;
+    };
+    // Nothing was taken from the result meanwhile: each item made is the one the job made, there.
+    for (Place p = 1; p < m_places.size(); ++p)
+        if (m_places[p].created)
+            if (error = checkInPlace(p); !error.empty())
+                return done(false);
+    // Deepest first (a place comes after the folder it is in): a folder closed to its owner
+    // would keep the dates and modes below it from being set. Setting a folder's date changes
+    // nothing in the folder above it.
+    for (Place p = m_places.size(); p-- > 1;) {
+        ExtractedPlaces::Place& place = m_places[p];
+        if (!place.date && !place.mode)
+            continue;
+        const FolderPtr folder = folderOf(place.folder, false);
+        std::string failure;
+        if (!folder)
+            failure = macrestore::failedDate(ENOENT);
+        else if (const int err = place.date ? folder->setModificationDate(place.name, *place.date) : 0)
+            failure = macrestore::failedDate(err);
+        else if (const int modeErr = place.mode ? folder->setPermissions(place.name, *place.mode) : 0)
+            failure = macrestore::failedPermissions(modeErr);
+        if (!failure.empty()) {
+            error = "Extraction of \"" + m_places.pathOf(p) + "/\" failed: " + failure;
+            return done(false);
+        }
+        place.date.reset();
+        place.mode.reset();
     }
-    m_folderEnds.clear();
+    return done(true);
 }
 
 bool ExtractionJob::removeCreated()
 {
-    closeFolders();
     std::lock_guard lock(m_mutex);
-    std::vector<FolderItem> items = m_created;
-    if (m_stagingRoot)
-        return removeStagedThroughDescriptors(items);
-    if (m_ownsRoot)
-        items.insert(items.begin(), m_root);
-    // A folder mode already applied must not keep its contents in: the job's folders are opened
-    // to their owner first, parents before children.
-    for (FolderItem& f : items)
-        if (f.isFolder())
-            f.setPermissions(0700);
-    bool all = true;
-    for (auto it = items.rbegin(); it != items.rend(); ++it)
-        if (it->exists() && !it->remove())
-            all = false;
-    m_created.clear();
-    m_createdPaths.clear();
-    m_folderEnds.clear();
-    return all;
-}
-
-// Called with m_mutex held. The items the job made, found by their places below the staged
-// root and reached through its descriptor one folder at a time, never through a link; then the
-// root itself, when nothing of anyone else's is left in it.
-bool ExtractionJob::removeStagedThroughDescriptors(const std::vector<FolderItem>& items)
-{
-    struct Place {
-        std::vector<std::string> folders;
-        std::string name;
-    };
-    std::vector<Place> places;
-    for (const FolderItem& item : items) {
-        Place place;
-        for (const auto& part : item.path().lexically_relative(m_root.path()))
-            place.folders.push_back(part.native());
-        if (place.folders.empty() || place.folders.front() == "..")
-            continue;
-        place.name = place.folders.back();
-        place.folders.pop_back();
-        places.push_back(std::move(place));
-    }
-    // The folder an item lies in, for an item below a folder of the root.
-    const auto folderOf = [&](const Place& place) -> std::optional<FolderHandle> {
-        FolderHandle folder;
-        const FolderHandle* at = m_stagingRoot.get();
-        for (const std::string& name : place.folders) {
-            int err = 0;
-            folder = at->openFolder(name, err);
-            if (!folder.isOpen())
-                return std::nullopt;
-            at = &folder;
-        }
-        return folder;
-    };
-    // An item goes with its AppleDouble companion, when that is one.
-    const auto removeIn = [](const FolderHandle& parent, const std::string& name, bool folder) {
-        const int err = parent.remove(name, folder);
-        if (err == 0) {
-            const std::string companion = "._" + name;
-            FileDescriptor fd(::openat(parent.descriptor(), companion.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-            unsigned char magic[4] = {};
-            struct stat st;
-            if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && ::read(fd.get(), magic, 4) == 4 &&
-                magic[0] == 0 && magic[1] == 0x05 && magic[2] == 0x16 && magic[3] == 0x07)
-                parent.remove(companion, false);
-        }
-        return err;
-    };
-    const auto removeAt = [&](const Place& place, bool folder) {
-        if (place.folders.empty())
-            return removeIn(*m_stagingRoot, place.name, folder);
-        const auto parent = folderOf(place);
-        return parent ? removeIn(*parent, place.name, folder) : ENOENT;
-    };
-    const auto kindAt = [&](const Place& place, struct stat& st) {
+    // Only the item the job made: one that took its place meanwhile is someone else's.
+    const auto ours = [&](Place at, FolderPtr& folder) {
+        const ExtractedPlaces::Place& place = m_places[at];
+        struct stat st {};
         int err = 0;
-        if (place.folders.empty())
-            return m_stagingRoot->kindOf(place.name, st, err);
-        const auto parent = folderOf(place);
-        return parent ? parent->kindOf(place.name, st, err) : FolderItem::Kind::Missing;
+        folder = folderOf(place.folder, false);
+        return folder && folder->kindOf(place.name, st, err) != FolderItem::Kind::Missing &&
+            std::uint64_t(st.st_dev) == place.device && std::uint64_t(st.st_ino) == place.inode;
     };
     // A folder mode already applied must not keep its contents in: the job's folders are opened
     // to their owner first, parents before children.
-    for (const Place& place : places) {
-        struct stat st;
-        if (kindAt(place, st) != FolderItem::Kind::Folder)
-            continue;
-        if (place.folders.empty()) {
-            ::fchmodat(m_stagingRoot->descriptor(), place.name.c_str(), 0700, 0);
-        } else if (const auto parent = folderOf(place)) {
-            ::fchmodat(parent->descriptor(), place.name.c_str(), 0700, 0);
-        }
-    }
+    FolderPtr folder;
+    for (Place p = 1; p < m_places.size(); ++p)
+        if (m_places[p].created && m_places[p].isFolder && ours(p, folder))
+            folder->setPermissions(m_places[p].name, 0700);
     bool all = true;
-    for (auto it = places.rbegin(); it != places.rend(); ++it) {
-        struct stat st;
-        const FolderItem::Kind kind = kindAt(*it, st);
-        if (kind == FolderItem::Kind::Missing)
+    for (Place p = m_places.size(); p-- > 1;) {
+        const ExtractedPlaces::Place& place = m_places[p];
+        if (!place.created || !ours(p, folder))
             continue;
-        if (removeAt(*it, kind == FolderItem::Kind::Folder) != 0)
+        // An item goes with its AppleDouble companion, when that is one.
+        if (folder->remove(place.name, place.isFolder) == 0)
+            MacMetadataStore::removeAll({folder->descriptor(), place.name});
+        else
             all = false;
     }
-    const int rootGone = m_stagingParent->remove(m_root.name(), true);
-    if (rootGone != 0 && rootGone != ENOENT)
-        all = false;
-    m_stagingParent.reset();
-    m_stagingRoot.reset();
-    m_created.clear();
-    m_createdPaths.clear();
-    m_folderEnds.clear();
+    m_open.clear();
+    m_rootFolder.reset();
+    if (m_stagingRoot) {
+        const int rootGone = m_stagingParent->remove(m_root.name(), true);
+        if (rootGone != 0 && rootGone != ENOENT)
+            all = false;
+        m_stagingParent.reset();
+        m_stagingRoot.reset();
+    } else if (m_ownsRoot || m_rootCreated) {
+        FolderItem root = m_root;
+        if (root.exists() && !root.remove())
+            all = false;
+    }
+    m_rootCreated = false;
+    forget();
     return all;
-}
-
-void ExtractionJob::record(const FolderItem& item)
-{
-    std::lock_guard lock(m_mutex);
-    m_created.push_back(item);
-    m_createdPaths.insert(item.path().native());
-}
-
-bool ExtractionJob::createdHere(const FolderItem& item) const
-{
-    std::lock_guard lock(m_mutex);
-    return m_createdPaths.count(item.path().native()) != 0;
 }
 
 } // namespace lv

@@ -2,17 +2,20 @@
 // One extraction of an archive's entries below a folder, the root.
 //
 // The job records every file and folder it creates, so that a failed job removes exactly what
-// it made and never what was there before or what another job made. It gives the folders it
-// created the modes their entries carry only once everything is extracted (so a read-only folder
-// mode cannot stop the entries that go into it), and never changes the root itself. Folder dates
-// are set again at that point too, since the entries that went into a folder changed its date.
+// it made and never what was there before or what another job made; before it ends it checks
+// that everything it made is still where it made it. It gives the folders it created the modes
+// their entries carry only once everything is extracted (so a read-only folder mode cannot stop
+// the entries that go into it), and never changes the root itself. Folder dates are set again at
+// that point too, since the entries that went into a folder changed its date.
 //
-// Items are made through descriptors of their folders, which the job keeps open (a bounded
-// number) until `closeFolders`, `finish` or `removeCreated`; work file names come from one
-// random source per job.
+// Items are made, given their metadata, checked and removed through descriptors of their
+// folders, so a tree of any depth comes back whole. The job keeps a bounded number of folders
+// open (until `closeFolders`, `finish` or `removeCreated`) and records places by their names
+// (ExtractedPlaces), so that its memory grows with the names of the tree, not with their paths,
+// whatever the depth. Work file names come from one random source per job.
 //
 // Several threads may extract entries of one job at once, each reading the archive through a
-// stream of its own; the record and the open folders are kept under locks. Entries that share
+// stream of its own; the record and the open folders are kept under a lock. Entries that share
 // a place (see ExtractionSchedule) must not be extracted at the same time.
 
 #include <cstdint>
@@ -21,13 +24,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/FolderHandle.h"
 #include "platform/FolderItem.h"
+#include "platform/OpenFolders.h"
 #include "platform/WorkFileNames.h"
+#include "zip/ExtractedPlaces.h"
 #include "zip/ZipEntry.h"
 
 namespace lv {
@@ -81,9 +84,12 @@ public:
     // The same, reading the archive through `reader` (a stream of the calling thread's own), so
     // that several threads can extract entries at once.
     bool extract(ZipEntry& entry, const ZipEntry::ArchiveReader& reader, std::string& error);
-    // After the last entry: the folders extracted get their entries' dates back and those this
-    // job created their entries' modes, deepest first; the folders it holds open are let go.
-    void finish();
+    // After the last entry: checks that every item this job made is still where it made it (the
+    // same file or folder, not only the same name), then gives the folders extracted their
+    // entries' dates back and those this job created their entries' modes, deepest first; the
+    // folders it holds open are let go. False with the message for the user in `error` (naming
+    // the item) when an item is gone or a date or mode cannot be set.
+    bool finish(std::string& error);
     // Removes everything this job created, the newest first, and the root when the job claimed
     // it; what others put there stays. True when all of it is gone.
     bool removeCreated();
@@ -92,42 +98,39 @@ public:
 
 private:
     using FolderPtr = std::shared_ptr<const FolderHandle>;
+    using Place = ExtractedPlaces::Index;
 
     bool extractEntry(ZipEntry& entry, const ZipEntry::ArchiveReader* reader, std::string& error);
-    // The folder of the first `count` components below the root, made where missing (and
-    // recorded); nullptr when something other than a folder is on the way.
-    FolderPtr openFolder(const std::vector<std::string>& components, std::size_t count);
     FolderPtr openRoot();
-    void record(const FolderItem& item);
-    bool createdHere(const FolderItem& item) const;
+
+    // The following are called with m_mutex held.
+    // The open folder of a place, reached from the nearest open folder above it; with `make`,
+    // folders missing on the way are made (and recorded). nullptr when something other than a
+    // folder is on the way, or a folder is missing (`make` false).
+    FolderPtr folderOf(Place place, bool make);
+    // "" when the item the job made at `place` is still there; else the message.
+    std::string checkInPlace(Place place);
+    // Nothing recorded and no folder held open.
+    void forget();
 
     FolderItem m_root;
     bool m_decodeMacBinary = true;
     bool m_ownsRoot = false;
+    bool m_rootCreated = false;                  // the job made the root (it was missing)
     std::string m_publishName;                   // the names a staged root is published under
     // A staged root and the folder it lies in, held open from the start: extraction, publishing
     // and clean-up reach them through these, so a destination renamed, moved or replaced by a
     // link meanwhile changes nothing for the job.
     FolderPtr m_stagingParent;
     FolderPtr m_stagingRoot;
-    bool removeStagedThroughDescriptors(const std::vector<FolderItem>& items);
     // The hidden names of the job's work files and of a staged root, which a crash may leave.
     static constexpr const char* WorkPrefix = ".lvextract-";
     WorkFileNames m_workNames{WorkPrefix};
 
     mutable std::mutex m_mutex;
-    std::vector<FolderItem> m_created;           // in the order they were made
-    std::unordered_set<std::string> m_createdPaths;
-    // What a folder gets once everything is in it.
-    struct FolderEnd {
-        FolderItem folder;
-        std::optional<std::int64_t> date;
-        std::optional<std::uint32_t> mode;
-    };
-    std::vector<FolderEnd> m_folderEnds;
-
-    std::mutex m_foldersMutex;                   // taken before m_mutex, never after
-    std::unordered_map<std::string, FolderPtr> m_folders;  // by their components joined with "/"
+    ExtractedPlaces m_places;
+    OpenFolders m_open;                          // by place
+    FolderPtr m_rootFolder;
 };
 
 } // namespace lv

@@ -2,12 +2,17 @@
 
 #include "zip/MacMetadataRestore.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <optional>
+#include <system_error>
 
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/FinderInfo.h"
+#include "platform/MacMetadataStore.h"
 #include "platform/TextEncoding.h"
 #include "zip/MacBinary.h"
 #include "zip/ZipArchiveData.h"
@@ -48,34 +53,57 @@ std::optional<std::string> macNameAsUtf8(std::string_view name, int script)
 
 // Writes `info` unless it equals what the item has: an all-zero value on an item without Finder
 // information stays none.
-void storeFinderInfo(FolderItem& f, const FinderInfo& before, const FinderInfo& info)
+std::string storeFinderInfo(const FolderHandle& folder, const std::string& name, const FinderInfo& before,
+                            const FinderInfo& info)
 {
-    if (!(info == before))
-        f.setFinderInfo(info);
+    if (info == before || MacMetadataStore::writeFinderInfo({folder.descriptor(), name}, info))
+        return {};
+    return macrestore::failedFinderInfo(errno);
+}
+
+FinderInfo finderInfoOf(const FolderHandle& folder, const std::string& name, const FinderInfo* known)
+{
+    if (known)
+        return *known;
+    int ignored = 0;
+    return MacMetadataStore::readFinderInfo({folder.descriptor(), name}, ignored).value_or(FinderInfo());
+}
+
+std::string reason(const char* what, int err)
+{
+    return std::string(what) + ": " + std::generic_category().message(err);
 }
 
 } // namespace
 
 namespace macrestore {
 
-FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const std::string& entryName, bool& locked,
-                                const FinderInfo* known)
+std::string failedDate(int err) { return reason("Restoring the modification date failed", err); }
+std::string failedFinderInfo(int err) { return reason("Restoring the Finder information failed", err); }
+std::string failedPermissions(int err) { return reason("Restoring the permissions failed", err); }
+
+std::string applyMacBinaryHeader(const FolderHandle& folder, std::string& name, const MemoryBlock& header,
+                                 const std::string& entryName, bool& locked, const FinderInfo* known)
 {
     namespace o = macbinary::offset;
     locked = false;
-    if (!f.exists() || header.size() < macbinary::HeaderSize)
-        return f;
+    struct stat st;
+    int err = 0;
+    const FolderItem::Kind kind = folder.kindOf(name, st, err);
+    if (kind == FolderItem::Kind::Missing || header.size() < macbinary::HeaderSize)
+        return {};
     MemoryBlock hdr = header;
     hdr.setLittleEndian(false);
-    const bool folder = f.isFolder();
+    const bool isFolder = kind == FolderItem::Kind::Folder;
 
     // The creation date cannot be set here; 0 means the header has no date.
     if (const auto modified = fromMacDate(hdr.uint32Value(o::Modified)))
-        f.setModificationDate(*modified);
+        if (const int dateErr = folder.setModificationDate(name, *modified))
+            return failedDate(dateErr);
 
-    const FinderInfo before = known ? *known : f.finderInfo();
+    const FinderInfo before = finderInfoOf(folder, name, known);
     FinderInfo info = before;
-    if (!folder) {
+    if (!isFolder) {
         info.setType(hdr.stringValue(o::Type, 4));
         info.setCreator(hdr.stringValue(o::Creator, 4));
     }
@@ -83,54 +111,73 @@ FolderItem applyMacBinaryHeader(FolderItem f, const MemoryBlock& header, const s
         ((hdr.byteValue(o::FinderFlagsHigh) & RestoredHighFlags) << 8) | hdr.byteValue(o::FinderFlagsLow)));
     info.setScript(hdr.byteValue(o::Script));
     info.setExtendedFlags(hdr.byteValue(o::ExtendedFlags));
-    storeFinderInfo(f, before, info);
+    if (std::string failure = storeFinderInfo(folder, name, before, info); !failure.empty())
+        return failure;
 
-    f = adjustMacFilename(std::move(f), hdr.pstringValue(o::NameLength), hdr.byteValue(o::Script), entryName);
-    locked = !folder && hdr.byteValue(o::Protected) != 0;
-    return f;
+    adjustMacFilename(folder, name, hdr.pstringValue(o::NameLength), hdr.byteValue(o::Script), entryName);
+    locked = !isFolder && hdr.byteValue(o::Protected) != 0;
+    return {};
 }
 
-FolderItem applyTypeCreatorName(FolderItem f, std::string_view type, std::string_view creator, std::string_view name,
-                                const std::string& entryName, const FinderInfo* known)
+std::string applyTypeCreatorName(const FolderHandle& folder, std::string& name, std::string_view type,
+                                 std::string_view creator, std::string_view macName, const std::string& entryName,
+                                 const FinderInfo* known)
 {
-    if (!f.exists())
-        return f;
-    const FinderInfo before = known ? *known : f.finderInfo();
+    struct stat st;
+    int err = 0;
+    if (folder.kindOf(name, st, err) == FolderItem::Kind::Missing)
+        return {};
+    const FinderInfo before = finderInfoOf(folder, name, known);
     FinderInfo info = before;
     info.setType(type);
     info.setCreator(creator);
-    storeFinderInfo(f, before, info);
-    return name.empty() ? f : adjustMacFilename(std::move(f), name, 0, entryName);
+    if (std::string failure = storeFinderInfo(folder, name, before, info); !failure.empty())
+        return failure;
+    if (!macName.empty())
+        adjustMacFilename(folder, name, macName, 0, entryName);
+    return {};
 }
 
-FolderItem adjustMacFilename(FolderItem f, std::string_view name, int script, const std::string& entryName)
+void adjustMacFilename(const FolderHandle& folder, std::string& name, std::string_view macName, int script,
+                       const std::string& entryName)
 {
-    const std::optional<std::string> decoded = macNameAsUtf8(name, script);
+    const std::optional<std::string> decoded = macNameAsUtf8(macName, script);
     if (!decoded)
-        return f;
+        return;
     std::string utf8 = *decoded;
     const std::string cleaned = ZipArchiveData::cleanName(utf8);
     std::replace(utf8.begin(), utf8.end(), '/', ':');
-    const std::string current = f.name();
-    if (utf8.empty() || equalsIgnoringCase(current, utf8) || !equalsIgnoringCase(current, cleaned) ||
-        !equalsIgnoringCase(current, entryName))
-        return f;
-    FolderItem moved = f;
-    if (!moved.moveTo(f.parent().child(utf8)))
-        return f;
-    return moved;
+    if (utf8.empty() || equalsIgnoringCase(name, utf8) || !equalsIgnoringCase(name, cleaned) ||
+        !equalsIgnoringCase(name, entryName) || utf8 == "." || utf8 == ".." ||
+        utf8.find('\0') != std::string::npos)
+        return;
+    if (folder.moveWithCompanion(name, utf8) == 0)
+        name = utf8;
 }
 
-bool lockFile(FolderItem& f) { return f.setPermissions(f.mode() & 07555); }
+std::string lockFile(const FolderHandle& folder, const std::string& name)
+{
+    struct stat st;
+    int err = 0;
+    if (folder.kindOf(name, st, err) == FolderItem::Kind::Missing)
+        return failedPermissions(err);
+    if (const int chmodErr = folder.setPermissions(name, st.st_mode & 07555))
+        return failedPermissions(chmodErr);
+    return {};
+}
 
 } // namespace macrestore
 
 void ZipEntry::ApplyMacBinaryInformation(const FolderItem& f, const MemoryBlock& header)
 {
+    int err = 0;
+    const FolderHandle folder = FolderHandle::open(f.parent().isNull() ? std::filesystem::path(".") : f.parent().path(), err, true);
+    if (!folder.isOpen())
+        return;
+    std::string name = f.name();
     bool locked = false;
-    FolderItem item = macrestore::applyMacBinaryHeader(f, header, Name(), locked);
-    if (locked && lockFiles)
-        macrestore::lockFile(item);
+    if (macrestore::applyMacBinaryHeader(folder, name, header, Name(), locked).empty() && locked && lockFiles)
+        macrestore::lockFile(folder, name);
 }
 
 bool ZipEntry::ApplyUnixPermissions(const FolderItem& f)

@@ -2,6 +2,7 @@
 #include <cerrno>
 
 #include "platform/Exceptions.h"
+#include "platform/ItemStat.h"
 #include "platform/MacMetadataStore.h"
 #include "zip/SeqStreams.h"
 
@@ -27,7 +28,8 @@ bool RsrcForkReader::Open()
     ClearError();
     m_fork.clear();
     m_bytesRead = 0;
-    if (m_f.isNull() || !m_f.exists())
+    // At any depth, as the folder walk lists items.
+    if (m_f.isNull() || statItem(m_f.path()).kind == FolderItem::Kind::Missing)
         return false;
     int err = 0;
     m_fork = MacMetadataStore::readResourceFork(m_f.path(), err).value_or(std::string());
@@ -91,15 +93,20 @@ bool RsrcForkReader::Skip(std::int32_t count)
 
 // --- RsrcForkWriter ---
 
+bool RsrcForkWriter::store(const std::string& bytes) const
+{
+    return m_item ? MacMetadataStore::writeResourceFork(*m_item, bytes) : MacMetadataStore::writeResourceFork(m_f.path(), bytes);
+}
+
 bool RsrcForkWriter::Open()
 {
     if (m_open)
         return true;
     ClearError();
     m_fork.clear();
-    if (m_f.isNull() || !m_f.exists())
+    if (!m_item && (m_f.isNull() || !m_f.exists()))
         return false;
-    if (!MacMetadataStore::writeResourceFork(m_f.path(), std::string())) {
+    if (!store(std::string())) {
         m_errCode = IoError;
         return false;
     }
@@ -124,7 +131,7 @@ bool RsrcForkWriter::Close()
     m_open = false;
     if (m_errCode != 0)
         return false;
-    if (!m_fork.empty() && !MacMetadataStore::writeResourceFork(m_f.path(), m_fork)) {
+    if (!m_fork.empty() && !store(m_fork)) {
         m_errCode = IoError;
         return false;
     }

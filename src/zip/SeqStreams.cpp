@@ -2,6 +2,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/PosixIo.h"
+#include "platform/ReachablePath.h"
 
 namespace lv {
 
@@ -23,7 +24,9 @@ bool FileReader::Open()
 {
     if (m_bs)
         return true;
-    m_bs = m_f.openAsBinaryFile(false);
+    // At any depth, as the folder walk lists items.
+    const ReachablePath reach(m_f.path());
+    m_bs = FolderItem(reach.path()).openAsBinaryFile(false);
     m_error = !m_bs;
     return !m_error;
 }

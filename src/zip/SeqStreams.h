@@ -10,11 +10,13 @@
 // (RsrcForkReader, RsrcForkWriter).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/BinaryStream.h"
 #include "platform/FolderItem.h"
+#include "platform/MacMetadataStore.h"
 
 namespace lv {
 
@@ -168,6 +170,8 @@ private:
 class RsrcForkWriter final : public SeqDataOutputStream {
 public:
     explicit RsrcForkWriter(FolderItem f) : m_f(std::move(f)) {}
+    // The fork of an item reached through its folder, at any depth.
+    explicit RsrcForkWriter(MacMetadataStore::InFolder item) : m_item(std::move(item)) {}
     ~RsrcForkWriter() override { Close(); }
 
     // False when an error is pending.
@@ -182,7 +186,10 @@ public:
     bool Flush() override;
 
 private:
+    bool store(const std::string& bytes) const;
+
     FolderItem m_f;
+    std::optional<MacMetadataStore::InFolder> m_item;
     bool m_open = false;
     std::int32_t m_errCode = 0;
     std::string m_fork;

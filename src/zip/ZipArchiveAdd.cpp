@@ -390,114 +390,129 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
     // The archive being written may lie inside the folder: it is never added to itself.
     const ItemStat archiveStat = statItem(d->theFile.path());
 
-    // An item of a listing, looked at once.
+    // An item of a listing, looked at once. It keeps its path as a plain string: the walk holds
+    // the listings of every folder on its way down, and a split path per level grows with the
+    // square of the depth.
     struct Child {
-        FolderItem item;
+        std::string path;
         ItemStat stat;
         bool mayHaveCompanion = false;
         const MacMetadataStore::Probe* mac = nullptr;
+
+        FolderItem item() const { return FolderItem(path); }
     };
 
     // Adds one item (a file, or a subfolder's own entry); false when the walk must stop.
     std::int64_t total = 0;
     const auto addOne = [&](const Child& child, const std::string& name) {
+        const FolderItem item = child.item();
         const std::int32_t r =
-            z_addListed(child.item, child.stat, child.mayHaveCompanion, name, mbMode, unixPerm, sizeOnly, child.mac);
+            z_addListed(item, child.stat, child.mayHaveCompanion, name, mbMode, unixPerm, sizeOnly, child.mac);
         if (r < 0 || (r == 0 && !sizeOnly))
-            return !z_abort(child.item, r, errmsg, true);
+            return !z_abort(item, r, errmsg, true);
         if (sizeOnly)
             total += r;
         return true;
     };
 
-    const std::function<bool(const FolderItem&, const std::string&)> walk = [&](const FolderItem& dir,
-                                                                                  const std::string& prefix) {
-        FolderItem current;
-        try {
-            std::vector<Child> files;
-            std::vector<Child> folders;
-            // A folder that cannot be listed would come out empty, its contents lost without a
-            // word: it fails like a file that cannot be opened.
-            std::vector<ListedItem> own;
-            const TreeScan::Listing* scanned = scan ? scan->listing(dir.path()) : nullptr;
-            const int listError = scanned ? scanned->error : listFolder(dir.path(), own);
-            if (listError != 0 && dir.isFolder()) {
-                errmsg = "Reading the folder failed";
-                z_detail(reasonFor(dir, listError));
-                if (z_abort(dir, zipResult::OpenFailed, errmsg, true))
-                    return false;
-            }
-            const std::vector<ListedItem>& listing = scanned ? scanned->items : own;
-            files.reserve(listing.size());
-            for (std::size_t i = 0; i < listing.size(); ++i) {
-                const ListedItem& listed = listing[i];
-                Child child{dir.child(listed.name), listed.stat, listed.companionListed,
-                            scanned && scanned->mac[i] ? &*scanned->mac[i] : nullptr};
-                switch (listed.stat.kind) {
-                case FolderItem::Kind::File:
-                    if (archiveStat.kind == FolderItem::Kind::Missing || !archiveStat.sameItemAs(listed.stat))
-                        files.push_back(std::move(child));
-                    break;
-                case FolderItem::Kind::Folder:
-                    folders.push_back(std::move(child));
-                    break;
-                case FolderItem::Kind::Missing:
-                    // Gone meanwhile is fine; one that cannot even be looked at (a path too long)
-                    // would be lost without a word.
-                    if (listed.error != ENOENT) {
-                        errmsg = "Reading the folder failed";
-                        z_detail(reasonFor(child.item, listed.error));
-                        if (z_abort(child.item, zipResult::OpenFailed, errmsg, true))
-                            return false;
-                    }
-                    break;
-                case FolderItem::Kind::Alias:
-                    if (followAliases) {
-                        if (const auto target = child.item.resolveAlias()) {
-                            const ItemStat targetStat = statItem(target->path());
-                            if (targetStat.kind == FolderItem::Kind::File)
-                                files.push_back({*target, targetStat, true, nullptr});
-                        }
-                    }
-                    break;
-                default:  // FIFOs, sockets, devices
-                    break;
+    // Lists one folder into `files` and `folders`; false when the walk must stop.
+    const auto listOne = [&](const FolderItem& dir, std::vector<Child>& files, std::vector<Child>& folders) {
+        // A folder that cannot be listed would come out empty, its contents lost without a
+        // word: it fails like a file that cannot be opened.
+        std::vector<ListedItem> own;
+        const TreeScan::Listing* scanned = scan ? scan->listing(dir.path()) : nullptr;
+        const int listError = scanned ? scanned->error : listFolder(dir.path(), own);
+        if (listError != 0 && dir.isFolder()) {
+            errmsg = "Reading the folder failed";
+            z_detail(reasonFor(dir, listError));
+            if (z_abort(dir, zipResult::OpenFailed, errmsg, true))
+                return false;
+        }
+        const std::vector<ListedItem>& listing = scanned ? scanned->items : own;
+        files.reserve(listing.size());
+        for (std::size_t i = 0; i < listing.size(); ++i) {
+            const ListedItem& listed = listing[i];
+            Child child{dir.child(listed.name).path().native(), listed.stat, listed.companionListed,
+                        scanned && scanned->mac[i] ? &*scanned->mac[i] : nullptr};
+            switch (listed.stat.kind) {
+            case FolderItem::Kind::File:
+                if (archiveStat.kind == FolderItem::Kind::Missing || !archiveStat.sameItemAs(listed.stat))
+                    files.push_back(std::move(child));
+                break;
+            case FolderItem::Kind::Folder:
+                folders.push_back(std::move(child));
+                break;
+            case FolderItem::Kind::Missing:
+                // Gone meanwhile is fine; one that cannot even be looked at (a path too long)
+                // would be lost without a word.
+                if (listed.error != ENOENT) {
+                    errmsg = "Reading the folder failed";
+                    z_detail(reasonFor(child.item(), listed.error));
+                    if (z_abort(child.item(), zipResult::OpenFailed, errmsg, true))
+                        return false;
                 }
-                Thread::yieldPoint();
+                break;
+            case FolderItem::Kind::Alias:
+                if (followAliases) {
+                    if (const auto target = child.item().resolveAlias()) {
+                        const ItemStat targetStat = statItem(target->path());
+                        if (targetStat.kind == FolderItem::Kind::File)
+                            files.push_back({target->path().native(), targetStat, true, nullptr});
+                    }
+                }
+                break;
+            default:  // FIFOs, sockets, devices
+                break;
             }
-            // Entries of the same name would overwrite each other when the archive is extracted.
-            if (!sizeOnly) {
-                std::vector<const FolderItem*> siblings;
-                siblings.reserve(files.size() + folders.size());
-                for (const Child& c : files)
-                    siblings.push_back(&c.item);
-                for (const Child& c : folders)
-                    siblings.push_back(&c.item);
-                if (const std::string clash = firstClash(siblings);
-                    !clash.empty() && z_abort(dir, zipResult::WalkFailed, clash, true))
-                    return false;
-            }
+            Thread::yieldPoint();
+        }
+        // Entries of the same name would overwrite each other when the archive is extracted.
+        if (!sizeOnly) {
+            std::vector<FolderItem> siblings;
+            siblings.reserve(files.size() + folders.size());
+            for (const Child& c : files)
+                siblings.push_back(c.item());
+            for (const Child& c : folders)
+                siblings.push_back(c.item());
+            if (const std::string clash = NameClash(siblings);
+                !clash.empty() && z_abort(dir, zipResult::WalkFailed, clash, true))
+                return false;
+        }
+        return true;
+    };
+
+    const std::function<bool(const std::string&, const std::string&)> walk = [&](const std::string& dirPath,
+                                                                                  const std::string& prefix) {
+        const std::string* current = &dirPath;
+        std::vector<Child> files;
+        std::vector<Child> folders;
+        try {
+            if (!listOne(FolderItem(dirPath), files, folders))
+                return false;
             for (const Child& file : files) {
-                current = file.item;
+                current = &file.path;
+                const FolderItem item = file.item();
                 bool abort = false;
                 if (d->monitor)
-                    d->monitor->ZipFileStarting(file.item, abort);
+                    d->monitor->ZipFileStarting(item, abort);
                 if (abort)
                     return false;
-                if (!addOne(file, sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(file.item.name())))
+                if (!addOne(file, sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(item.name())))
                     return false;
                 Thread::yieldPoint();
             }
+            files = {};
+            current = &dirPath;
             for (const Child& sub : folders) {
-                current = sub.item;
+                current = &sub.path;
                 if (isOnPath(sub.stat))
                     continue;  // a loop back to a folder being walked
                 const std::string subPath =
-                    sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(sub.item.name()) + "/";
+                    sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(sub.item().name()) + "/";
                 if (!addOne(sub, subPath))
                     return false;
                 onPath.push_back(sub.stat);
-                const bool ok = walk(sub.item, subPath);
+                const bool ok = walk(sub.path, subPath);
                 onPath.pop_back();
                 if (!ok)
                     return false;
@@ -505,12 +520,12 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
             }
             return true;
         } catch (const std::exception&) {
-            z_abort(current, zipResult::WalkFailed, "Unexpected error (exception) in 'z_addFolder'", false);
+            z_abort(FolderItem(*current), zipResult::WalkFailed, "Unexpected error (exception) in 'z_addFolder'", false);
             return false;
         }
     };
 
-    if (!walk(folder, path))
+    if (!walk(folder.path().native(), path))
         return zipResult::WalkFailed;
     if (!sizeOnly)
         return 0;

@@ -77,6 +77,7 @@ bool ZipEntry::z_icMapFilename(std::string_view, std::string&, std::string&) con
 
 std::string ZipEntry::Name() const
 {
+    const std::vector<std::string> path = pathComponents();
     return path.empty() ? std::string() : path.back();
 }
 

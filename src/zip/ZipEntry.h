@@ -74,7 +74,7 @@ public:
     // --- names (ZipNames.cpp) ---
     // The stored name as text, "/" separators, a folder's trailing "/" kept.
     std::string RawPath() const { return sysEncName; }
-    void GetPath(std::vector<std::string>& parts) const { parts = path; }
+    void GetPath(std::vector<std::string>& parts) const { parts = pathComponents(); }
     // The last component; "" for a name without components.
     std::string Name() const;
     // True when `rawPath`, stored the archive's way, is this entry's stored name (ASCII letters
@@ -83,7 +83,10 @@ public:
     std::string z_origEncodedName() const { return zipEncName; }
     std::string z_origEncodedComment() const { return zipEncComment; }
     bool hasDittoName() const noexcept { return z_hasDittoName; }
-    const std::vector<std::string>& pathComponents() const noexcept { return path; }
+    // The name split into path components ("/" separators, each ":" as "-", a "." before a "/"
+    // dropped). Made from the name on each call: an entry keeps only its name, so that the
+    // entries of a deep tree take memory by their names, not by a string per component.
+    std::vector<std::string> pathComponents() const;
 
     // --- attributes and switches (ZipEntry.cpp) ---
     bool IsTextFile() const;
@@ -153,7 +156,8 @@ private:
     // One extraction to the item `name` in the open folder `folder` (ZipEntryExtract.cpp):
     // Extract's work, through the archive's own stream when `reader` is null. With
     // `refuseExisting`, a file entry fails with that text where anything but a folder is already.
-    // `created` tells whether this call made the item (it did not exist before).
+    // `created` tells whether this call made the item (it did not exist before); `extractedName`
+    // is the item's final name in the folder (a Mac name given back).
     struct ExtractRequest {
         const FolderHandle& folder;
         const std::string& name;
@@ -166,11 +170,12 @@ private:
         // file may be written under its own name, without a work file renamed into place.
         bool privateFolder = false;
     };
-    bool z_extractAt(const ExtractRequest& request, FolderItem& extracted, bool& created);
+    bool z_extractAt(const ExtractRequest& request, std::string& extractedName, bool& created);
     // The entry's extra field has Mac type, creator or name to give the item.
     bool z_bringsMacMetadata() const;
-    // The entry's date and permissions on the new file open as `fd`, as Extract gives them.
-    void z_setDateAndMode(int fd, bool makeExecutable) const;
+    // The entry's date and permissions on the new file open as `fd`, as Extract gives them; 0 or
+    // the errno of a failure.
+    int z_setDateAndMode(int fd, bool makeExecutable) const;
     // The permission bits of a Unix `mode` for a folder or a file; nullopt when the mode is of
     // another kind of item.
     static std::optional<std::uint32_t> z_permissionBits(std::uint32_t mode, bool forFolder);
@@ -196,7 +201,6 @@ private:
     ZipExtraFieldPtr extra;
     MemoryBlock zlib_prefix;
     std::string errmsg;
-    std::vector<std::string> path;
     bool isFolder = false;
     double maxIntPlus1 = 2147483648.0;
     ZipArchiveDataPtr d;

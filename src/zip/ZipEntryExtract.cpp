@@ -10,8 +10,9 @@
 //
 // The item is made through a descriptor of its folder (mkdirat, openat, renameat2), and a file
 // whose entry brings no Mac metadata gets its date and mode through its own descriptor before it
-// is put in place: a few system calls per file. Mac metadata go by path, as the metadata store
-// needs, once the item is in place.
+// is put in place: a few system calls per file. Its resource fork, Finder information, date and
+// mode are given through the folder's descriptor too, so that they come back at any depth; one
+// that cannot be given fails the extraction, as a write failure does.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,30 +49,8 @@ WorkFileNames& sharedWorkNames()
     return names;
 }
 
-bool isPresent(const std::filesystem::path& p)
-{
-    std::error_code ec;
-    return std::filesystem::symlink_status(p, ec).type() != std::filesystem::file_type::not_found && !ec;
-}
-
-// Puts the finished work file in the place of `dest`, an existing file or link, with its Mac
-// metadata companion; the old file's metadata go with it.
-bool replaceWith(const FolderItem& work, const FolderItem& dest)
-{
-    MacMetadataStore::removeAll(dest.path());
-    std::error_code ec;
-    const auto workCompanion = MacMetadataStore::companionPath(work.path());
-    if (isPresent(workCompanion)) {
-        std::filesystem::rename(workCompanion, MacMetadataStore::companionPath(dest.path()), ec);
-        if (ec)
-            return false;
-    }
-    std::filesystem::rename(work.path(), dest.path(), ec);
-    return !ec;
-}
-
-// Removes the work file (and the folder made for a folder entry) unless the extraction got as
-// far as putting the data in place. It goes through the folder's descriptor: the folder may have
+// Removes the work file (and the folder made for a folder entry, or the file put in place) unless
+// the extraction got to its end. It goes through the folder's descriptor: the folder may have
 // been renamed, or its path taken by a link, since the job opened it.
 class CreatedItem {
 public:
@@ -80,11 +59,12 @@ public:
     ~CreatedItem()
     {
         if (m_folder && m_folder->remove(m_name, m_isFolder) == 0)
-            MacMetadataStore::removeAll(m_folder->item(m_name).path());
+            MacMetadataStore::removeAll({m_folder->descriptor(), m_name});
     }
     CreatedItem(const CreatedItem&) = delete;
     CreatedItem& operator=(const CreatedItem&) = delete;
     void keep() { m_folder = nullptr; }
+    void renamed(std::string name) { m_name = std::move(name); }
 
 private:
     const FolderHandle* m_folder;
@@ -121,17 +101,20 @@ bool ZipEntry::Extract(const FolderItem& dest, bool decodeMacBinary, bool makeEx
     }
     const std::string name = dest.name();
     bool created = false;
-    return z_extractAt({folder, name, decodeMacBinary, makeExecutable, nullptr, sharedWorkNames(), nullptr}, extracted,
-                       created);
+    std::string finalName;
+    if (!z_extractAt({folder, name, decodeMacBinary, makeExecutable, nullptr, sharedWorkNames(), nullptr}, finalName,
+                     created))
+        return false;
+    extracted = finalName == name ? dest : dest.parent().child(finalName);
+    return true;
 }
 
-bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted, bool& created)
+bool ZipEntry::z_extractAt(const ExtractRequest& request, std::string& extractedName, bool& created)
 {
-    extracted = FolderItem();
+    extractedName.clear();
     created = false;
     const FolderHandle& folder = request.folder;
     const std::string& name = request.name;
-    const FolderItem dest = folder.item(name);
     try {
         struct stat st {};
         int err = 0;
@@ -141,11 +124,15 @@ bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted,
             return request.reader ? z_unzip(*request.reader, dataOut, rsrcOut, request.decodeMacBinary, folderRead, mbHdr)
                                   : z_unzip(dataOut, rsrcOut, request.decodeMacBinary, folderRead, mbHdr);
         };
+        const auto failed = [&](std::string reason) {
+            errmsg = std::move(reason);
+            return false;
+        };
         FileDescriptor data;  // a file's data, open until its date and mode are set
         std::string work;     // its work file's name
+        std::optional<CreatedItem> made;  // the item this call made, until it is complete
 
         if (isFolder) {
-            std::optional<CreatedItem> made;
             if (kind == FolderItem::Kind::Missing) {
                 const int madeErr = folder.makeFolder(name, 0777);
                 if (madeErr == 0)
@@ -162,17 +149,17 @@ bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted,
                 errmsg = "Destination file is write protected";
                 return false;
             }
-            RsrcForkWriter rsrcOut(dest);
+            RsrcForkWriter rsrcOut(MacMetadataStore::InFolder{folder.descriptor(), name});
             if (!unzip(nullptr, request.decodeMacBinary ? &rsrcOut : nullptr, true))
                 return false;
-            if (made) {
-                made->keep();
-                created = true;
-            }
             if (!mbHdr && !z_bringsMacMetadata()) {
                 if (const auto date = Time())
-                    folder.setModificationDate(name, *date);
-                extracted = dest;
+                    if (const int dateErr = folder.setModificationDate(name, *date))
+                        return failed(macrestore::failedDate(dateErr));
+                if (made)
+                    made->keep();
+                created = made.has_value();
+                extractedName = name;
                 return true;
             }
         } else {
@@ -193,7 +180,7 @@ bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted,
                 errmsg = "Destination file is write protected";
                 return false;
             }
-            const bool direct = request.privateFolder && kind == FolderItem::Kind::Missing && !mbHdr;
+            const bool direct = request.privateFolder && kind == FolderItem::Kind::Missing;
             if (direct) {
                 work = name;
                 data = folder.createFile(work, 0666, err);
@@ -211,72 +198,88 @@ bool ZipEntry::z_extractAt(const ExtractRequest& request, FolderItem& extracted,
             CreatedItem workFile(folder, work, false);
             {
                 DescriptorWriter dataOut(data.get());
-                RsrcForkWriter rsrcOut(folder.item(work));
+                RsrcForkWriter rsrcOut(MacMetadataStore::InFolder{folder.descriptor(), work, data.get()});
                 if (!unzip(&dataOut, request.decodeMacBinary ? &rsrcOut : nullptr, false))
                     return false;
             }
             const bool quick = !mbHdr && !z_bringsMacMetadata();
             // Without Mac metadata to add, date and mode go on now, through the descriptor.
             if (quick)
-                z_setDateAndMode(data.get(), request.makeExecutable);
+                if (const int modeErr = z_setDateAndMode(data.get(), request.makeExecutable))
+                    return failed(macrestore::failedPermissions(modeErr));
             if (data.close() != 0) {
                 errmsg = "File write error (disk full?)";
                 return false;
             }
             // A link at the destination is replaced itself, never what it points to. Only a
             // header brings a resource fork, which may live in a companion that moves along.
-            if (direct) {
-                created = true;
-            } else if (kind == FolderItem::Kind::Missing) {
-                FolderItem moved = folder.item(work);
-                if (mbHdr ? !moved.moveTo(dest) : folder.moveNoReplace(work, name) != 0) {
-                    errmsg = FileCreationFailed;
-                    return false;
-                }
-                created = true;
-            } else if (!replaceWith(folder.item(work), dest)) {
+            if (kind == FolderItem::Kind::Missing && !direct &&
+                (mbHdr ? folder.moveWithCompanion(work, name) : folder.moveNoReplace(work, name)) != 0) {
+                errmsg = FileCreationFailed;
+                return false;
+            }
+            if (kind != FolderItem::Kind::Missing && folder.replaceWithCompanion(work, name) != 0) {
                 errmsg = kind == FolderItem::Kind::Alias ? "Destination exists as an alias file that can't be deleted"
                                                          : FileCreationFailed;
                 return false;
             }
             workFile.keep();
             if (quick) {
-                extracted = dest;
+                created = kind == FolderItem::Kind::Missing;
+                extractedName = name;
                 return true;
             }
+            // A file that was there is replaced already; a new one goes again if what follows fails.
+            if (kind == FolderItem::Kind::Missing)
+                made.emplace(folder, name, false);
         }
 
-        // What the archive knows about the item. Failures here are not reported: the data are
-        // in place.
-        FolderItem item = dest;
+        // What the archive knows about the item, given through its folder. The data are in
+        // place, but an item without what the archive recorded of it is no faithful copy.
+        std::string item = name;
         if (const auto date = Time())
-            item.setModificationDate(*date);
+            if (const int dateErr = folder.setModificationDate(item, *date))
+                return failed(macrestore::failedDate(dateErr));
         // What was made or replaced here has no Finder information yet.
         const FinderInfo none;
-        const FinderInfo* before = created || !isFolder ? &none : nullptr;
+        const FinderInfo* before = made || !isFolder ? &none : nullptr;
         bool locked = false;
         std::string type, creator, macName;
+        std::string failure;
         if (mbHdr)
-            item = macrestore::applyMacBinaryHeader(item, *mbHdr, Name(), locked, before);
+            failure = macrestore::applyMacBinaryHeader(folder, item, *mbHdr, Name(), locked, before);
         else if (extra && extra->GetTypeCreatorName(type, creator, macName))
-            item = macrestore::applyTypeCreatorName(item, type, creator, macName, Name(), before);
-        else if (z_icMapFilename(item.name(), type, creator))
-            item = macrestore::applyTypeCreatorName(item, type, creator, {}, Name(), before);
+            failure = macrestore::applyTypeCreatorName(folder, item, type, creator, macName, Name(), before);
+        else if (z_icMapFilename(item, type, creator))
+            failure = macrestore::applyTypeCreatorName(folder, item, type, creator, {}, Name(), before);
+        if (made)
+            made->renamed(item);
+        if (!failure.empty())
+            return failed(std::move(failure));
 
         // A folder's mode waits for its contents (FolderMode): applied now, a read-only mode would
         // stop the entries that go into it.
         if (!isFolder) {
             const std::int32_t attrs = ExternalFileAttributes();
+            std::optional<std::uint32_t> bits;
             if (attrs < 0 && carriesUnixMode()) {
-                ApplyUnixPermissions(item, attrs);
+                bits = z_permissionBits(std::uint32_t(ZipArchiveData::shiftRight16(attrs)), false);
             } else if (request.makeExecutable && !IsTextFile()) {
-                if (const auto ref = d->makeFSRef(item))
-                    d->updateUnixPermissions(*ref, -1, std::int32_t(MadeExecutable));
+                if (folder.kindOf(item, st, err) == FolderItem::Kind::Missing)
+                    return failed(macrestore::failedPermissions(err));
+                bits = std::uint32_t(st.st_mode & 07777) | MadeExecutable;
             }
+            if (bits)
+                if (const int modeErr = folder.setPermissions(item, *bits))
+                    return failed(macrestore::failedPermissions(modeErr));
         }
         if (locked && lockFiles)
-            macrestore::lockFile(item);
-        extracted = item;
+            if (failure = macrestore::lockFile(folder, item); !failure.empty())
+                return failed(std::move(failure));
+        if (made)
+            made->keep();
+        created = made.has_value();
+        extractedName = item;
         return true;
     } catch (const std::exception&) {
         errmsg = "Internal error (exception)";
@@ -296,21 +299,24 @@ bool ZipEntry::z_bringsMacMetadata() const
     return z_icMapFilename(Name(), type, creator);
 }
 
-void ZipEntry::z_setDateAndMode(int fd, bool makeExecutable) const
+int ZipEntry::z_setDateAndMode(int fd, bool makeExecutable) const
 {
     if (const auto date = Time()) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(*date), 0}};
-        ::futimens(fd, times);
+        if (::futimens(fd, times) != 0)
+            return errno;
     }
     const std::int32_t attrs = ExternalFileAttributes();
     if (attrs < 0 && carriesUnixMode()) {
         if (const auto bits = z_permissionBits(std::uint32_t(ZipArchiveData::shiftRight16(attrs)), false))
-            ::fchmod(fd, mode_t(*bits));
+            if (::fchmod(fd, mode_t(*bits)) != 0)
+                return errno;
     } else if (makeExecutable && !IsTextFile()) {
         struct stat st {};
-        if (::fstat(fd, &st) == 0)
-            ::fchmod(fd, mode_t((st.st_mode & 07777) | MadeExecutable));
+        if (::fstat(fd, &st) != 0 || ::fchmod(fd, mode_t((st.st_mode & 07777) | MadeExecutable)) != 0)
+            return errno;
     }
+    return 0;
 }
 
 std::optional<std::uint32_t> ZipEntry::z_permissionBits(std::uint32_t mode, bool forFolder)
@@ -350,6 +356,7 @@ FolderItem ZipEntry::MakeDestination(const FolderItem& base, bool followAliases,
         return {};
     // Each component as the step sees it, after the encoding round trip. A name whose ".."
     // would climb above the destination folder is refused before anything is created for it.
+    const std::vector<std::string> path = pathComponents();
     std::vector<std::string> names;
     names.reserve(path.size());
     std::int64_t depth = 0;
@@ -393,7 +400,7 @@ std::optional<std::vector<std::string>> ZipEntry::z_destinationComponents(bool& 
     if (zipEncName.find('\0') != std::string::npos)
         return std::nullopt;
     std::vector<std::string> components;
-    for (const std::string& component : path) {
+    for (const std::string& component : pathComponents()) {
         std::string n = d->decodeFromZip(d->encodeForZip(component));
         if (n == "..") {
             if (components.empty()) {

@@ -85,22 +85,18 @@ bool ZipEntry::SameRawPath(std::string_view rawPath) const
     return ZipArchiveData::equalsIgnoringCase(d->encodeForZip(rawPath), zipEncName);
 }
 
-void ZipEntry::z_checkRawPath()
+std::vector<std::string> ZipEntry::pathComponents() const
 {
-    path.clear();
-    isFolder = false;
+    std::vector<std::string> path;
     const std::string& n = sysEncName;
     path.reserve(std::size_t(std::count(n.begin(), n.end(), '/')) + 1);
     std::string current;
-    for (std::size_t i = 0; i < n.size(); ++i) {
-        const char c = n[i];
+    for (const char c : n) {
         if (c == ':') {
             current += '-';
         } else if (c != '/') {
             current += c;
         } else {
-            if (i + 1 == n.size())
-                isFolder = true;
             if (current != ".")
                 path.push_back(current);
             current.clear();
@@ -108,12 +104,23 @@ void ZipEntry::z_checkRawPath()
     }
     if (!current.empty())
         path.push_back(current);
+    return path;
+}
 
+void ZipEntry::z_checkRawPath()
+{
+    const std::string& n = sysEncName;
+    isFolder = !n.empty() && n.back() == '/';
     const std::size_t slash = n.rfind('/');
     const std::string_view lastPiece = slash == std::string::npos ? std::string_view(n) : std::string_view(n).substr(slash + 1);
+    // The first component as pathComponents gives it: "./" before it dropped.
+    std::string_view rest(n);
+    while (rest.starts_with("./"))
+        rest.remove_prefix(2);
+    const std::string_view first = rest.substr(0, rest.find('/'));
     if (lastPiece.starts_with("._"))
         z_hasDittoName = true;
-    else if (!path.empty() && path.front() == "__MACOSX")
+    else if (first == "__MACOSX")
         z_hasDittoName = true;
 }
 

@@ -14,6 +14,7 @@
 #include "RoadFixture.h"
 #include "engine/KeyCheck.h"
 #include "engine/ScopeExit.h"
+#include "platform/MacMetadataStore.h"
 #include "platform/ReachablePath.h"
 #include "zip/ItemReadHook.h"
 
@@ -124,8 +125,8 @@ TEST_F(ParallelRoadTest, AFileThatGrowsWhileItIsArchivedFailsTheJobWithItsName)
     EXPECT_TRUE(fs::is_empty(dest));
 }
 
-// A chain of `depth` folders named `part` below `top`, made and removed through descriptors:
-// its paths are longer than the kernel takes.
+// A chain of `depth` folders named `part` below `top`, made through descriptors: its paths are
+// longer than the kernel takes.
 struct DeepChain {
     DeepChain(const fs::path& top, const std::string& part, int depth) : top(top), part(part), depth(depth)
     {
@@ -146,26 +147,12 @@ struct DeepChain {
             p /= part;
         return p;
     }
-    static void removeBelow(const fs::path& folder)
-    {
-        const ReachablePath reach(folder);
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(reach.path()))
-            names.push_back(e.path().filename());
-        for (const std::string& name : names) {
-            const fs::path child = folder / name;
-            if (fs::is_directory(fs::symlink_status(ReachablePath(child).path())))
-                removeBelow(child);
-            ::unlink(ReachablePath(child).c_str());
-            ::rmdir(ReachablePath(child).c_str());
-        }
-    }
     fs::path top;
     std::string part;
     int depth;
 };
 
-TEST_F(ParallelRoadTest, ATreeDeeperThanTheLongestPathRoundTrips)
+TEST_F(ParallelRoadTest, ATreeDeeperThanTheLongestPathRoundTripsWithItsMetadata)
 {
     const DeepChain chain(items / "Deep", std::string(200, 'd'), 25);
     ASSERT_GT(chain.at(25).native().size(), std::size_t(PATH_MAX));
@@ -173,21 +160,47 @@ TEST_F(ParallelRoadTest, ATreeDeeperThanTheLongestPathRoundTrips)
         std::ofstream(ReachablePath(file).path(), std::ios::binary) << bytes;
     };
     const auto read = [](const fs::path& file) { return readFile(ReachablePath(file).path()); };
+    const auto statOf = [](const fs::path& item) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(ReachablePath(item).c_str(), &st), 0);
+        return st;
+    };
     write(chain.at(10) / "middle.txt", text(5000, 1));
-    write(chain.at(25) / "bottom.txt", text(300000, 2));
+    const fs::path bottom = chain.at(25) / "bottom.txt";
+    write(bottom, text(300000, 2));
+    // The bottom file carries a resource fork and Finder information; a folder deep down a mode
+    // and a date of its own.
+    const std::string fork = randomBytes(3000, 5);
+    FinderInfo info;
+    info.setType("TEXT");
+    info.setCreator("ttxt");
+    {
+        const ReachablePath at(bottom);
+        ASSERT_TRUE(MacMetadataStore::writeResourceFork(at.path(), fork));
+        ASSERT_TRUE(MacMetadataStore::writeFinderInfo(at.path(), info));
+        const ReachablePath folder(chain.at(20));
+        const struct timespec folderTimes[2] = {{0, UTIME_OMIT}, {1500000000, 0}};
+        const struct timespec fileTimes[2] = {{0, UTIME_OMIT}, {1500000002, 0}};
+        ASSERT_EQ(::chmod(folder.c_str(), 0750), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), folderTimes, 0), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, at.c_str(), fileTimes, 0), 0);
+    }
     const fs::path out = dest / "deep.cdx";
-    const JobOutcome encrypted = encrypt({FolderItem(chain.top)}, FolderItem(out), "AES");
-    const JobOutcome decrypted = encrypted == JobOutcome::Succeeded ? decrypt(FolderItem(out), FolderItem(dest))
-                                                                   : JobOutcome::None;
-    const DeepChain back(dest / "DecryptedFiles" / "Deep", chain.part, 0);
-    const std::string middle = read(back.top / chain.at(10).lexically_relative(chain.top) / "middle.txt");
-    const std::string bottom = read(back.top / chain.at(25).lexically_relative(chain.top) / "bottom.txt");
-    DeepChain::removeBelow(chain.top);
-    DeepChain::removeBelow(back.top);
-    ASSERT_EQ(encrypted, JobOutcome::Succeeded) << (gui.messages().empty() ? "" : gui.messages()[0].explanation);
-    ASSERT_EQ(decrypted, JobOutcome::Succeeded);
-    EXPECT_EQ(middle, text(5000, 1));
-    EXPECT_EQ(bottom, text(300000, 2));
+    ASSERT_EQ(encrypt({FolderItem(chain.top)}, FolderItem(out), "AES"), JobOutcome::Succeeded)
+        << (gui.messages().empty() ? "" : gui.messages()[0].explanation);
+    ASSERT_EQ(decrypt(FolderItem(out), FolderItem(dest)), JobOutcome::Succeeded)
+        << (gui.messages().empty() ? "" : gui.messages()[0].message);
+
+    const fs::path back = dest / "DecryptedFiles" / "Deep";
+    const auto there = [&](const fs::path& original) { return back / original.lexically_relative(chain.top); };
+    EXPECT_EQ(read(there(chain.at(10) / "middle.txt")), text(5000, 1));
+    EXPECT_EQ(read(there(bottom)), text(300000, 2));
+    const ReachablePath bottomBack(there(bottom));
+    EXPECT_EQ(MacMetadataStore::readResourceFork(bottomBack.path()), fork);
+    EXPECT_EQ(MacMetadataStore::readFinderInfo(bottomBack.path()), info);
+    EXPECT_EQ(statOf(there(chain.at(20))).st_mode & 07777, 0750u);
+    EXPECT_EQ(statOf(there(chain.at(20))).st_mtim.tv_sec, 1500000000);
+    EXPECT_EQ(statOf(there(bottom)).st_mtim.tv_sec, 1500000002);
 }
 
 TEST_F(ParallelRoadTest, AJobLeavesNoThreadOrDescriptorBehind)

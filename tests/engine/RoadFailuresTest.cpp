@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "RoadFixture.h"
 #include "platform/LeftoverRecords.h"
@@ -518,6 +519,30 @@ TEST_F(RoadFailureTest, CancelDuringExtraction)
     gui.clear();
     EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Succeeded);
     expectSameTree(items / "Tree", dest / "DecryptedFiles" / "Tree");
+}
+
+TEST_F(RoadFailureTest, AFileTakenFromTheExtractionFailsItAndNothingIsPublished)
+{
+    const fs::path file = encryptedArchive(root / "robbed.cdx", [&](ZipArchive& a) {
+        addEntry(a, "one.txt", "1");
+        addEntry(a, "sub/");
+        addEntry(a, "sub/two.txt", "2");
+        addEntry(a, "three.txt", "3");
+    });
+    // Before the last entry, someone deletes a file extracted already.
+    ZipThread::setStepHookForTesting([&](bool archiving, std::int32_t step) {
+        if (archiving || step != 4) return;
+        const fs::path two = enc.extractionFolder().path() / "sub" / "two.txt";
+        for (int i = 0; i < 1000 && !fs::exists(two); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        fs::remove(two);
+    });
+    EXPECT_EQ(decrypt(FolderItem(file), FolderItem(dest)), JobOutcome::Failed);
+    ASSERT_EQ(gui.messages().size(), 1u);
+    EXPECT_EQ(gui.messages()[0].message,
+              "The extracted file \"sub/two.txt\" was moved or deleted before the extraction ended.");
+    expectFailureEnding("", DecryptionErrorNotice);
+    EXPECT_FALSE(gui.hasEvent("status: Decryption Complete."));
+    EXPECT_TRUE(fs::is_empty(dest)) << "what was extracted is removed, and nothing is published";
 }
 
 // A destination closed to changes while the job extracts: the job fails naming it and removes

@@ -105,7 +105,7 @@ void addEntry(ZipArchive& archive, const std::string& name, const std::string& b
 // "loose.bin". Returns the top-level items.
 std::vector<FolderItem> makeFixtureTree(const std::filesystem::path& dir);
 // Expects `copy` to hold every folder, byte, modification date, resource fork, type and creator of
-// `original` (a file or a folder tree).
+// `original` (a file or a folder tree), and each folder's mode and date.
 void expectSameTree(const std::filesystem::path& original, const std::filesystem::path& copy);
 
 } // namespace lv::test

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/FileDescriptor.h"
 #include "platform/FolderItem.h"
 #include "platform/ItemStat.h"
 #include "platform/MacMetadataStore.h"
@@ -205,6 +208,42 @@ TEST_P(StoreOn, FolderMetadataAndRemoval)
     EXPECT_TRUE(listing(m_dir).empty());
     // A companion must never outlive its partner as that partner's metadata.
     EXPECT_FALSE(MacMetadataStore::readResourceFork(folder));
+}
+
+// The archiving walk reads a file by its path, the extraction writes it through its folder's
+// descriptor: both reach it at any depth, in either store.
+TEST_P(StoreOn, AFileBeyondTheLongestPathIsReachedByPathAndThroughItsFolder)
+{
+    const std::string part(200, 'd');
+    fs::path folder = m_dir;
+    FileDescriptor fd(::open(m_dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (int i = 0; i < 24; ++i) {
+        ASSERT_EQ(::mkdirat(fd.get(), part.c_str(), 0755), 0);
+        fd.reset(::openat(fd.get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        folder /= part;
+    }
+    ASSERT_GT(folder.native().size(), std::size_t(PATH_MAX));
+    FileDescriptor file(::openat(fd.get(), "Report", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    ASSERT_TRUE(file);
+    const MacMetadataStore::InFolder inFolder{fd.get(), "Report"};
+    const MacMetadataStore::InFolder open{fd.get(), "Report", file.get()};
+
+    for (const std::size_t size : {std::size_t(2048), std::size_t(100 * 1024)}) {
+        SCOPED_TRACE(size);
+        const std::string fork = test::randomBytes(size, unsigned(size));
+        ASSERT_TRUE(MacMetadataStore::writeResourceFork(size == 2048 ? open : inFolder, fork)) << std::strerror(errno);
+        ASSERT_TRUE(MacMetadataStore::writeFinderInfo(inFolder, textDocument()));
+        EXPECT_EQ(MacMetadataStore::readResourceFork(folder / "Report"), fork);
+        EXPECT_EQ(MacMetadataStore::readFinderInfo(folder / "Report"), textDocument());
+        EXPECT_EQ(MacMetadataStore::probe(folder / "Report", true).forkLength, size);
+        int err = 0;
+        EXPECT_EQ(MacMetadataStore::readResourceFork(inFolder, err), fork);
+        EXPECT_EQ(err, 0);
+    }
+    MacMetadataStore::removeAll(inFolder);
+    EXPECT_FALSE(MacMetadataStore::readResourceFork(folder / "Report"));
+    EXPECT_FALSE(MacMetadataStore::readFinderInfo(folder / "Report"));
+    EXPECT_EQ(::faccessat(fd.get(), "._Report", F_OK, AT_SYMLINK_NOFOLLOW), -1) << "the companion went too";
 }
 
 INSTANTIATE_TEST_SUITE_P(, StoreOn,

@@ -86,7 +86,8 @@ TEST(ParallelExtraction, MoreEntriesThanThreadsComeOutAsOneAfterTheOther)
     unsigned threads = 0;
     const auto failure = extractInParallel(dir / "t.zip", job, 4, &threads);
     ASSERT_FALSE(failure) << failure->message;
-    job.finish();
+    std::string finished;
+    ASSERT_TRUE(job.finish(finished)) << finished;
     EXPECT_EQ(threads, 4u);
 
     EXPECT_EQ(listTree(dir / "many"), listTree(dir / "one"));
@@ -113,7 +114,7 @@ TEST(ParallelExtraction, MoreEntriesThanThreadsComeOutAsOneAfterTheOther)
     auto staged = ExtractionJob::claimStagingFolder(FolderItem(dir / "dest"), "many", error);
     ASSERT_TRUE(staged) << error;
     ASSERT_FALSE(extractInParallel(dir / "t.zip", *staged, 4));
-    staged->finish();
+    ASSERT_TRUE(staged->finish(error)) << error;
     ASSERT_TRUE(staged->publish(error)) << error;
     EXPECT_FALSE(staged->publish(error)) << "published twice";
     EXPECT_EQ(error, ExtractionJob::NoStagingFolderText);

@@ -107,7 +107,9 @@ std::string extractAll(const std::filesystem::path& archivePath, const std::file
     }
     if (!archive.Close())
         return archive.ErrorMessage();
-    job.finish();
+    std::string error;
+    if (!job.finish(error))
+        return error;
     return {};
 }
 

@@ -258,6 +258,52 @@ TEST(AddItems, FileBeyondThePathLengthLimitFailsTheWalk)
     a.closeAndTest();
 }
 
+// The archiving worker lists the trees up front, at any depth; lvzip add does as it does.
+TEST(AddItems, LvzipArchivesATreeDeeperThanTheLongestPathWithItsMetadata)
+{
+    TempDir dir;
+    const std::string part(200, 'd');
+    fs::path bottom = dir / "tree";
+    fs::create_directory(bottom);
+    int fd = ::open(bottom.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < 24; ++i) {
+        ::mkdirat(fd, part.c_str(), 0755);
+        const int next = ::openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+        bottom /= part;
+    }
+    ASSERT_GE(fd, 0);
+    const int file = ::openat(fd, "f", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_EQ(::write(file, "data", 4), 4);
+    ::close(file);
+    ::close(fd);
+    ASSERT_GT(bottom.native().size(), std::size_t(PATH_MAX));
+    const std::string fork = textBytes(3000);
+    FinderInfo info;
+    info.setType("TEXT");
+    info.setCreator("ttxt");
+    ASSERT_TRUE(MacMetadataStore::writeResourceFork(bottom / "f", fork));
+    ASSERT_TRUE(MacMetadataStore::writeFinderInfo(bottom / "f", info));
+
+    for (const char* mode : {"", "--serial "}) {
+        SCOPED_TRACE(mode);
+        std::string out;
+        ASSERT_EQ(run(shellQuote(lvzipPath()) + " add " + mode + shellQuote(dir / "t.zip") + " " + shellQuote(dir / "tree"),
+                      &out),
+                  0)
+            << out;
+        removeTree(dir / "back");
+        ASSERT_EQ(run(shellQuote(lvzipPath()) + " extract " + shellQuote(dir / "t.zip") + " " + shellQuote(dir / "back"),
+                      &out),
+                  0)
+            << out;
+        const fs::path back = dir / "back" / bottom.lexically_relative(dir.path()) / "f";
+        EXPECT_EQ(MacMetadataStore::readResourceFork(back), fork);
+        EXPECT_EQ(MacMetadataStore::readFinderInfo(back), info);
+    }
+}
+
 TEST(AddItems, TheArchiveInsideTheFolderIsNotAddedToItself)
 {
     NewArchive a;

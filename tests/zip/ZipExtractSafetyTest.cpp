@@ -210,7 +210,9 @@ TEST(ZipExtractSafety, FolderModesComeLastAndNeverReachTheRoot)
                     return 3;
                 }
             }
-            job.finish();
+            std::string error;
+            if (!job.finish(error))
+                return 6;
             auto mode = [&](const char* rel) { return FolderItem(root / rel).mode() & 07777; };
             if (mode(".") != 0750 || mode("ro") != 0555 || mode("ro/inner") != 0500 || mode("closed") != 0 ||
                 (mode("asfile") & 0700) != 0700 || readFile(root / "asfile" / "g") != "g")

@@ -1,7 +1,8 @@
-// lvzip add: packs items into a new archive the way the archiving worker does: every item at
-// the root, a folder followed by its whole contents under its own entry, Unix permissions kept,
-// entries compressed in parallel (at most --memory bytes in flight), stopping at the first
-// failure; the archive is closed in any case. --serial writes each entry before the next add.
+// lvzip add: packs items into a new archive the way the archiving worker does: the trees listed
+// up front (so that a tree of any depth is archived), every item at the root, a folder followed
+// by its whole contents under its own entry, Unix permissions kept, entries compressed in
+// parallel (at most --memory bytes in flight), stopping at the first failure; the archive is
+// closed in any case. --serial writes each entry before the next add.
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "platform/TreeScan.h"
 #include "platform/WorkerPool.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipConfig.h"
@@ -76,6 +78,7 @@ int add(int argc, char** argv)
     lv::ZipConfig::UsePlugin = !store;
     archive.PreserveUnixPermissions(true);
     archive.WriteInParallel(serial ? 0 : lv::WorkerPool::hardwareThreads(), memory);
+    archive.UseScan(lv::TreeScan::run(items, lv::WorkerPool::hardwareThreads()));
 
     bool failed = false;
     for (const lv::FolderItem& item : items) {

@@ -39,7 +39,11 @@ int extract(int argc, char** argv)
         std::fprintf(stderr, "%s\n", archive.ErrorMessage().c_str());
         return 1;
     }
-    job.finish();
+    std::string error;
+    if (!job.finish(error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
     return 0;
 }
 
