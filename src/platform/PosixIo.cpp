@@ -137,27 +137,70 @@ int folderEntries(const std::string& folder, std::vector<std::string>& names)
 
 int removeFolderContents(int dirFd, bool openToOwner)
 {
-    std::vector<std::string> names;
-    int firstErr = folderEntries(dirFd, names);
-    for (const auto& n : names) {
-        struct stat st;
-        if (::fstatat(dirFd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT && !firstErr)
-                firstErr = errno;
+    // Walked without recursion and with one folder open at a time, so that a tree of any depth
+    // is removed: each folder on the way keeps only its identity and the names still to go, and
+    // the walk goes back up through "..", checked against that identity (a folder moved
+    // meanwhile ends the walk rather than lead it elsewhere).
+    struct Level {
+        dev_t device;
+        ino_t inode;
+        std::string name;  // in the folder above
+        std::vector<std::string> names;
+        std::size_t next = 0;
+    };
+    int firstErr = 0;
+    const auto note = [&](int err) {
+        if (err && !firstErr)
+            firstErr = err;
+    };
+    FileDescriptor current(::dup(dirFd));
+    struct stat st;
+    if (!current || ::fstat(current.get(), &st) != 0)
+        return errno;
+    std::vector<Level> way;
+    way.push_back({st.st_dev, st.st_ino, {}, {}});
+    note(folderEntries(current.get(), way.back().names));
+    while (!way.empty()) {
+        Level& level = way.back();
+        if (level.next == level.names.size()) {
+            if (way.size() == 1)
+                break;
+            const std::string name = std::move(level.name);
+            way.pop_back();
+            FileDescriptor up(::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!up || ::fstat(up.get(), &st) != 0 || st.st_dev != way.back().device || st.st_ino != way.back().inode) {
+                note(up ? ESTALE : errno);
+                break;
+            }
+            current = std::move(up);
+            if (::unlinkat(current.get(), name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+                note(errno);
             continue;
         }
-        int flags = 0;
-        if (S_ISDIR(st.st_mode)) {
-            if (openToOwner && (st.st_mode & S_IRWXU) != S_IRWXU)
-                ::fchmodat(dirFd, n.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
-            FileDescriptor sub(::openat(dirFd, n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            int err = sub ? removeFolderContents(sub.get(), openToOwner) : errno;
-            if (err && !firstErr)
-                firstErr = err;
-            flags = AT_REMOVEDIR;
+        const std::string& n = level.names[level.next++];
+        if (::fstatat(current.get(), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                note(errno);
+            continue;
         }
-        if (::unlinkat(dirFd, n.c_str(), flags) != 0 && errno != ENOENT && !firstErr)
-            firstErr = errno;
+        if (!S_ISDIR(st.st_mode)) {
+            if (::unlinkat(current.get(), n.c_str(), 0) != 0 && errno != ENOENT)
+                note(errno);
+            continue;
+        }
+        if (openToOwner && (st.st_mode & S_IRWXU) != S_IRWXU)
+            ::fchmodat(current.get(), n.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
+        FileDescriptor sub(::openat(current.get(), n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!sub) {
+            note(errno);
+            if (::unlinkat(current.get(), n.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+                note(errno);
+            continue;
+        }
+        Level inner{st.st_dev, st.st_ino, n, {}};
+        note(folderEntries(sub.get(), inner.names));
+        current = std::move(sub);
+        way.push_back(std::move(inner));
     }
     return firstErr;
 }

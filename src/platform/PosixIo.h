@@ -23,7 +23,8 @@ int folderEntries(int dirFd, std::vector<std::string>& names);
 int folderEntries(const std::string& folder, std::vector<std::string>& names);
 // Empties the folder open as `dirFd` without following any link, going on past what it cannot
 // remove (as rm -r does); 0 or the first errno. With `openToOwner`, a folder inside that its
-// owner may not list or change is opened to the owner (u+rwx) first.
+// owner may not list or change is opened to the owner (u+rwx) first. A tree of any depth is
+// emptied with a folder or two open at a time.
 int removeFolderContents(int dirFd, bool openToOwner = false);
 // Flushes a folder's entries to the disk (after creating or renaming in it).
 int syncFolder(const std::string& folder);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <functional>
 
 #include "platform/LeftoverRecords.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace lv {
@@ -119,6 +121,33 @@ TEST_F(LeftoverRecordsTest, RemovalTakesOnlyTheRecordedItemsOfJobsThatAreOver)
     held.clear();
     records.removeUnheld();
     EXPECT_FALSE(fs::exists(here / ".stage-c"));
+    EXPECT_EQ(recordCount(), 0u);
+}
+
+// A crashed decryption of a deep tree leaves a staging folder deeper than the files a process may
+// hold open: it goes all the same, read-only folders in it too.
+TEST_F(LeftoverRecordsTest, ARecordedFolderDeeperThanTheOpenFileLimitIsRemoved)
+{
+    const fs::path staged = dir / "dest" / ".stage";
+    fs::path deepest = staged;
+    for (int level = 0; level < 400; ++level)
+        deepest /= "d";
+    fs::create_directories(deepest);
+    writeFile(deepest / "plaintext", "secret");
+    fs::permissions(deepest, fs::perms::owner_read | fs::perms::owner_exec);
+    {
+        LeftoverRecord crashed = record(staged);
+        ASSERT_TRUE(crashed);
+    }
+    const int status = test::runInChild([&] {
+        const struct rlimit few = {64, 64};
+        if (::setrlimit(RLIMIT_NOFILE, &few) != 0)
+            return 2;
+        records.removeUnheld();
+        return 0;
+    });
+    ASSERT_EQ(status, 0);
+    EXPECT_FALSE(fs::exists(staged));
     EXPECT_EQ(recordCount(), 0u);
 }
 

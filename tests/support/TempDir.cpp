@@ -7,12 +7,13 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "platform/FileDescriptor.h"
+#include "platform/PosixIo.h"
 
 namespace lv::test {
 
@@ -34,70 +35,15 @@ TempDir::~TempDir()
     removeTree(m_path);
 }
 
-namespace {
-
-std::vector<std::string> namesIn(int folder)
-{
-    std::vector<std::string> names;
-    DIR* dir = ::fdopendir(::dup(folder));
-    if (!dir)
-        return names;
-    ::rewinddir(dir);
-    while (const dirent* e = ::readdir(dir))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names.emplace_back(e->d_name);
-    ::closedir(dir);
-    return names;
-}
-
-bool isFolder(int folder, const std::string& name)
-{
-    struct stat st;
-    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-}
-
-} // namespace
-
 void removeTree(const std::filesystem::path& folder)
 {
     ::chmod(folder.c_str(), 0700);
-    const int top = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (top < 0) {
+    const FileDescriptor top(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!top) {
         ::unlink(folder.c_str());
         return;
     }
-    // Each pass empties the folders in the top one into it and removes them: a tree of any
-    // depth flattens level by level.
-    for (unsigned serial = 0, pass = 0; pass < 100000; ++pass) {
-        bool more = false;
-        for (const std::string& name : namesIn(top)) {
-            if (!isFolder(top, name)) {
-                ::unlinkat(top, name.c_str(), 0);
-                continue;
-            }
-            ::fchmodat(top, name.c_str(), 0700, 0);
-            const int sub = ::openat(top, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub < 0)
-                continue;
-            for (const std::string& inner : namesIn(sub)) {
-                if (!isFolder(sub, inner)) {
-                    ::unlinkat(sub, inner.c_str(), 0);
-                    continue;
-                }
-                std::string up;
-                do
-                    up = ".removing-" + std::to_string(serial++);
-                while (::faccessat(top, up.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0);
-                ::renameat(sub, inner.c_str(), top, up.c_str());
-                more = true;
-            }
-            ::close(sub);
-            ::unlinkat(top, name.c_str(), AT_REMOVEDIR);
-        }
-        if (!more)
-            break;
-    }
-    ::close(top);
+    posix::removeFolderContents(top.get(), true);
     ::rmdir(folder.c_str());
 }
 

@@ -23,8 +23,7 @@ private:
     std::filesystem::path m_path;
 };
 
-// Removes `folder` and everything in it, at any depth and however its modes closed it, with a
-// few descriptors open at a time (its folders are moved up to it one level at a time).
+// Removes `folder` and everything in it, at any depth and however its modes closed it.
 void removeTree(const std::filesystem::path& folder);
 // Writes `bytes` to `file`, creating its parent folders.
 void writeFile(const std::filesystem::path& file, std::string_view bytes);
