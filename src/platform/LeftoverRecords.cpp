@@ -96,8 +96,8 @@ bool removeRecordedItem(const std::string& text)
         gone = ::unlinkat(parent.get(), name.c_str(), 0) == 0 || errno == ENOENT;
     else
         return true;  // no kind a job records
-    if (gone && MacMetadataStore::hasCompanion(path))
-        ::unlink(MacMetadataStore::companionPath(path).c_str());
+    if (gone)
+        MacMetadataStore::removeAll({parent.get(), name});
     return gone;
 }
 

@@ -336,39 +336,50 @@ ExtractionJob::FolderPtr ExtractionJob::folderOf(Place place, bool make)
     return folder;
 }
 
-std::string ExtractionJob::checkInPlace(Place place)
+ExtractionJob::FolderPtr ExtractionJob::folderOfMade(Place place)
 {
     const ExtractedPlaces::Place& p = m_places[place];
-    const FolderPtr folder = folderOf(p.folder, false);
+    FolderPtr folder = folderOf(p.folder, false);
     struct stat st {};
     int err = 0;
     if (folder && folder->kindOf(p.name, st, err) != FolderItem::Kind::Missing && std::uint64_t(st.st_dev) == p.device &&
         std::uint64_t(st.st_ino) == p.inode)
+        return folder;
+    return nullptr;
+}
+
+std::string ExtractionJob::checkInPlace(Place place)
+{
+    if (folderOfMade(place))
         return {};
+    const ExtractedPlaces::Place& p = m_places[place];
     return std::string("The extracted ") + (p.isFolder ? "folder" : "file") + " \"" + m_places.pathOf(place) +
         "\" was moved or deleted before the extraction ended.";
+}
+
+void ExtractionJob::letFoldersGo()
+{
+    m_open.clear();
+    m_rootFolder.reset();
 }
 
 void ExtractionJob::forget()
 {
     m_places.clear();
-    m_open.clear();
-    m_rootFolder.reset();
+    letFoldersGo();
 }
 
 void ExtractionJob::closeFolders()
 {
     std::lock_guard lock(m_mutex);
-    m_open.clear();
-    m_rootFolder.reset();
+    letFoldersGo();
 }
 
 bool ExtractionJob::finish(std::string& error)
 {
     std::lock_guard lock(m_mutex);
     const auto done = [&](bool ok) {
-        m_open.clear();
-        m_rootFolder.reset();
+        letFoldersGo();
         return ok;
     };
     // Nothing was taken from the result meanwhile: each item made is the one the job made, there.
@@ -405,24 +416,17 @@ bool ExtractionJob::removeCreated()
 {
     std::lock_guard lock(m_mutex);
     // Only the item the job made: one that took its place meanwhile is someone else's.
-    const auto ours = [&](Place at, FolderPtr& folder) {
-        const ExtractedPlaces::Place& place = m_places[at];
-        struct stat st {};
-        int err = 0;
-        folder = folderOf(place.folder, false);
-        return folder && folder->kindOf(place.name, st, err) != FolderItem::Kind::Missing &&
-            std::uint64_t(st.st_dev) == place.device && std::uint64_t(st.st_ino) == place.inode;
-    };
     // A folder mode already applied must not keep its contents in: the job's folders are opened
     // to their owner first, parents before children.
-    FolderPtr folder;
     for (Place p = 1; p < m_places.size(); ++p)
-        if (m_places[p].created && m_places[p].isFolder && ours(p, folder))
-            folder->setPermissions(m_places[p].name, 0700);
+        if (m_places[p].created && m_places[p].isFolder)
+            if (const FolderPtr folder = folderOfMade(p))
+                folder->setPermissions(m_places[p].name, 0700);
     bool all = true;
     for (Place p = m_places.size(); p-- > 1;) {
         const ExtractedPlaces::Place& place = m_places[p];
-        if (!place.created || !ours(p, folder))
+        const FolderPtr folder = place.created ? folderOfMade(p) : nullptr;
+        if (!folder)
             continue;
         // An item goes with its AppleDouble companion, when that is one.
         if (folder->remove(place.name, place.isFolder) == 0)
@@ -430,8 +434,7 @@ bool ExtractionJob::removeCreated()
         else
             all = false;
     }
-    m_open.clear();
-    m_rootFolder.reset();
+    letFoldersGo();
     if (m_stagingRoot) {
         const int rootGone = m_stagingParent->remove(m_root.name(), true);
         if (rootGone != 0 && rootGone != ENOENT)

@@ -108,8 +108,13 @@ private:
     // folders missing on the way are made (and recorded). nullptr when something other than a
     // folder is on the way, or a folder is missing (`make` false).
     FolderPtr folderOf(Place place, bool make);
+    // The open folder the item the job made at `place` lies in, when that item is still there
+    // (the same device and inode); else nullptr.
+    FolderPtr folderOfMade(Place place);
     // "" when the item the job made at `place` is still there; else the message.
     std::string checkInPlace(Place place);
+    // No folder held open.
+    void letFoldersGo();
     // Nothing recorded and no folder held open.
     void forget();
 
