@@ -404,8 +404,7 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
 
     // Adds one item (a file, or a subfolder's own entry); false when the walk must stop.
     std::int64_t total = 0;
-    const auto addOne = [&](const Child& child, const std::string& name) {
-        const FolderItem item = child.item();
+    const auto addOne = [&](const Child& child, const FolderItem& item, const std::string& name) {
         const std::int32_t r =
             z_addListed(item, child.stat, child.mayHaveCompanion, name, mbMode, unixPerm, sizeOnly, child.mac);
         if (r < 0 || (r == 0 && !sizeOnly))
@@ -497,7 +496,7 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
                     d->monitor->ZipFileStarting(item, abort);
                 if (abort)
                     return false;
-                if (!addOne(file, sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(item.name())))
+                if (!addOne(file, item, sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(item.name())))
                     return false;
                 Thread::yieldPoint();
             }
@@ -507,10 +506,15 @@ std::int64_t ZipArchive::z_addFolder(const FolderItem& folder, const std::string
                 current = &sub.path;
                 if (isOnPath(sub.stat))
                     continue;  // a loop back to a folder being walked
-                const std::string subPath =
-                    sizeOnly ? std::string() : prefix + ZipArchiveData::cleanName(sub.item().name()) + "/";
-                if (!addOne(sub, subPath))
-                    return false;
+                std::string subPath;
+                {
+                    // Let go before the walk goes down: a split path per level would add up.
+                    const FolderItem item = sub.item();
+                    if (!sizeOnly)
+                        subPath = prefix + ZipArchiveData::cleanName(item.name()) + "/";
+                    if (!addOne(sub, item, subPath))
+                        return false;
+                }
                 onPath.push_back(sub.stat);
                 const bool ok = walk(sub.path, subPath);
                 onPath.pop_back();
